@@ -1,0 +1,92 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+/// Local pipes: named stream connections between the programs of one installation. A pipe NAME
+/// lives at <program directory>pipe/NAME, so two installations (or two test runs) never meet.
+namespace korvane::platform {
+
+/// Who may connect to a pipe.
+enum class PipeAccess {
+  kOwnerOnly,  ///< only the user that runs the server (hub control and notification pipes)
+  kEveryone,   ///< every local user (the manager pipe)
+};
+
+/// Where the pipe `name` lives: <program directory>pipe/<name>.
+std::string pipePath(std::string_view name);
+
+/// One connection of a pipe, from either side. Closing it (or destroying it) disconnects.
+class PipeConnection {
+ public:
+  PipeConnection() = default;
+  PipeConnection(PipeConnection&& other) noexcept;
+  PipeConnection& operator=(PipeConnection&& other) noexcept;
+  PipeConnection(const PipeConnection&) = delete;
+  PipeConnection& operator=(const PipeConnection&) = delete;
+  ~PipeConnection();
+
+  bool isOpen() const { return handle_ >= 0; }
+
+  /// Reads until `buffer` is full, the peer stops sending, or `limit` has passed since the call.
+  /// Returns the number of bytes read (less than the buffer's size when it stopped early).
+  std::size_t readFully(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit);
+
+  /// Reads what has arrived, at most `buffer.size()` bytes, waiting up to `limit` for the first
+  /// byte. Returns 0 when the peer closed, nothing came in time, or the read failed.
+  std::size_t readSome(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit);
+
+  /// Writes all of `data`. False when the peer is gone or the write fails.
+  [[nodiscard]] bool writeAll(std::span<const std::uint8_t> data);
+
+  /// Tells the peer that nothing more will be sent and waits, at most `limit`, until the peer
+  /// has closed its side: after it returns true the peer has taken every byte sent.
+  bool finishAndWaitForClose(std::chrono::milliseconds limit);
+
+  /// Disconnects. Safe to call twice.
+  void close();
+
+ private:
+  friend class PipeServer;
+  friend std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+  explicit PipeConnection(std::intptr_t handle) : handle_(handle) {}
+
+  std::intptr_t handle_ = -1;
+};
+
+/// The server side of a pipe with one instance: it serves one client at a time, and further
+/// clients wait until it accepts them.
+class PipeServer {
+ public:
+  PipeServer() = default;
+  PipeServer(PipeServer&& other) noexcept;
+  PipeServer& operator=(PipeServer&& other) noexcept;
+  PipeServer(const PipeServer&) = delete;
+  PipeServer& operator=(const PipeServer&) = delete;
+  ~PipeServer();
+
+  /// Creates the pipe `name` (creating the pipe folder when missing and replacing a pipe left by
+  /// an ended process) with the given access. Empty with a message in `err` on failure.
+  static std::optional<PipeServer> create(std::string_view name, PipeAccess access,
+                                          std::string* err);
+
+  /// Waits without limit for the next client. Empty when the server has been closed or fails.
+  std::optional<PipeConnection> accept();
+
+  /// Removes the pipe; clients waiting to be accepted are dropped. Safe to call twice.
+  void close();
+
+ private:
+  std::intptr_t handle_ = -1;
+  std::string path_;
+};
+
+/// Connects to the pipe `name`. Empty with a message in `err` when the pipe cannot be opened: it
+/// does not exist, or no server serves it.
+std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+
+}  // namespace korvane::platform

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+/// Reading and writing INI profile files with the semantics that every program of the system
+/// relies on:
+/// - section and key names compare case-insensitively; blanks around names and values are
+///   trimmed; one pair of matching surrounding quotes ('...' or "...") is removed on read;
+/// - the first of two sections with the same name wins, and so does the first of two keys;
+/// - lines starting with ';' are comments;
+/// - a value is cut to the caller's buffer size - 1 characters, as a C buffer would hold it;
+/// - CR LF and LF line ends are both read; files are written with CR LF;
+/// - writing a key replaces it in place, or appends it at the end of its section, creating the
+///   section (at the end of the file) and the file as needed;
+/// - every write replaces the whole file atomically (temporary file in the same folder, flush,
+///   rename), under an exclusive lock of the folder, so a reader in another process never sees a
+///   half-written file and two writers never lose each other's change.
+namespace korvane::platform::profile {
+
+/// The value of `key` in `section`, or `defaultValue` when the file, the section or the key is
+/// missing; either way cut to `bufferSize` - 1 characters (nothing at all for size 0).
+std::string readString(const std::string& path, std::string_view section, std::string_view key,
+                       std::string_view defaultValue, std::size_t bufferSize);
+
+/// The names of all sections in file order, as they would fit into a buffer of `bufferSize`
+/// bytes that holds each name followed by a zero byte plus one final zero byte: when the list
+/// does not fit, the last name is cut so that it and its two zero bytes end the buffer, and
+/// names behind it are lost. A missing file gives an empty list.
+std::vector<std::string> readSectionNames(const std::string& path, std::size_t bufferSize);
+
+/// The key names of `section` in file order, with the same buffer rules as readSectionNames.
+std::vector<std::string> readKeyNames(const std::string& path, std::string_view section,
+                                      std::size_t bufferSize);
+
+/// Sets `key` in `section` to `value`. False with a message in `err` when the file cannot be
+/// written; the file is then unchanged.
+[[nodiscard]] bool writeString(const std::string& path, std::string_view section,
+                               std::string_view key, std::string_view value, std::string* err);
+
+/// Removes `key` from `section`. Removing what is not there succeeds and writes nothing.
+[[nodiscard]] bool deleteKey(const std::string& path, std::string_view section,
+                             std::string_view key, std::string* err);
+
+/// Removes `section` with all its keys (and every later duplicate of it). Removing what is not
+/// there succeeds and writes nothing.
+[[nodiscard]] bool deleteSection(const std::string& path, std::string_view section,
+                                 std::string* err);
+
+}  // namespace korvane::platform::profile
