@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "common/ControlMessage.h"
+#include "hub/HubState.h"
+#include "platform/LocalPipe.h"
+
+namespace korvane::hub {
+
+/// The hub's control pipe "KVHUB_nnnn": one 16-byte request per connection, served one client at
+/// a time on the main thread, until the stop command or the shutdown flag ends it.
+class ControlPipe {
+ public:
+  explicit ControlPipe(HubState& state) : state_(state) {}
+
+  /// Serves requests; returns when the hub is to stop.
+  void runControlPipe();
+
+ private:
+  enum class Outcome {
+    kNext,      ///< disconnect the client and wait for the next one
+    kRecreate,  ///< close the pipe and create it anew
+    kStop,      ///< close the pipe and return
+  };
+  using Handler = Outcome (ControlPipe::*)(platform::PipeConnection&,
+                                           const common::ControlHeader&);
+
+  static Handler handlerFor(std::uint32_t command);
+  std::optional<platform::PipeServer> createPipe();
+  Outcome serve(platform::PipeConnection& client);
+
+  Outcome stopHub(platform::PipeConnection& client, const common::ControlHeader& request);
+  Outcome ignore(platform::PipeConnection& client, const common::ControlHeader& request);
+
+  HubState& state_;
+};
+
+/// Connects to the hub's own control pipe and disconnects at once, so that a server waiting for
+/// a client wakes up and looks at the shutdown flag.
+void wakeControlPipe(int hubNumber);
+
+}  // namespace korvane::hub

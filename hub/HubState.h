@@ -1,0 +1,64 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "common/HubSettings.h"
+#include "hub/HubLog.h"
+#include "platform/Clock.h"
+
+namespace korvane::hub {
+
+/// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
+inline constexpr int kMaxDomains = 1000;
+
+/// What the listener reports of the hub's port (the control pipe answers it on request).
+enum class ListenState : int {
+  kUndecided = 0,   ///< the listener has not tried yet
+  kListening = 1,   ///< the hub listens on its port
+  kPortInUse = -1,  ///< another program already listened on the port at start
+};
+
+/// The state that one hub process shares among its threads: its identity and settings, its log,
+/// the shutdown flag, and the locks and tables that the connection threads and the control pipe
+/// both use. Made once at start-up; threads that may outlive start-up's scope hold it shared.
+struct HubState {
+  HubState(int number, int managerId, const platform::Clock& clockSource)
+      : hubNumber(number), managerProcessId(managerId), clock(clockSource) {}
+
+  /// Hands `text` to both logs once they exist; before that the line is dropped.
+  void log(std::string_view text) {
+    if (hubLog) {
+      hubLog->write(text);
+    }
+  }
+
+  /// Sets the shutdown flag; true for the one caller that set it first.
+  bool requestShutdown() {
+    int expected = 0;
+    return shutdownFlag.compare_exchange_strong(expected, 1);
+  }
+  bool shuttingDown() const { return shutdownFlag.load() != 0; }
+
+  const int hubNumber;
+  const int managerProcessId;
+  const platform::Clock& clock;
+  std::string programDirectory;
+  common::HubSettings settings;
+
+  std::unique_ptr<HubLog> hubLog;
+  std::atomic<int> shutdownFlag{0};
+  std::atomic<ListenState> listenState{ListenState::kUndecided};
+
+  /// Guards the per-domain DHCP services and the per-port address texts. Taken before the port
+  /// manager's lock, never after it.
+  std::mutex serviceLock;
+  /// BlockDHCP flag per domain index.
+  std::array<int, kMaxDomains> blockDhcp{};
+};
+
+}  // namespace korvane::hub
