@@ -12,4 +12,8 @@ inline constexpr const char* kProgramDirectoryVariable = "KORVANE_PROGRAM_DIR";
 /// own file cannot be found.
 std::string programDirectory();
 
+/// The full path of the running program's own file, ignoring KORVANE_PROGRAM_DIR. Empty when it
+/// cannot be found.
+std::string executablePath();
+
 }  // namespace korvane::platform

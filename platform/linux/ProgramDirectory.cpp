@@ -6,6 +6,12 @@
 
 namespace korvane::platform {
 
+std::string executablePath() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : self.string();
+}
+
 std::string programDirectory() {
   if (const char* overridden = std::getenv(kProgramDirectoryVariable);
       overridden != nullptr && *overridden != '\0') {
@@ -15,12 +21,11 @@ std::string programDirectory() {
     }
     return dir;
   }
-  std::error_code ec;
-  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) {
+  const std::string self = executablePath();
+  if (self.empty()) {
     return {};
   }
-  return self.parent_path().string() + '/';
+  return std::filesystem::path(self).parent_path().string() + '/';
 }
 
 }  // namespace korvane::platform

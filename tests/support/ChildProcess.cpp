@@ -15,7 +15,12 @@ extern char** environ;
 namespace korvane::testing {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& programDir, const std::string& outputFile) {
+                           const std::string& programDir, const std::string& outputFile)
+    : ChildProcess(program, args, programDir, Options{outputFile, "", {}}) {}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& programDir, const Options& options) {
+  const std::string& outputFile = options.outputFile;
   std::vector<std::string> argStorage;
   argStorage.push_back(program);
   argStorage.insert(argStorage.end(), args.begin(), args.end());
@@ -32,6 +37,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
   }
   envStorage.push_back("KORVANE_PROGRAM_DIR=" + programDir);
+  envStorage.insert(envStorage.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> envp;
   for (auto& entry : envStorage) {
     envp.push_back(entry.data());
@@ -44,6 +50,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  }
+  if (!options.workingDirectory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
   }
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {

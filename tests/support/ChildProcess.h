@@ -12,10 +12,19 @@ namespace korvane::testing {
 /// reaped when the object goes, so no test leaves a process behind.
 class ChildProcess {
  public:
+  /// Where and how a child runs besides its program directory.
+  struct Options {
+    std::string outputFile;        ///< standard output and error go here when not empty
+    std::string workingDirectory;  ///< the child's current directory when not empty
+    std::vector<std::string> environment;  ///< extra NAME=VALUE entries
+  };
+
   /// Starts `program` (a path) with `args`, KORVANE_PROGRAM_DIR set to `programDir`, standard
   /// output and error sent to `outputFile` when it is not empty.
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::string& programDir, const std::string& outputFile = "");
+  ChildProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::string& programDir, const Options& options);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

@@ -1,0 +1,230 @@
+#include "manager/ManagerService.h"
+
+#include <algorithm>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
+#include "common/ManagerHubList.h"
+#include "manager/InstallationGrants.h"
+#include "platform/Process.h"
+#include "platform/ServiceNotify.h"
+
+namespace korvane::manager {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr auto kLoopWait = 1000ms;
+// After the stop request the main loop waits this long at most for the stop to be done.
+constexpr auto kStopWait = 30000ms;
+// A hub that ended is started again after this pause, without limit or growing delay.
+constexpr auto kRestartDelay = 1000ms;
+// Hubs that have not ended this long after the stop command are killed.
+constexpr auto kHubStopGrace = 4000ms;
+constexpr auto kHubStopPoll = 50ms;
+
+HubSlot* findProcess(std::array<HubSlot, kHubSlots>& table,
+                     const std::shared_ptr<platform::Process>& process) {
+  for (auto& slot : table) {
+    if (slot.hubNumber == 0) {
+      break;
+    }
+    if (slot.process == process) {
+      return &slot;
+    }
+  }
+  return nullptr;
+}
+
+// The slot of `hubNumber` while it has no process: a restart belongs there. None when a reload
+// dropped the hub or already started it anew.
+HubSlot* findWaitingSlot(std::array<HubSlot, kHubSlots>& table, int hubNumber) {
+  for (auto& slot : table) {
+    if (slot.hubNumber == 0) {
+      break;
+    }
+    if (slot.hubNumber == hubNumber) {
+      return slot.process ? nullptr : &slot;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+ManagerService::ManagerService(Options options, const platform::Clock& clock)
+    : options_(std::move(options)),
+      shared_(std::make_shared<Shared>(
+          HubLauncher(options_.programDirectory, platform::currentProcessId()), clock)),
+      pipe_(clock) {}
+
+ManagerService::~ManagerService() {
+  stop();
+}
+
+int ManagerService::run() {
+  applyInstallationGrants(options_.programDirectory, std::cout);
+  platform::notifyServiceManager("READY=1");
+  pipe_.start([this] { reloadEvent_.set(); });
+  reload();
+  if (options_.foregroundLog != nullptr) {
+    *options_.foregroundLog << "[ServiceMain] LOOP stat\n" << std::flush;
+  }
+  for (;;) {
+    if (!reloadEvent_.waitFor(kLoopWait)) {
+      continue;
+    }
+    if (shared_->stopping) {
+      stoppedEvent_.waitFor(kStopWait);
+      return 0;
+    }
+    reload();
+  }
+}
+
+void ManagerService::reload() {
+  std::lock_guard reloadLock(reloadMutex_);
+  if (shared_->stopping) {
+    return;
+  }
+  std::array<HubSlot, kHubSlots> fresh{};
+  const std::vector<int> enabled = common::hubsToRun(options_.configPath);
+  for (std::size_t i = 0; i < enabled.size() && i < kHubSlots; ++i) {
+    fresh[i].hubNumber = enabled[i];
+  }
+
+  std::vector<int> toStop;
+  std::vector<std::shared_ptr<platform::Process>> launched;
+  {
+    std::lock_guard lock(shared_->mutex);
+    for (auto& old : shared_->active) {
+      if (old.hubNumber == 0) {
+        break;
+      }
+      auto kept = std::find_if(fresh.begin(), fresh.end(),
+                               [&](const HubSlot& s) { return s.hubNumber == old.hubNumber; });
+      if (kept != fresh.end()) {
+        kept->process = std::move(old.process);
+      } else if (old.process) {
+        toStop.push_back(old.hubNumber);  // its monitor finds no slot and ends
+      }
+    }
+    for (auto& slot : fresh) {
+      if (slot.hubNumber == 0) {
+        break;
+      }
+      if (!slot.process) {
+        slot.process = shared_->launcher.launch(slot.hubNumber);
+        if (slot.process) {
+          launched.push_back(slot.process);
+        }
+      }
+    }
+    shared_->active = std::move(fresh);
+  }
+  for (int hub : toStop) {
+    HubLauncher::sendStopCommand(hub);
+  }
+  for (auto& process : launched) {
+    startMonitor(shared_, std::move(process));
+  }
+}
+
+void ManagerService::startMonitor(std::shared_ptr<Shared> shared,
+                                  std::shared_ptr<platform::Process> process) {
+  std::thread(monitor, std::move(shared), std::move(process)).detach();
+}
+
+// Waits for one hub process after the other in the same slot: each time the process ends, the
+// hub is started again a second later, unless the manager stops or a reload dropped the hub (or
+// already started it anew) in the meantime.
+void ManagerService::monitor(const std::shared_ptr<Shared>& shared,
+                             std::shared_ptr<platform::Process> process) {
+  for (;;) {
+    process->waitForExit();
+    if (shared->stopping) {
+      return;
+    }
+    int hubNumber = 0;
+    {
+      std::lock_guard lock(shared->mutex);
+      HubSlot* slot = findProcess(shared->active, process);
+      if (slot == nullptr) {
+        return;
+      }
+      hubNumber = slot->hubNumber;
+      slot->process.reset();
+    }
+    process.reset();
+    shared->clock.sleepFor(kRestartDelay);
+
+    std::lock_guard lock(shared->mutex);
+    if (shared->stopping) {
+      return;
+    }
+    HubSlot* slot = findWaitingSlot(shared->active, hubNumber);
+    if (slot == nullptr) {
+      return;
+    }
+    process = shared->launcher.launch(hubNumber);
+    slot->process = process;
+    if (!process) {
+      return;  // the next reload tries again
+    }
+  }
+}
+
+void ManagerService::stop() {
+  std::call_once(stopOnce_, [this] {
+    platform::notifyServiceManager("STOPPING=1");
+    pipe_.stop();
+    shared_->stopping = true;
+    reloadEvent_.set();
+    stopHubs();
+    stoppedEvent_.set();
+  });
+}
+
+void ManagerService::stopHubs() {
+  std::lock_guard reloadLock(reloadMutex_);
+  std::vector<std::pair<int, std::shared_ptr<platform::Process>>> hubs;
+  {
+    std::lock_guard lock(shared_->mutex);
+    for (auto& slot : shared_->active) {
+      if (slot.process) {
+        hubs.emplace_back(slot.hubNumber, slot.process);
+      }
+    }
+  }
+  for (const auto& [number, process] : hubs) {
+    HubLauncher::sendStopCommand(number);
+  }
+  const auto anyRunning = [&] {
+    return std::any_of(hubs.begin(), hubs.end(),
+                       [](const auto& hub) { return hub.second->isRunning(); });
+  };
+  for (auto waited = 0ms; waited < kHubStopGrace && anyRunning(); waited += kHubStopPoll) {
+    shared_->clock.sleepFor(kHubStopPoll);
+  }
+  for (const auto& [number, process] : hubs) {
+    process->kill();
+  }
+  std::lock_guard lock(shared_->mutex);
+  for (auto& slot : shared_->active) {
+    slot.process.reset();
+  }
+}
+
+std::vector<int> ManagerService::runningHubs() const {
+  std::vector<int> hubs;
+  std::lock_guard lock(shared_->mutex);
+  for (const auto& slot : shared_->active) {
+    if (slot.process) {
+      hubs.push_back(slot.hubNumber);
+    }
+  }
+  return hubs;
+}
+
+}  // namespace korvane::manager

@@ -1,0 +1,262 @@
+// Process-level tests of the manager: which hubs it runs, restarts and stops, and its pipe.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "platform/LocalPipe.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/FreePort.h"
+#include "tests/support/ProcessList.h"
+#include "tests/support/TempProgramDir.h"
+
+namespace korvane::manager {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::waitUntil;
+
+constexpr auto kSettle = 10s;
+
+struct HubSection {
+  int number;
+  const char* status;
+};
+
+class ManagerServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.useForThisProcess();
+    std::filesystem::create_symlink(testing::builtProgram("kvhub"), dir_.path() + "kvhub");
+  }
+
+  void writeConfig(const std::vector<HubSection>& hubs) {
+    std::string text = "[SYSTEM]\r\nDomainSplitter=<NONE>\r\n";
+    for (const auto& hub : hubs) {
+      char section[16];
+      std::snprintf(section, sizeof section, "[%04d]\r\n", hub.number);
+      text += section;
+      text += "HubName=hub" + std::to_string(hub.number) + "\r\nStatus=" + hub.status +
+              "\r\nPortNo=" + std::to_string(testing::freeTcpPort()) + "\r\n";
+    }
+    testing::writeFile(dir_.ini("Tollmar.ini"), text);
+  }
+
+  std::unique_ptr<ChildProcess> startManager(const std::vector<std::string>& args = {}) {
+    return std::make_unique<ChildProcess>(testing::builtProgram("Tollmar"), args, dir_.path(),
+                                          dir_.path() + "manager-output.txt");
+  }
+
+  // The hub numbers the manager's children were started with, sorted, after checking that each
+  // command line is "kvhub NNNN MANAGER-PID".
+  std::vector<std::string> hubsOf(const ChildProcess& manager) {
+    std::vector<std::string> hubs;
+    for (const auto& child : testing::childProcesses(manager.pid())) {
+      if (child.arguments.size() != 3 || !child.arguments[0].ends_with("/kvhub")) {
+        continue;
+      }
+      EXPECT_EQ(child.arguments[2], std::to_string(manager.pid()));
+      hubs.push_back(child.arguments[1]);
+    }
+    std::sort(hubs.begin(), hubs.end());
+    return hubs;
+  }
+
+  bool waitForHubs(const ChildProcess& manager, const std::vector<std::string>& expected) {
+    return waitUntil([&] { return hubsOf(manager) == expected; }, kSettle);
+  }
+
+  int pidOfHub(const ChildProcess& manager, const std::string& number) {
+    for (const auto& child : testing::childProcesses(manager.pid())) {
+      if (child.arguments.size() == 3 && child.arguments[1] == number) {
+        return child.pid;
+      }
+    }
+    return 0;
+  }
+
+  // Sends one message on the manager pipe and returns the reply.
+  std::string sendToManager(const std::string& message) {
+    std::string err;
+    auto pipe = platform::openPipe("KVTOLLMAR", &err);
+    if (!pipe) {
+      ADD_FAILURE() << err;
+      return {};
+    }
+    EXPECT_TRUE(pipe->writeAll({reinterpret_cast<const std::uint8_t*>(message.data()),
+                                message.size()}));
+    std::uint8_t reply[16] = {};
+    const std::size_t got = pipe->readSome(reply, 5s);
+    return std::string(reinterpret_cast<const char*>(reply), got);
+  }
+
+  bool managerPipeReady() {
+    return waitUntil([&] { return testing::fileExists(dir_.path() + "pipe/KVTOLLMAR"); },
+                     kSettle);
+  }
+
+  void stopManager(ChildProcess& manager) {
+    ASSERT_EQ(::kill(manager.pid(), SIGTERM), 0);
+    EXPECT_EQ(manager.waitForExit(15s), 0);
+  }
+
+  testing::TempProgramDir dir_;
+};
+
+TEST_F(ManagerServiceTest, RunsEveryHubSwitchedOn) {
+  writeConfig({{1, "ON"}, {2, "OFF"}, {3, "ON"}, {4, "on"}});
+  auto manager = startManager();
+  EXPECT_TRUE(waitForHubs(*manager, {"0001", "0003"})) << "hubs: " << hubsOf(*manager).size();
+  stopManager(*manager);
+}
+
+TEST_F(ManagerServiceTest, RestartsAHubThatEnds) {
+  writeConfig({{1, "ON"}});
+  auto manager = startManager();
+  ASSERT_TRUE(waitForHubs(*manager, {"0001"}));
+  const int first = pidOfHub(*manager, "0001");
+  ASSERT_GT(first, 0);
+
+  const auto killedAt = std::chrono::steady_clock::now();
+  ASSERT_EQ(::kill(first, SIGKILL), 0);
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const int now = pidOfHub(*manager, "0001");
+        return now != 0 && now != first;
+      },
+      kSettle));
+  EXPECT_GE(std::chrono::steady_clock::now() - killedAt, 900ms)
+      << "a hub is started again one second after it ended";
+  stopManager(*manager);
+}
+
+TEST_F(ManagerServiceTest, ReloadStopsAHubSwitchedOffAndDoesNotRestartIt) {
+  writeConfig({{1, "ON"}, {2, "ON"}});
+  auto manager = startManager();
+  ASSERT_TRUE(waitForHubs(*manager, {"0001", "0002"}));
+  ASSERT_TRUE(managerPipeReady());
+
+  writeConfig({{1, "ON"}, {2, "OFF"}});
+  EXPECT_EQ(sendToManager(std::string("AAA\0", 4)), std::string("OK\0", 3));
+  EXPECT_TRUE(waitForHubs(*manager, {"0001"}));
+  std::this_thread::sleep_for(1500ms);  // past the restart delay: it must stay stopped
+  EXPECT_EQ(hubsOf(*manager), std::vector<std::string>{"0001"});
+  stopManager(*manager);
+}
+
+TEST_F(ManagerServiceTest, RunsAtMostThirtyTwoHubs) {
+  std::vector<HubSection> hubs;
+  std::vector<std::string> expected;
+  for (int number = 1; number <= 33; ++number) {
+    hubs.push_back({number, "ON"});
+    if (number <= 32) {
+      char text[8];
+      std::snprintf(text, sizeof text, "%04d", number);
+      expected.push_back(text);
+    }
+  }
+  writeConfig(hubs);
+  auto manager = startManager();
+  EXPECT_TRUE(waitForHubs(*manager, expected)) << "hubs: " << hubsOf(*manager).size();
+  stopManager(*manager);
+}
+
+TEST_F(ManagerServiceTest, StoppingTheManagerStopsItsHubs) {
+  writeConfig({{1, "ON"}, {2, "ON"}});
+  auto manager = startManager();
+  ASSERT_TRUE(waitForHubs(*manager, {"0001", "0002"}));
+  const int hub1 = pidOfHub(*manager, "0001");
+
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  stopManager(*manager);
+  EXPECT_LT(std::chrono::steady_clock::now() - stoppedAt, 3s)
+      << "hubs that obey the stop command end well before the four-second grace";
+  EXPECT_TRUE(waitUntil([&] { return ::kill(hub1, 0) != 0; }, 5s));
+  EXPECT_NE(testing::readFile(dir_.log("0001_1.log")).find("Detect Termination Signal !"),
+            std::string::npos)
+      << "the hub was stopped with the stop command, not killed";
+}
+
+TEST_F(ManagerServiceTest, HubsThatIgnoreTheStopCommandAreKilledAfterFourSeconds) {
+  // A stand-in hub that ignores the stop command and SIGTERM alike.
+  std::filesystem::remove(dir_.path() + "kvhub");
+  testing::writeFile(dir_.path() + "kvhub", "#!/bin/sh\ntrap '' TERM INT\nexec sleep 60\n");
+  std::filesystem::permissions(dir_.path() + "kvhub", std::filesystem::perms::owner_all);
+  writeConfig({{1, "ON"}});
+  auto manager = startManager();
+  ASSERT_TRUE(waitUntil([&] { return !testing::childProcesses(manager->pid()).empty(); },
+                        kSettle));
+
+  const auto stoppedAt = std::chrono::steady_clock::now();
+  stopManager(*manager);
+  const auto took = std::chrono::steady_clock::now() - stoppedAt;
+  EXPECT_GE(took, 3900ms);
+  EXPECT_LT(took, 10s);
+}
+
+TEST_F(ManagerServiceTest, ForegroundModeWritesItsLogInTheCurrentDirectory) {
+  writeConfig({});
+  const std::string work = dir_.path() + "work";
+  std::filesystem::create_directory(work);
+  testing::writeFile(work + "/Tollmar.log", "earlier\n");
+  ChildProcess manager(testing::builtProgram("Tollmar"), {"S"}, dir_.path(),
+                       ChildProcess::Options{"", work, {}});
+  EXPECT_TRUE(waitUntil(
+      [&] { return testing::readFile(work + "/Tollmar.log") == "earlier\n[ServiceMain] LOOP stat\n"; },
+      kSettle))
+      << testing::readFile(work + "/Tollmar.log");
+  ASSERT_EQ(::kill(manager.pid(), SIGTERM), 0);
+  EXPECT_EQ(manager.waitForExit(15s), 0);
+}
+
+TEST_F(ManagerServiceTest, UnknownSingleArgumentDoesNothing) {
+  writeConfig({{1, "ON"}});
+  const std::string work = dir_.path() + "work";
+  std::filesystem::create_directory(work);
+  for (const char* argument : {"X", "s", "i", ""}) {
+    SCOPED_TRACE(argument);
+    ChildProcess manager(testing::builtProgram("Tollmar"), {argument}, dir_.path(),
+                         ChildProcess::Options{"", work, {}});
+    EXPECT_EQ(manager.waitForExit(5s), 0);
+  }
+  EXPECT_FALSE(testing::fileExists(work + "/Tollmar.log"));
+  EXPECT_FALSE(testing::fileExists(dir_.log("0001_1.log")));
+}
+
+TEST_F(ManagerServiceTest, EveryPipeMessageStartsOneReload) {
+  writeConfig({});
+  auto manager = startManager();
+  ASSERT_TRUE(managerPipeReady());
+
+  // A client that connects and leaves causes no reload.
+  writeConfig({{1, "ON"}});
+  {
+    std::string err;
+    auto pipe = platform::openPipe("KVTOLLMAR", &err);
+    ASSERT_TRUE(pipe) << err;
+  }
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(hubsOf(*manager).empty());
+
+  // One byte, of any content, is a request.
+  EXPECT_EQ(sendToManager("\x7f"), std::string("OK\0", 3));
+  EXPECT_TRUE(waitForHubs(*manager, {"0001"}));
+
+  // So are 1024 bytes.
+  writeConfig({{1, "ON"}, {2, "ON"}});
+  EXPECT_EQ(sendToManager(std::string(1024, 'Z')), std::string("OK\0", 3));
+  EXPECT_TRUE(waitForHubs(*manager, {"0001", "0002"}));
+  stopManager(*manager);
+}
+
+}  // namespace
+}  // namespace korvane::manager
