@@ -1,15 +1,22 @@
 #include "hub/HubProcess.h"
 
 #include <array>
+#include <chrono>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/HubSettings.h"
 #include "common/ProgramPaths.h"
+#include "hub/AccountStore.h"
 #include "hub/ControlPipe.h"
+#include "hub/HealthThread.h"
+#include "hub/HostFilter.h"
 #include "hub/HubState.h"
+#include "hub/Listener.h"
 #include "hub/ManagerWatchdog.h"
+#include "hub/PortManager.h"
 #include "platform/Priority.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Random.h"
@@ -22,6 +29,10 @@ constexpr const char* kStars = "***********************************";
 constexpr const char* kStartedBanner = "         Process started           ";
 constexpr const char* kTerminatedBanner = "        Process terminated         ";
 constexpr const char* kExceptionBanner = "        Catch Exception            ";
+
+// After every connection was cut, shut-down waits this long for the port threads to finish
+// their clean-up. The longest any of them takes is a refused login's 5.5 seconds of delays.
+constexpr std::chrono::milliseconds kConnectionEndWait{10000};
 
 void logBanner(HubState& state, const char* title) {
   state.log(kStars);
@@ -46,6 +57,27 @@ void openLogs(HubState& state) {
   state.hubLog->startUp(state.settings.garbageMonths, state.settings.garbageDays);
 }
 
+void createAccountsAndFilter(HubState& state) {
+  const std::string iniDirectory = state.programDirectory + "ini/";
+  state.accounts =
+      std::make_shared<AccountStore>(iniDirectory, state.hubNumber, state.settings.splitter);
+  state.hostFilter = std::make_shared<HostFilter>(iniDirectory, state.hubNumber);
+}
+
+// The connections are cut and their threads given time to clean up before the objects they
+// use are let go; a thread still running after that keeps its own references to them.
+void endConnections(HubState& state, Listener& listener) {
+  state.portManager->closeAll();
+  listener.waitForConnectionThreads(kConnectionEndWait);
+  {
+    const std::lock_guard lock(state.serviceLock);
+    state.dhcpServices.clear();
+  }
+  state.hostFilter.reset();
+  state.portManager.reset();
+  state.accounts.reset();
+}
+
 void shutDown(HubState& state) {
   logBanner(state, kTerminatedBanner);
   state.log("");
@@ -55,14 +87,24 @@ void shutDown(HubState& state) {
 // Start-up after the checks that end the process silently, the control pipe, and shut-down.
 int serve(const std::shared_ptr<HubState>& state) {
   openLogs(*state);
+  createAccountsAndFilter(*state);
   state->log("");
   logBanner(*state, kStartedBanner);
+  state->portManager = std::make_shared<PortManager>(*state, state->settings.maxCon);
+  // One DHCP service per domain joins HubState::dhcpServices here once the hub has them.
 
   if (state->managerProcessId != 0) {
     startManagerWatchdog(state);
   }
+  HealthThread health(*state, state->portManager);
+  health.start();
+  Listener listener(state);
+  listener.start();
   ControlPipe(*state).runControlPipe();
 
+  health.stop();
+  listener.stop();
+  endConnections(*state, listener);
   shutDown(*state);
   return 0;
 }

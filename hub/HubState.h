@@ -6,12 +6,19 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/HubSettings.h"
 #include "hub/HubLog.h"
+#include "hub/LineRateLimit.h"
 #include "platform/Clock.h"
 
 namespace korvane::hub {
+
+class AccountStore;
+class DomainDhcp;
+class HostFilter;
+class PortManager;
 
 /// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
 inline constexpr int kMaxDomains = 1000;
@@ -59,6 +66,19 @@ struct HubState {
   std::mutex serviceLock;
   /// BlockDHCP flag per domain index.
   std::array<int, kMaxDomains> blockDhcp{};
+  /// One DHCP service per domain index (position = index), guarded by serviceLock.
+  std::vector<std::shared_ptr<DomainDhcp>> dhcpServices;
+
+  /// The hub's accounts, connection filter and switch, made at start-up. Connection threads
+  /// hold their own references, so a thread that outlives shut-down never sees them vanish.
+  std::shared_ptr<AccountStore> accounts;
+  std::shared_ptr<HostFilter> hostFilter;
+  std::shared_ptr<PortManager> portManager;
+
+  /// "SendComplete Error %d" and "SOCKETPORT::SendData SendPending TOO MUCH" are written at
+  /// most once a second each, hub-wide.
+  LineRateLimit sendErrorLines{std::chrono::milliseconds(1000)};
+  LineRateLimit pendingOverflowLines{std::chrono::milliseconds(1000)};
 };
 
 }  // namespace korvane::hub

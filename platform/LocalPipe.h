@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,7 +18,8 @@ enum class PipeAccess {
   kEveryone,   ///< every local user (the manager pipe)
 };
 
-/// Where the pipe `name` lives: <program directory>pipe/<name>.
+/// Where the pipe `name` lives: <program directory>pipe/<name>. Empty when the program directory
+/// cannot be found.
 std::string pipePath(std::string_view name);
 
 /// One connection of a pipe, from either side. Closing it (or destroying it) disconnects.
@@ -59,10 +61,11 @@ class PipeConnection {
 };
 
 /// The server side of a pipe with one instance: it serves one client at a time, and further
-/// clients wait until it accepts them.
+/// clients wait until it accepts them. One thread may wait in accept() while another calls
+/// close(); the object must outlive both calls.
 class PipeServer {
  public:
-  PipeServer() = default;
+  PipeServer();
   PipeServer(PipeServer&& other) noexcept;
   PipeServer& operator=(PipeServer&& other) noexcept;
   PipeServer(const PipeServer&) = delete;
@@ -70,19 +73,21 @@ class PipeServer {
   ~PipeServer();
 
   /// Creates the pipe `name` (creating the pipe folder when missing and replacing a pipe left by
-  /// an ended process) with the given access. Empty with a message in `err` on failure.
+  /// an ended process) with the given access. Empty with a message in `err` on failure, also when
+  /// a live server already serves the pipe: a pipe is never taken from the process that serves it.
   static std::optional<PipeServer> create(std::string_view name, PipeAccess access,
                                           std::string* err);
 
   /// Waits without limit for the next client. Empty when the server has been closed or fails.
   std::optional<PipeConnection> accept();
 
-  /// Removes the pipe; clients waiting to be accepted are dropped. Safe to call twice.
+  /// Removes the pipe; clients waiting to be accepted are dropped, and a thread waiting in
+  /// accept() returns empty before close() returns. Safe to call twice.
   void close();
 
  private:
-  std::intptr_t handle_ = -1;
-  std::string path_;
+  struct State;  // descriptors and the accept/close hand-over, known only to the platform code
+  std::unique_ptr<State> state_;
 };
 
 /// Connects to the pipe `name`. Empty with a message in `err` when the pipe cannot be opened: it

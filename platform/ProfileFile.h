@@ -21,22 +21,26 @@
 namespace korvane::platform::profile {
 
 /// The value of `key` in `section`, or `defaultValue` when the file, the section or the key is
-/// missing; either way cut to `bufferSize` - 1 characters (nothing at all for size 0).
+/// missing (an unreadable file counts as missing); either way cut to `bufferSize` - 1 characters
+/// (nothing at all for size 0).
 std::string readString(const std::string& path, std::string_view section, std::string_view key,
                        std::string_view defaultValue, std::size_t bufferSize);
 
-/// The names of all sections in file order, as they would fit into a buffer of `bufferSize`
-/// bytes that holds each name followed by a zero byte plus one final zero byte: when the list
-/// does not fit, the last name is cut so that it and its two zero bytes end the buffer, and
-/// names behind it are lost. A missing file gives an empty list.
+/// The names of all sections in file order, each once (a later duplicate is hidden by the first)
+/// and without empty names (a packed list cannot hold them), as they would fit into a buffer of
+/// `bufferSize` bytes that holds each name followed by a zero byte plus one final zero byte: when
+/// the list does not fit, the last name is cut so that it and its two zero bytes end the buffer,
+/// and names behind it are lost. A missing or unreadable file gives an empty list.
 std::vector<std::string> readSectionNames(const std::string& path, std::size_t bufferSize);
 
 /// The key names of `section` in file order, with the same buffer rules as readSectionNames.
 std::vector<std::string> readKeyNames(const std::string& path, std::string_view section,
                                       std::size_t bufferSize);
 
-/// Sets `key` in `section` to `value`. False with a message in `err` when the file cannot be
-/// written; the file is then unchanged.
+/// Sets `key` in `section` to `value`. False with a message in `err` ("rename: Permission
+/// denied") when the file cannot be written, or when the folder is missing, or when the names or
+/// the value would not read back (an empty name, a line break, '=' in the key, ']' in the
+/// section); the file is then unchanged.
 [[nodiscard]] bool writeString(const std::string& path, std::string_view section,
                                std::string_view key, std::string_view value, std::string* err);
 

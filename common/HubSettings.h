@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace korvane::common {
+
+/// The settings a hub reads from its own section of the manager configuration file, and the
+/// domain splitter of section SYSTEM, at start-up.
+struct HubSettings {
+  std::uint16_t portNo = 0;  ///< 0: no port set, the hub does not start
+  int authFlag = 0;          ///< 1: clients must answer the authentication challenge
+  int maxCon = 512;          ///< port slots, 1..512
+  int snatPort = 0;          ///< external port of the router mapping, 0 for none
+  int garbageMonths = 0;     ///< months of daily logs to keep, 0..120
+  int garbageDays = 0;       ///< days of daily logs to keep, 0..65536
+  char splitter = '\r';      ///< the domain splitter; carriage return when there is none
+};
+
+/// Every value is read into a buffer of this size (1023 characters and the terminating zero),
+/// so that an overlong value is cut the same way in every program.
+inline constexpr std::size_t kHubValueBufferSize = 1024;
+
+/// Most port slots a hub has: the port manager's slot array is sized for 512 connections.
+inline constexpr int kMaxConnectionsLimit = 512;
+/// Longest daily log retention a hub accepts, in months (ten years).
+inline constexpr int kHubMaxGarbageMonths = 120;
+/// Longest daily log retention a hub accepts, in days.
+inline constexpr int kHubMaxGarbageDays = 65536;
+/// Highest TCP port number.
+inline constexpr int kMaxPortNumber = 65535;
+
+/// The settings of hub `hubNumber` from the file at `path`; a missing file, section or key gives
+/// the default, a value out of range its fallback (never a failure).
+HubSettings readHubSettings(const std::string& path, int hubNumber);
+
+}  // namespace korvane::common

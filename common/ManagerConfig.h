@@ -1,0 +1,141 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ManagerConfigFormat.h"
+#include "platform/Clock.h"
+
+namespace korvane::common {
+
+/// How long the daily logs of a hub are kept.
+struct LogRetention {
+  int months = 1;
+  int days = 0;
+};
+
+/// Buffer the hub name is read into: names are cut to 255 bytes.
+inline constexpr std::size_t kHubNameBufferSize = 256;
+/// Buffer every other value is read into (1023 characters and the terminating zero).
+inline constexpr std::size_t kValueBufferSize = 1024;
+/// Longest daily log retention in months that the panel shows and writes (ten years).
+inline constexpr int kPanelMaxGarbageMonths = 120;
+/// Longest daily log retention in days that the panel shows and writes: four digits.
+inline constexpr int kPanelMaxGarbageDays = 9999;
+/// A new hub is refused once the file lists more than this many hubs, so at most 33 exist.
+inline constexpr std::size_t kMaxHubsBeforeCreate = 32;
+/// How long stopping a hub waits after asking the manager to reload, so that the hub process has
+/// ended before the caller shows the hubs again.
+inline constexpr std::chrono::milliseconds kStopSettleTime{2000};
+
+/// The panel's accessors of the manager configuration file ini/Tollmar.ini: each call opens the
+/// file by its path, reads or writes one key at a time, and keeps nothing between calls. Readers
+/// never fail: a missing file, section or key gives the default, a value out of range its
+/// fallback. Writers return false with a message in `err` (when not null) and leave the file as
+/// it was when the file cannot be written or the value cannot be stored as given.
+class ManagerConfig {
+ public:
+  /// Accessors of the file at `path`; the hubs' DHCP, filter and lease files are looked for in
+  /// the same folder. Stopping a hub waits on `clock`.
+  explicit ManagerConfig(std::string path, const platform::Clock& clock = platform::systemClock());
+
+  const std::string& path() const { return path_; }
+
+  /// The numbers of all hub sections in file order, at most `capacity`; empty for a missing file.
+  std::vector<int> listHubs(std::size_t capacity = kHubListCapacity) const;
+
+  /// The hub's name, cut to 255 bytes; empty when it has none.
+  std::string readName(int hubNumber) const;
+  /// True for Status "ON", false for "OFF"; empty when Status is missing or anything else.
+  std::optional<bool> readStatus(int hubNumber) const;
+  /// The hub's PortNo, 0 when missing.
+  int readPort(int hubNumber) const;
+  /// The hub's AuthFlag, 0 when missing.
+  int readAuthFlag(int hubNumber) const;
+  /// The hub's MaxCon, 512 when missing or outside 1..512.
+  int readMaxConnections(int hubNumber) const;
+  /// The hub's SNATPort, 0 when missing or outside 1..65535.
+  int readSnatPort(int hubNumber) const;
+  /// GarbageMonths (1 when missing, 0 when outside 0..120) and GarbageDays (0 when missing or
+  /// outside 0..9999).
+  LogRetention readLogRetention(int hubNumber) const;
+  /// The DHCP block flag of `domain` ("" or "-Global-" for the global domain), 0 when missing.
+  int readDhcpBlock(int hubNumber, std::string_view domain) const;
+  /// The domain splitter; carriage return (13) when there is none.
+  char readDomainSplitter() const;
+  /// True when the panel may register the firewall exceptions: AutoSetting "on" or missing.
+  bool readFirewallSetting() const;
+  /// The dynamic DNS pass code, empty when none is stored.
+  std::string readPassCode() const;
+
+  /// Writes HubName. Fails for a hub number outside 1..9999 or a name with a line break.
+  [[nodiscard]] bool writeName(int hubNumber, std::string_view name, std::string* err);
+  /// Writes PortNo. Fails for a port outside 0..65535.
+  [[nodiscard]] bool writePort(int hubNumber, int port, std::string* err);
+  /// Writes AuthFlag. Fails for a flag other than 0 or 1.
+  [[nodiscard]] bool writeAuthFlag(int hubNumber, int flag, std::string* err);
+  /// Writes MaxCon. Fails for a value outside 1..512.
+  [[nodiscard]] bool writeMaxConnections(int hubNumber, int maxConnections, std::string* err);
+  /// Writes SNATPort. Fails for a port outside 0..65535 (0: no router mapping).
+  [[nodiscard]] bool writeSnatPort(int hubNumber, int port, std::string* err);
+  /// Writes GarbageMonths, then GarbageDays. Fails for months outside 0..120 or days outside
+  /// 0..9999, before writing either.
+  [[nodiscard]] bool writeLogRetention(int hubNumber, int months, int days, std::string* err);
+  /// Writes the DHCP block flag of `domain`. Fails for a value other than 0 or 1 and for a
+  /// domain name that cannot be part of a key (a line break or '=').
+  [[nodiscard]] bool writeDhcpBlock(int hubNumber, std::string_view domain, int value,
+                                    std::string* err);
+  /// Writes the domain splitter, "<NONE>" for carriage return (13). Fails for a character that
+  /// would not read back as itself: a zero byte, a line feed, a blank or a tab.
+  [[nodiscard]] bool writeDomainSplitter(char splitter, std::string* err);
+  /// Writes AutoSetting as "on" or "off".
+  [[nodiscard]] bool writeFirewallSetting(bool on, std::string* err);
+  /// Writes the dynamic DNS pass code verbatim. Fails for a code with a line break.
+  [[nodiscard]] bool writePassCode(std::string_view passCode, std::string* err);
+
+  /// False when another hub's HubName equals `name` exactly (case-sensitive); the hub
+  /// `hubNumber` itself is not compared.
+  bool nameIsFree(int hubNumber, std::string_view name) const;
+  /// True for port 0; otherwise false when another hub's PortNo equals `port`.
+  bool portIsFree(int hubNumber, int port) const;
+
+  /// Creates a hub with the lowest positive number no section uses: a section holding exactly
+  /// HubName, Status=OFF, PortNo=0 and AuthFlag=0, then asks the manager to reload. Returns the
+  /// new number; 0 with a message when the file already lists more than 32 hubs, the name has a
+  /// line break, or the file cannot be written (a half-made section is then removed again).
+  int createHub(std::string_view name, std::string* err);
+  /// Removes the hub's section and its DHCP settings and filter files (the account file stays),
+  /// then asks the manager to reload. Fails, changing nothing, when the hub is not listed; fails
+  /// when the section cannot be removed or a file cannot be deleted.
+  [[nodiscard]] bool deleteHub(int hubNumber, std::string* err);
+  /// Switches the hub on (Status "ON") and asks the manager to reload; succeeds without writing
+  /// when it is on already. Fails when its Status is neither ON nor OFF or cannot be written.
+  [[nodiscard]] bool startHub(int hubNumber, std::string* err);
+  /// Switches the hub off (Status "OFF"), asks the manager to reload and gives the hub two
+  /// seconds to end; succeeds at once when it is off already. Fails as startHub does.
+  [[nodiscard]] bool stopHub(int hubNumber, std::string* err);
+  /// Deletes the lease file of `domain` ("" or "-Global-" for the global domain); a missing file
+  /// counts as deleted. Fails for a domain name with a '/' or a zero byte, or when the file
+  /// cannot be deleted.
+  [[nodiscard]] bool deleteLeases(int hubNumber, std::string_view domain, std::string* err);
+
+ private:
+  std::string readValue(int hubNumber, std::string_view key, std::string_view defaultValue,
+                        std::size_t bufferSize) const;
+  int readNumber(int hubNumber, std::string_view key, std::string_view defaultValue) const;
+  [[nodiscard]] bool writeValue(int hubNumber, std::string_view key, std::string_view value,
+                                std::string* err);
+  [[nodiscard]] bool writeNumber(int hubNumber, std::string_view key, int value, std::string* err);
+  [[nodiscard]] bool switchHub(int hubNumber, bool on, std::string* err);
+  std::string hubFilePath(int hubNumber, std::string_view suffix) const;
+
+  std::string path_;
+  std::string iniFolder_;
+  const platform::Clock& clock_;
+};
+
+}  // namespace korvane::common

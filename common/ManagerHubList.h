@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+/// What the manager reads from the manager configuration file at start and on every reload: the
+/// hub sections and whether each is switched on.
+namespace korvane::common {
+
+/// One hub section of the file.
+struct HubSwitch {
+  int number = 0;
+  bool on = false;  ///< true only when Status is exactly "ON"; missing or any other value is off
+};
+
+/// Most hub processes the manager runs at one time: its hub table has 32 slots.
+inline constexpr std::size_t kMaxRunningHubs = 32;
+
+/// Every hub section of the file at `path`, in file order, with its switch; empty when the file
+/// is missing or holds no hub section.
+std::vector<HubSwitch> readHubSwitches(const std::string& path);
+
+/// The hubs the manager runs: those switched on, in file order, the first 32 of them.
+std::vector<int> hubsToRun(const std::string& path);
+
+}  // namespace korvane::common

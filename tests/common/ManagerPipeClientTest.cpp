@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "common/ManagerPipeClient.h"
+#include "platform/LocalPipe.h"
+#include "tests/common/ManagerPipeStub.h"
+#include "tests/support/TempProgramDir.h"
+
+namespace korvane::common {
+namespace {
+
+using korvane::testing::ManagerPipeStub;
+using korvane::testing::TempProgramDir;
+using std::chrono::steady_clock;
+
+TEST(ManagerPipeClient, SendsTheFourByteRequest) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  ManagerPipeStub manager;
+  ASSERT_TRUE(manager.running()) << manager.error();
+
+  std::string err;
+  EXPECT_EQ(requestManagerReload(&err), 0) << err;
+
+  EXPECT_EQ(manager.requests(), 1);
+  EXPECT_EQ(manager.lastRequest(), std::string("AAA\0", 4));
+}
+
+TEST(ManagerPipeClient, EachCallIsOneRequest) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  ManagerPipeStub manager;
+  ASSERT_TRUE(manager.running()) << manager.error();
+
+  for (int i = 1; i <= 3; ++i) {
+    EXPECT_EQ(requestManagerReload(), 0);
+    EXPECT_EQ(manager.requests(), i);
+  }
+}
+
+TEST(ManagerPipeClient, ManagerClosingWithoutReplyStillCounts) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  ManagerPipeStub manager(ManagerPipeStub::Reply::kCloseWithoutAnswer);
+  ASSERT_TRUE(manager.running()) << manager.error();
+
+  const auto start = steady_clock::now();
+  EXPECT_EQ(requestManagerReload(), 0);
+  // The closed connection ends the wait for the reply; it does not run out the reply bound.
+  EXPECT_LT(steady_clock::now() - start, kReloadReplyWait);
+  EXPECT_EQ(manager.requests(), 1);
+}
+
+TEST(ManagerPipeClient, FailsAtOnceWithoutManager) {
+  struct Row {
+    const char* name;
+    bool leaveEndedServer;
+  };
+  const Row rows[] = {
+      {"no pipe was ever made", false},
+      {"the manager has ended", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempProgramDir dir;
+    dir.useForThisProcess();
+    if (row.leaveEndedServer) {
+      ManagerPipeStub ended;
+      ASSERT_TRUE(ended.running()) << ended.error();
+    }
+
+    const auto start = steady_clock::now();
+    std::string err;
+    EXPECT_EQ(requestManagerReload(&err), -1);
+    EXPECT_LT(steady_clock::now() - start, std::chrono::milliseconds(1000));
+    EXPECT_FALSE(err.empty());
+  }
+}
+
+TEST(ManagerPipeClient, ErrorPointerMayBeNull) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  EXPECT_EQ(requestManagerReload(nullptr), -1);
+}
+
+}  // namespace
+}  // namespace korvane::common
