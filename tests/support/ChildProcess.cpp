@@ -16,7 +16,7 @@ namespace korvane::testing {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& programDir, const std::string& outputFile)
-    : ChildProcess(program, args, programDir, Options{outputFile, "", {}}) {}
+    : ChildProcess(program, args, programDir, Options{outputFile, "", {}, ""}) {}
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& programDir, const Options& options) {
@@ -49,8 +49,15 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
   if (!outputFile.empty()) {
     posix_spawn_file_actions_addopen(&actions, 1, outputFile.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (options.errorFile.empty()) {
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    }
   }
+  if (!options.errorFile.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, options.errorFile.c_str(),
+                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
+  }
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   if (!options.workingDirectory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
   }

@@ -14,9 +14,10 @@ class ChildProcess {
  public:
   /// Where and how a child runs besides its program directory.
   struct Options {
-    std::string outputFile;        ///< standard output and error go here when not empty
+    std::string outputFile;        ///< standard output (and error) go here when not empty
     std::string workingDirectory;  ///< the child's current directory when not empty
     std::vector<std::string> environment;  ///< extra NAME=VALUE entries
+    std::string errorFile;  ///< standard error goes here instead of outputFile, when not empty
   };
 
   /// Starts `program` (a path) with `args`, KORVANE_PROGRAM_DIR set to `programDir`, standard
