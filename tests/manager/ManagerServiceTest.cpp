@@ -209,7 +209,7 @@ TEST_F(ManagerServiceTest, ForegroundModeWritesItsLogInTheCurrentDirectory) {
   std::filesystem::create_directory(work);
   testing::writeFile(work + "/Tollmar.log", "earlier\n");
   ChildProcess manager(testing::builtProgram("Tollmar"), {"S"}, dir_.path(),
-                       ChildProcess::Options{"", work, {}});
+                       ChildProcess::Options{"", work, {}, ""});
   EXPECT_TRUE(waitUntil(
       [&] { return testing::readFile(work + "/Tollmar.log") == "earlier\n[ServiceMain] LOOP stat\n"; },
       kSettle))
@@ -225,7 +225,7 @@ TEST_F(ManagerServiceTest, UnknownSingleArgumentDoesNothing) {
   for (const char* argument : {"X", "s", "i", ""}) {
     SCOPED_TRACE(argument);
     ChildProcess manager(testing::builtProgram("Tollmar"), {argument}, dir_.path(),
-                         ChildProcess::Options{"", work, {}});
+                         ChildProcess::Options{"", work, {}, ""});
     EXPECT_EQ(manager.waitForExit(5s), 0);
   }
   EXPECT_FALSE(testing::fileExists(work + "/Tollmar.log"));

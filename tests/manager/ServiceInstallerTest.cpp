@@ -37,7 +37,8 @@ class ServiceInstallerTest : public ::testing::Test {
     std::filesystem::remove(output);
     ChildProcess tollmar(testing::builtProgram("Tollmar"), {argument}, dir_.path(),
                          ChildProcess::Options{output, "", {"KORVANE_SYSTEMD_UNIT_DIR=" + units_,
-                                                            "KORVANE_SYSTEMCTL=" + systemctl}});
+                                                            "KORVANE_SYSTEMCTL=" + systemctl},
+                                               ""});
     EXPECT_EQ(tollmar.waitForExit(10s), 0);
     return readFile(output);
   }
