@@ -1,0 +1,349 @@
+#include "panel/logic/AccountListModel.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <utility>
+
+#include "common/Atoi.h"
+#include "panel/logic/HubNumber.h"
+#include "panel/logic/ProfileSections.h"
+#include "platform/WholeFile.h"
+
+namespace korvane::panel {
+
+namespace {
+
+/// Values are read into a buffer that holds a sealed field's 256 digits and its zero byte.
+constexpr std::size_t kValueBufferBytes = common::kSealedTextDigits + 1;
+/// Default of the keys whose absence makes a section no account.
+constexpr std::string_view kNone = "<NONE>";
+/// One account's section: two sealed fields of 256 digits, the key names and two numbers of at
+/// most 11 characters fit with room to spare.
+constexpr std::size_t kSectionTextBytes = 1024;
+
+const char* boolText(bool value) {
+  return value ? "TRUE" : "FALSE";
+}
+
+// One section of the account file read as the hub reads it; std::nullopt when it is no account.
+std::optional<Account> readAccount(const ProfileSections& file, const std::string& section) {
+  const std::string password = file.readString(section, "Password", kNone, kValueBufferBytes);
+  if (password == kNone) {
+    return std::nullopt;
+  }
+  const std::string status = file.readString(section, "Status", kNone, kValueBufferBytes);
+  if (status == kNone) {
+    return std::nullopt;
+  }
+  std::optional<std::u16string> name =
+      common::unsealText(std::string_view(section).substr(0, common::kSealedTextDigits));
+  std::optional<std::u16string> plainPassword = common::unsealText(password);
+  if (!name || !plainPassword) {
+    return std::nullopt;
+  }
+  Account account;
+  account.name = std::move(*name);
+  account.password = std::move(*plainPassword);
+  account.status = common::atoiLike(status);
+  account.guest = file.readString(section, "GuestFlag", "FALSE", kValueBufferBytes) == "TRUE";
+  account.bridgeAllowed =
+      file.readString(section, "BridgeAllow", "TRUE", kValueBufferBytes) != "FALSE";
+  account.connectionLimit = std::max(
+      0, common::atoiLike(file.readString(section, "ConnectionMax", "0", kValueBufferBytes)));
+  return account;
+}
+
+// The accounts of the file at `path` in file order; an empty list for a missing file.
+std::optional<std::vector<Account>> readAccountFile(const std::string& path, std::string* err) {
+  std::string text;
+  std::string readError;
+  if (platform::readWholeFile(path, &text, &readError) == platform::ReadOutcome::kFailed) {
+    *err = "cannot read " + path + ": " + readError;
+    return std::nullopt;
+  }
+  const ProfileSections file(text);
+  std::vector<Account> accounts;
+  for (const std::string& section : file.names(kAccountSectionListBytes)) {
+    std::optional<Account> account = readAccount(file, section);
+    if (account) {
+      accounts.push_back(std::move(*account));
+    }
+  }
+  return accounts;
+}
+
+// Why `text` cannot be an account's name or password (`what`); empty when it can.
+std::string textProblem(std::u16string_view text, const char* what) {
+  if (text.empty()) {
+    return std::string("the ") + what + " is empty";
+  }
+  if (text.size() > kMaxAccountTextUnits) {
+    return std::string("the ") + what + " is longer than 64 characters";
+  }
+  if (text.find(u'\0') != std::u16string_view::npos) {
+    return std::string("the ") + what + " holds a zero character";
+  }
+  return {};
+}
+
+std::string noAccount(std::u16string_view name) {
+  return "there is no account named \"" + displayText(name) + "\"";
+}
+
+}  // namespace
+
+std::string AccountListModel::accountFilePath(const std::string& iniDirectory, int hubNumber) {
+  std::array<char, 32> name{};
+  std::snprintf(name.data(), name.size(), "%04d_account.ini", hubNumber);
+  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
+    return iniDirectory + "/" + name.data();
+  }
+  return iniDirectory + name.data();
+}
+
+std::optional<AccountListModel> AccountListModel::open(const std::string& iniDirectory,
+                                                       int hubNumber, char splitter,
+                                                       std::string* err) {
+  if (!isHubNumber(hubNumber, err)) {
+    return std::nullopt;
+  }
+  AccountListModel model(accountFilePath(iniDirectory, hubNumber), hubNumber,
+                         splitterUnit(splitter));
+  if (!model.reload(err)) {
+    return std::nullopt;
+  }
+  return model;
+}
+
+std::vector<std::u16string> AccountListModel::domains() const {
+  const auto count = static_cast<std::size_t>(highestDomainIndex_) + 1;
+  std::vector<std::u16string> names(count);
+  std::vector<bool> named(count, false);
+  for (const Account& account : accounts_) {
+    const auto index = static_cast<std::size_t>(account.domainIndex);
+    if (index > 0 && !named[index]) {
+      names[index] = account.domain;
+      named[index] = true;
+    }
+  }
+  return names;
+}
+
+bool AccountListModel::reload(std::string* err) {
+  std::optional<std::vector<Account>> accounts = readAccountFile(path_, err);
+  if (!accounts) {
+    return false;
+  }
+  adopt(std::move(*accounts));
+  return true;
+}
+
+bool AccountListModel::changeSplitter(char splitter, std::string* err) {
+  const char16_t previous = splitter_;
+  splitter_ = splitterUnit(splitter);
+  if (!reload(err)) {
+    splitter_ = previous;
+    return false;
+  }
+  return true;
+}
+
+const Account* AccountListModel::find(std::u16string_view name) const {
+  const auto found = std::find_if(accounts_.begin(), accounts_.end(),
+                                  [&](const Account& account) { return account.name == name; });
+  return found == accounts_.end() ? nullptr : &*found;
+}
+
+int AccountListModel::readStatus(std::u16string_view name) const {
+  const Account* account = find(name);
+  return account ? account->status : 0;
+}
+
+bool AccountListModel::readGuest(std::u16string_view name) const {
+  const Account* account = find(name);
+  return account ? account->guest : false;
+}
+
+int AccountListModel::readConnectionLimit(std::u16string_view name) const {
+  const Account* account = find(name);
+  return account ? account->connectionLimit : 0;
+}
+
+bool AccountListModel::readBridge(std::u16string_view name) const {
+  const Account* account = find(name);
+  return account ? account->bridgeAllowed : true;
+}
+
+std::u16string AccountListModel::readPassword(std::u16string_view name) const {
+  const Account* account = find(name);
+  return account ? account->password : std::u16string();
+}
+
+bool AccountListModel::addAccount(const Account& account, std::string* err) {
+  std::string problem = textProblem(account.name, "name");
+  if (problem.empty()) {
+    problem = textProblem(account.password, "password");
+  }
+  if (!problem.empty()) {
+    *err = problem;
+    return false;
+  }
+  if (account.status != 0 && account.status != 1) {
+    *err = "the status must be 0 (in use) or 1 (locked)";
+    return false;
+  }
+  if (account.connectionLimit < 0) {
+    *err = "the connection limit must not be negative";
+    return false;
+  }
+  if (!nameIsFree(account.name)) {
+    *err = "an account named \"" + displayText(account.name) + "\" exists already";
+    return false;
+  }
+  if (accounts_.size() >= kMaxAccounts) {
+    *err = "the hub has " + std::to_string(kMaxAccounts) + " accounts, the most it can have";
+    return false;
+  }
+  std::vector<Account> accounts = accounts_;
+  accounts.push_back(account);
+  return saveAndReload(std::move(accounts), err);
+}
+
+bool AccountListModel::deleteAccount(std::u16string_view name, std::string* err) {
+  std::vector<Account> accounts = accounts_;
+  const auto found = std::find_if(accounts.begin(), accounts.end(),
+                                  [&](const Account& account) { return account.name == name; });
+  if (found == accounts.end()) {
+    *err = noAccount(name);
+    return false;
+  }
+  accounts.erase(found);
+  return saveAndReload(std::move(accounts), err);
+}
+
+bool AccountListModel::lock(std::u16string_view name, std::string* err) {
+  return changeAccount(name, err, [](Account* account) { account->status = 1; });
+}
+
+bool AccountListModel::unlock(std::u16string_view name, std::string* err) {
+  return changeAccount(name, err, [](Account* account) { account->status = 0; });
+}
+
+bool AccountListModel::setGuest(std::u16string_view name, bool guest, std::string* err) {
+  return changeAccount(name, err, [&](Account* account) { account->guest = guest; });
+}
+
+bool AccountListModel::setConnectionLimit(std::u16string_view name, int limit, std::string* err) {
+  if (limit < 0) {
+    *err = "the connection limit must not be negative";
+    return false;
+  }
+  return changeAccount(name, err, [&](Account* account) { account->connectionLimit = limit; });
+}
+
+bool AccountListModel::setBridge(std::u16string_view name, bool allowed, std::string* err) {
+  return changeAccount(name, err, [&](Account* account) { account->bridgeAllowed = allowed; });
+}
+
+bool AccountListModel::setPassword(std::u16string_view name, std::u16string_view password,
+                                   std::string* err) {
+  const std::string problem = textProblem(password, "password");
+  if (!problem.empty()) {
+    *err = problem;
+    return false;
+  }
+  return changeAccount(name, err, [&](Account* account) { account->password = password; });
+}
+
+CsvExportResult AccountListModel::exportCsv(const std::string& path) const {
+  return exportAccountsCsv(path, accounts_);
+}
+
+CsvImportResult AccountListModel::importCsv(const std::string& path, CsvImportMode mode) {
+  std::vector<Account> accounts = accounts_;
+  CsvImportResult result = importAccountsCsv(path, mode, &accounts);
+  if (!result.ok()) {
+    return result;
+  }
+  const bool changed =
+      mode == CsvImportMode::kReplaceAll || result.added > 0 || result.replaced > 0;
+  std::string err;
+  if (changed && !saveAndReload(std::move(accounts), &err)) {
+    result = CsvImportResult{};
+    result.error = CsvError::kCannotOpen;
+    result.message = err;
+  }
+  return result;
+}
+
+HubDelivery AccountListModel::tellHub(bool recheckClients, std::string* err,
+                                      const HubCommandClient& client) const {
+  return client.send(hubNumber_, accountsReload(recheckClients), err);
+}
+
+// Writes the whole file anew, each account in the hub's format with CR LF line ends; nothing is
+// written when a field cannot be sealed.
+bool AccountListModel::save(const std::vector<Account>& accounts, std::string* err) const {
+  std::string text;
+  std::array<char, kSectionTextBytes> section{};
+  for (const Account& account : accounts) {
+    const std::optional<std::string> name = common::sealText(account.name);
+    const std::optional<std::string> password = common::sealText(account.password);
+    if (!name || !password) {
+      *err = "cannot seal the name or password of account \"" + displayText(account.name) +
+             "\": the crypto library failed";
+      return false;
+    }
+    std::snprintf(section.data(), section.size(),
+                  "[%s]\r\nPassword=%s\r\nStatus=%d\r\nGuestFlag=%s\r\nConnectionMax=%d\r\n"
+                  "BridgeAllow=%s\r\n",
+                  name->c_str(), password->c_str(), account.status, boolText(account.guest),
+                  account.connectionLimit, boolText(account.bridgeAllowed));
+    text += section.data();
+  }
+  std::string writeError;
+  if (!platform::replaceWholeFile(path_, text, &writeError)) {
+    *err = "cannot write " + path_ + ": " + writeError;
+    return false;
+  }
+  return true;
+}
+
+// Saves, then reads the file back so that domains are numbered from what the hub will read.
+bool AccountListModel::saveAndReload(std::vector<Account> accounts, std::string* err) {
+  if (!save(accounts, err)) {
+    return false;
+  }
+  std::string ignored;
+  if (!reload(&ignored)) {
+    // The file was written a moment ago; should it not read back, the list that was written
+    // is what it holds.
+    adopt(std::move(accounts));
+  }
+  return true;
+}
+
+void AccountListModel::adopt(std::vector<Account> accounts) {
+  highestDomainIndex_ = numberDomains(&accounts, splitter_);
+  accounts_ = std::move(accounts);
+}
+
+template <typename Change>
+bool AccountListModel::changeAccount(std::u16string_view name, std::string* err, Change change) {
+  std::vector<Account> accounts = accounts_;
+  const auto found = std::find_if(accounts.begin(), accounts.end(),
+                                  [&](const Account& account) { return account.name == name; });
+  if (found == accounts.end()) {
+    *err = noAccount(name);
+    return false;
+  }
+  change(&*found);
+  if (!save(accounts, err)) {
+    return false;
+  }
+  accounts_ = std::move(accounts);
+  return true;
+}
+
+}  // namespace korvane::panel

@@ -1,0 +1,360 @@
+#include "panel/logic/FilterModel.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+
+#include "common/Utf16.h"
+#include "panel/logic/HubNumber.h"
+#include "panel/logic/ProfileSections.h"
+#include "platform/WholeFile.h"
+
+namespace korvane::panel {
+
+namespace {
+
+/// Default of every key: a section lacking the key it needs is no rule.
+constexpr std::string_view kNone = "<NONE>";
+/// One rule's section: a name and a host name of at most 255 bytes each, the key names and two
+/// addresses fit with room to spare.
+constexpr std::size_t kRuleTextBytes = 1024;
+/// Parts of a dotted quad, and the most digits and the largest value of one part.
+constexpr std::size_t kAddressParts = 4;
+constexpr std::size_t kMaxPartDigits = 3;
+constexpr int kMaxPartValue = 255;
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+bool isBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
+}
+
+// A dotted quad as the hub reads it: four numbers of at most three digits and at most 255,
+// separated by exactly three dots, an empty number counting as 0.
+std::optional<Ipv4Address> parseHubDottedQuad(std::string_view text) {
+  Ipv4Address address{};
+  std::size_t part = 0;
+  int value = 0;
+  std::size_t digits = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      if (++part == kAddressParts) {
+        return std::nullopt;
+      }
+      value = 0;
+      digits = 0;
+      continue;
+    }
+    if (!isDigit(c) || ++digits > kMaxPartDigits) {
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
+    if (value > kMaxPartValue) {
+      return std::nullopt;
+    }
+    address[part] = static_cast<std::uint8_t>(value);
+  }
+  if (part != kAddressParts - 1) {
+    return std::nullopt;
+  }
+  return address;
+}
+
+// One section of the filter file read as the hub reads it; std::nullopt when it is no rule.
+std::optional<FilterRule> readRule(const ProfileSections& file, const std::string& section) {
+  FilterRule rule;
+  const std::string address = file.readString(section, "IPADDRESS", kNone, kFilterValueBufferBytes);
+  std::string mask;
+  if (address == kNone) {
+    rule.kind = FilterRuleKind::kHostName;
+    rule.hostName = file.readString(section, "HOSTNAME", kNone, kFilterHostNameBufferBytes);
+    if (rule.hostName == kNone) {
+      return std::nullopt;
+    }
+  } else {
+    rule.kind = FilterRuleKind::kAddress;
+    mask = file.readString(section, "MASK", kNone, kFilterValueBufferBytes);
+    if (mask == kNone) {
+      return std::nullopt;
+    }
+  }
+  const std::string allow = file.readString(section, "ALLOW", kNone, kFilterValueBufferBytes);
+  if (allow == kNone) {
+    return std::nullopt;
+  }
+  rule.name = platform::profile::cutToBuffer(section, kFilterRuleNameBufferBytes);
+  if (rule.kind == FilterRuleKind::kAddress) {
+    const std::optional<Ipv4Address> parsedAddress = parseHubDottedQuad(address);
+    const std::optional<Ipv4Address> parsedMask = parseHubDottedQuad(mask);
+    if (!parsedAddress || !parsedMask) {
+      return std::nullopt;
+    }
+    rule.address = *parsedAddress;
+    rule.mask = *parsedMask;
+  }
+  rule.allow = allow == "TRUE";
+  return rule;
+}
+
+// Why `text` cannot be written as the value or section name it is meant to be (`what`), so
+// that the file's reader gets it back unchanged; empty when it can.
+std::string unwritableReason(std::string_view text, std::string_view what, std::size_t maxBytes) {
+  const std::string subject = "the " + std::string(what);
+  if (text.empty()) {
+    return subject + " is empty";
+  }
+  if (text.size() > maxBytes) {
+    return subject + " is longer than " + std::to_string(maxBytes) + " bytes";
+  }
+  if (!common::utf8ToUtf16(text)) {
+    return subject + " is not valid UTF-8 text";
+  }
+  if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
+    return subject + " holds a line break or a zero character";
+  }
+  if (isBlank(text.front()) || isBlank(text.back())) {
+    return subject + " starts or ends with a blank";
+  }
+  return {};
+}
+
+std::string noRule(std::string_view name) {
+  return "there is no rule named \"" + std::string(name) + "\"";
+}
+
+}  // namespace
+
+std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err) {
+  const std::string refusal =
+      "\"" + std::string(text) +
+      "\" is not an IPv4 address: four numbers from 0 to 255 separated by dots are expected";
+  Ipv4Address address{};
+  std::size_t part = 0;
+  std::size_t digits = 0;
+  int value = 0;
+  for (const char c : text) {
+    if (c == '.') {
+      if (digits == 0 || ++part == kAddressParts) {
+        *err = refusal;
+        return std::nullopt;
+      }
+      digits = 0;
+      value = 0;
+      continue;
+    }
+    if (!isDigit(c) || ++digits > kMaxPartDigits) {
+      *err = refusal;
+      return std::nullopt;
+    }
+    value = value * 10 + (c - '0');
+    if (value > kMaxPartValue) {
+      *err = refusal;
+      return std::nullopt;
+    }
+    address[part] = static_cast<std::uint8_t>(value);
+  }
+  if (part != kAddressParts - 1 || digits == 0) {
+    *err = refusal;
+    return std::nullopt;
+  }
+  return address;
+}
+
+std::string formatIpv4Address(const Ipv4Address& address) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
+  return text;
+}
+
+std::string FilterModel::filterFilePath(const std::string& iniDirectory, int hubNumber) {
+  char name[32];
+  std::snprintf(name, sizeof name, "%04d_hosts.ini", hubNumber);
+  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
+    return iniDirectory + "/" + name;
+  }
+  return iniDirectory + name;
+}
+
+std::optional<FilterModel> FilterModel::open(const std::string& iniDirectory, int hubNumber,
+                                             std::string* err) {
+  if (!isHubNumber(hubNumber, err)) {
+    return std::nullopt;
+  }
+  FilterModel model(filterFilePath(iniDirectory, hubNumber), hubNumber);
+  if (!model.reload(err)) {
+    return std::nullopt;
+  }
+  return model;
+}
+
+bool FilterModel::reload(std::string* err) {
+  std::string text;
+  std::string readError;
+  if (platform::readWholeFile(path_, &text, &readError) == platform::ReadOutcome::kFailed) {
+    *err = "cannot read " + path_ + ": " + readError;
+    return false;
+  }
+  const ProfileSections file(text);
+  std::vector<FilterRule> rules;
+  for (const std::string& section : file.names(kFilterSectionListBytes)) {
+    std::optional<FilterRule> rule = readRule(file, section);
+    if (rule) {
+      rules.push_back(std::move(*rule));
+    }
+  }
+  rules_ = std::move(rules);
+  return true;
+}
+
+std::size_t FilterModel::indexOf(std::string_view name) const {
+  const auto found = std::find_if(rules_.begin(), rules_.end(),
+                                  [&](const FilterRule& rule) { return rule.name == name; });
+  return found == rules_.end() ? kNotFound : static_cast<std::size_t>(found - rules_.begin());
+}
+
+const FilterRule* FilterModel::find(std::string_view name) const {
+  const std::size_t index = indexOf(name);
+  return index == kNotFound ? nullptr : &rules_[index];
+}
+
+bool FilterModel::nameIsFree(std::string_view name) const {
+  return nameIsFreeExcept(name, kNotFound);
+}
+
+bool FilterModel::nameIsFreeExcept(std::string_view name, std::size_t except) const {
+  for (std::size_t i = 0; i < rules_.size(); ++i) {
+    if (i != except && sameName(rules_[i].name, name)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Checks a rule that is to be added (replacing kNotFound) or to replace the rule at `replacing`,
+// and clears the fields that its kind does not use.
+bool FilterModel::check(FilterRule* rule, std::size_t replacing, std::string* err) const {
+  std::string why = unwritableReason(rule->name, "rule name", kMaxRuleNameBytes);
+  if (why.empty() && rule->name.find(']') != std::string::npos) {
+    why = "the rule name holds ']', which ends a section name";
+  }
+  if (why.empty() && rule->kind == FilterRuleKind::kHostName) {
+    why = unwritableReason(rule->hostName, "host name", kMaxRuleHostNameBytes);
+    const std::string_view host = rule->hostName;
+    if (why.empty() && host.size() >= 2 && (host.front() == '"' || host.front() == '\'') &&
+        host.back() == host.front()) {
+      why = "the host name is enclosed in quotes, which the file's reader removes";
+    }
+  }
+  if (why.empty() && !nameIsFreeExcept(rule->name, replacing)) {
+    why = "a rule named \"" + rule->name + "\" exists already";
+  }
+  if (!why.empty()) {
+    *err = why;
+    return false;
+  }
+  if (rule->kind == FilterRuleKind::kHostName) {
+    rule->address = {};
+    rule->mask = {};
+  } else {
+    rule->hostName.clear();
+  }
+  return true;
+}
+
+bool FilterModel::add(FilterRule rule, std::string* err) {
+  if (!check(&rule, kNotFound, err)) {
+    return false;
+  }
+  rules_.push_back(std::move(rule));
+  return true;
+}
+
+bool FilterModel::replace(std::string_view previousName, FilterRule rule, std::string* err) {
+  const std::size_t index = indexOf(previousName);
+  if (index == kNotFound) {
+    *err = noRule(previousName);
+    return false;
+  }
+  if (!check(&rule, index, err)) {
+    return false;
+  }
+  rules_[index] = std::move(rule);
+  return true;
+}
+
+bool FilterModel::moveUp(std::string_view name, std::string* err) {
+  const std::size_t index = indexOf(name);
+  if (index == kNotFound) {
+    *err = noRule(name);
+    return false;
+  }
+  if (index > 0) {
+    std::swap(rules_[index], rules_[index - 1]);
+  }
+  return true;
+}
+
+bool FilterModel::moveDown(std::string_view name, std::string* err) {
+  const std::size_t index = indexOf(name);
+  if (index == kNotFound) {
+    *err = noRule(name);
+    return false;
+  }
+  if (index + 1 < rules_.size()) {
+    std::swap(rules_[index], rules_[index + 1]);
+  }
+  return true;
+}
+
+bool FilterModel::remove(std::string_view name, std::string* err) {
+  const std::size_t index = indexOf(name);
+  if (index == kNotFound) {
+    *err = noRule(name);
+    return false;
+  }
+  rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(index));
+  return true;
+}
+
+bool FilterModel::save(std::string* err) const {
+  std::string text;
+  char section[kRuleTextBytes];
+  for (const FilterRule& rule : rules_) {
+    const char* allow = rule.allow ? "TRUE" : "FALSE";
+    if (rule.kind == FilterRuleKind::kAddress) {
+      std::snprintf(section, sizeof section, "[%s]\r\nIPADDRESS=%s\r\nMASK=%s\r\nALLOW=%s\r\n",
+                    rule.name.c_str(), formatIpv4Address(rule.address).c_str(),
+                    formatIpv4Address(rule.mask).c_str(), allow);
+    } else {
+      std::snprintf(section, sizeof section, "[%s]\r\nHOSTNAME=%s\r\nALLOW=%s\r\n",
+                    rule.name.c_str(), rule.hostName.c_str(), allow);
+    }
+    text += section;
+  }
+  std::string writeError;
+  if (!platform::replaceWholeFile(path_, text, &writeError)) {
+    *err = "cannot write " + path_ + ": " + writeError;
+    return false;
+  }
+  return true;
+}
+
+HubDelivery FilterModel::tellHub(bool recheckClients, std::string* err,
+                                 const HubCommandClient& client) const {
+  return client.send(hubNumber_, filterReload(recheckClients), err);
+}
+
+}  // namespace korvane::panel

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "panel/logic/HubCommandClient.h"
+
+namespace korvane::panel {
+
+/// Bytes of the section-name list read from a filter file, as the hub reads it.
+inline constexpr std::size_t kFilterSectionListBytes = 768000;
+/// The hub keeps a rule's name in a 256-byte buffer, so a name read from the file keeps at most
+/// its first 255 bytes.
+inline constexpr std::size_t kFilterRuleNameBufferBytes = 256;
+/// The hub reads every other value into a 32-byte buffer (31 characters); the panel reads
+/// addresses, masks and ALLOW the same way, so it shows the rules the hub applies.
+inline constexpr std::size_t kFilterValueBufferBytes = 32;
+/// Host names are read with room for 255 bytes, so that a host name the panel saved (up to 128
+/// bytes) comes back whole even though the hub compares only its first 31.
+inline constexpr std::size_t kFilterHostNameBufferBytes = 256;
+/// Longest rule name and host name the panel takes, in bytes: the rule dialog's limit.
+inline constexpr std::size_t kMaxRuleNameBytes = 128;
+inline constexpr std::size_t kMaxRuleHostNameBytes = 128;
+
+/// An IPv4 address or mask, its bytes in network order (192.168.1.7 is {192, 168, 1, 7}).
+using Ipv4Address = std::array<std::uint8_t, 4>;
+
+enum class FilterRuleKind {
+  kHostName = 0,  ///< matches when the host name text occurs in the client's host name
+  kAddress = 1,   ///< matches when the client's address and the rule's agree under the mask
+};
+
+/// One rule of a hub's connection filter.
+struct FilterRule {
+  std::string name;  ///< the section name, unique within the hub regardless of letter case
+  FilterRuleKind kind = FilterRuleKind::kHostName;
+  std::string hostName;   ///< for kHostName
+  Ipv4Address address{};  ///< for kAddress
+  Ipv4Address mask{};     ///< for kAddress
+  bool allow = false;     ///< true: the rule admits the clients it matches; false: refuses them
+
+  bool operator==(const FilterRule&) const = default;
+};
+
+/// The address typed as a dotted quad: exactly four decimal numbers of one to three digits, each
+/// at most 255, separated by single dots. std::nullopt with a message in `err` for anything else
+/// (the hub would read "192.168..1" as 192.168.0.1; the panel does not take such input).
+std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err);
+
+/// The address in standard dotted-decimal form ("192.168.1.0").
+std::string formatIpv4Address(const Ipv4Address& address);
+
+/// The connection filter of one hub as the panel edits it: the rules of the hub's filter file
+/// "%04d_hosts.ini" in order (the hub applies them in that order, the last match deciding).
+/// Changes work on the list in memory; save writes the whole file in the format the hub reads. A
+/// refused change leaves the list as it was.
+class FilterModel {
+ public:
+  /// The path of hub `hubNumber`'s filter file in `iniDirectory`.
+  static std::string filterFilePath(const std::string& iniDirectory, int hubNumber);
+
+  /// The rules of hub `hubNumber`'s filter file in `iniDirectory`, read as the hub reads them
+  /// (sections that are no valid rule are left out); a missing file gives no rules.
+  /// std::nullopt with a message in `err` when the file exists but cannot be read.
+  static std::optional<FilterModel> open(const std::string& iniDirectory, int hubNumber,
+                                         std::string* err);
+
+  int hubNumber() const { return hubNumber_; }
+  const std::string& path() const { return path_; }
+  const std::vector<FilterRule>& rules() const { return rules_; }
+
+  /// The rule named exactly `name`; nullptr when there is none.
+  const FilterRule* find(std::string_view name) const;
+  /// True when no rule has `name`, ASCII letters compared without case (as the file's reader
+  /// compares section names).
+  bool nameIsFree(std::string_view name) const;
+
+  /// Appends `rule`. Refused with a message in `err` for a name that is empty, taken, longer
+  /// than 128 bytes or not writable as a section name (a line break, a zero, ']', blanks at
+  /// either end, text that is not UTF-8), and for a host name rule whose host name is empty,
+  /// longer than 128 bytes or would not read back as itself (a line break, a zero, blanks at
+  /// either end, enclosing quotes, text that is not UTF-8).
+  [[nodiscard]] bool add(FilterRule rule, std::string* err);
+  /// Puts `rule` in the place of the rule named `previousName`, keeping its position. Refused as
+  /// add, for an unknown previous name, and for a name that another rule has.
+  [[nodiscard]] bool replace(std::string_view previousName, FilterRule rule, std::string* err);
+  /// Moves the rule named `name` one place up; the first rule stays where it is. Refused for an
+  /// unknown name.
+  [[nodiscard]] bool moveUp(std::string_view name, std::string* err);
+  /// Moves the rule named `name` one place down; the last rule stays where it is. Refused for an
+  /// unknown name.
+  [[nodiscard]] bool moveDown(std::string_view name, std::string* err);
+  /// Removes the rule named `name`. Refused for an unknown name.
+  [[nodiscard]] bool remove(std::string_view name, std::string* err);
+
+  /// Writes the whole filter file anew from the rules, in one piece. False with a message in
+  /// `err` when it cannot be written; the file is then unchanged.
+  [[nodiscard]] bool save(std::string* err) const;
+
+  /// Tells the running hub that its filter changed: command 8 when `recheckClients` (the hub
+  /// then checks its connected clients against it), else 7.
+  HubDelivery tellHub(bool recheckClients, std::string* err,
+                      const HubCommandClient& client = HubCommandClient()) const;
+
+ private:
+  FilterModel(std::string path, int hubNumber) : path_(std::move(path)), hubNumber_(hubNumber) {}
+
+  [[nodiscard]] bool reload(std::string* err);
+  std::size_t indexOf(std::string_view name) const;
+  bool nameIsFreeExcept(std::string_view name, std::size_t except) const;
+  [[nodiscard]] bool check(FilterRule* rule, std::size_t replacing, std::string* err) const;
+
+  std::string path_;
+  int hubNumber_ = 0;
+  std::vector<FilterRule> rules_;
+};
+
+}  // namespace korvane::panel

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hub/HostFilter.h"
+#include "platform/ProfileFile.h"
+#include "tests/support/TempProgramDir.h"
+
+namespace korvane::hub {
+namespace {
+
+constexpr int kHubNumber = 12;
+
+/// One filter rule as the panel writes it; a key set to std::nullopt is left out.
+struct Rule {
+  std::string name;
+  std::optional<std::string> ipAddress = std::nullopt;
+  std::optional<std::string> mask = std::nullopt;
+  std::optional<std::string> hostName = std::nullopt;
+  std::optional<std::string> allow = "TRUE";
+};
+
+Rule addressRule(std::string name, std::string address, std::string mask, bool allow) {
+  return {.name = std::move(name),
+          .ipAddress = std::move(address),
+          .mask = std::move(mask),
+          .allow = allow ? "TRUE" : "FALSE"};
+}
+
+Rule hostNameRule(std::string name, std::string hostName, bool allow) {
+  return {
+      .name = std::move(name), .hostName = std::move(hostName), .allow = allow ? "TRUE" : "FALSE"};
+}
+
+void writeKey(const std::string& path, const std::string& section, const char* key,
+              const std::optional<std::string>& value) {
+  if (!value) {
+    return;
+  }
+  std::string err;
+  ASSERT_TRUE(platform::profile::writeString(path, section, key, *value, &err)) << err;
+}
+
+void writeRules(const std::string& path, const std::vector<Rule>& rules) {
+  for (const Rule& rule : rules) {
+    writeKey(path, rule.name, "IPADDRESS", rule.ipAddress);
+    writeKey(path, rule.name, "MASK", rule.mask);
+    writeKey(path, rule.name, "HOSTNAME", rule.hostName);
+    writeKey(path, rule.name, "ALLOW", rule.allow);
+  }
+}
+
+Ipv4Address address(std::string_view dotted) {
+  const std::optional<Ipv4Address> parsed = HostFilter::parseDottedQuad(dotted);
+  EXPECT_TRUE(parsed.has_value()) << dotted;
+  return parsed.value_or(Ipv4Address{});
+}
+
+/// The decision for a client, as "allow:reason" or "refuse:reason", so a table can say both.
+std::string decide(const HostFilter& filter, std::string_view dotted, std::string_view host) {
+  const std::optional<FilterDecision> decision = filter.checkAddress(address(dotted), host);
+  if (!decision) {
+    return "(lock not taken)";
+  }
+  return (decision->allowed ? "allow:" : "refuse:") + decision->reason;
+}
+
+/// A filter over its own program directory, built from `rules`.
+struct FilterFixture {
+  explicit FilterFixture(const std::vector<Rule>& rules) : filter(loaded(dir, rules)) {}
+
+  static HostFilter loaded(const testing::TempProgramDir& dir, const std::vector<Rule>& rules) {
+    writeRules(dir.ini("0012_hosts.ini"), rules);
+    return HostFilter(dir.ini(""), kHubNumber);
+  }
+
+  testing::TempProgramDir dir;
+  HostFilter filter;
+};
+
+struct Case {
+  std::string address;
+  std::string host;
+  std::string expected;
+};
+
+void expectDecisions(const HostFilter& filter, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.address + " " + c.host);
+    EXPECT_EQ(decide(filter, c.address, c.host), c.expected);
+  }
+}
+
+TEST(HostFilter, MissingFileAllowsEveryClient) {
+  testing::TempProgramDir dir;
+  const HostFilter filter(dir.ini(""), kHubNumber);
+  EXPECT_EQ(filter.path(), dir.ini("0012_hosts.ini"));
+  EXPECT_EQ(filter.ruleCount(), 0u);
+  EXPECT_EQ(decide(filter, "10.0.0.1", "unknown"), "allow:");
+}
+
+TEST(HostFilter, LastMatchingRuleDecides) {
+  const FilterFixture denyThenAllow({addressRule("deny-all", "0.0.0.0", "0.0.0.0", false),
+                                     addressRule("office", "192.168.1.0", "255.255.255.0", true)});
+  expectDecisions(denyThenAllow.filter, {
+                                            {"192.168.1.7", "LAN", "allow:office"},
+                                            {"10.0.0.1", "host.example.net", "refuse:deny-all"},
+                                            {"192.168.2.7", "LAN", "refuse:deny-all"},
+                                        });
+
+  const FilterFixture allowThenDeny({addressRule("office", "192.168.1.0", "255.255.255.0", true),
+                                     addressRule("deny-all", "0.0.0.0", "0.0.0.0", false)});
+  expectDecisions(allowThenDeny.filter, {
+                                            {"192.168.1.7", "LAN", "refuse:deny-all"},
+                                            {"10.0.0.1", "host.example.net", "refuse:deny-all"},
+                                        });
+}
+
+TEST(HostFilter, AddressRulesCompareUnderTheMask) {
+  const FilterFixture fixture(
+      {addressRule("one-host", "10.1.2.3", "255.255.255.255", false),
+       addressRule("odd-mask", "172.16.0.0", "255.0.255.0", false),
+       addressRule("host-bits-ignored", "192.0.2.99", "255.255.255.0", false)});
+  expectDecisions(fixture.filter, {
+                                      {"10.1.2.3", "x", "refuse:one-host"},
+                                      {"10.1.2.4", "x", "allow:"},
+                                      {"172.99.0.5", "x", "refuse:odd-mask"},
+                                      {"172.99.1.5", "x", "allow:"},
+                                      {"192.0.2.1", "x", "refuse:host-bits-ignored"},
+                                  });
+}
+
+TEST(HostFilter, HostNameRulesMatchCaseSensitiveSubstrings) {
+  const FilterFixture fixture({hostNameRule("example", "example", false)});
+  expectDecisions(fixture.filter, {
+                                      {"203.0.113.5", "host.example.net", "refuse:example"},
+                                      {"203.0.113.5", "example", "refuse:example"},
+                                      {"203.0.113.5", "HOST.EXAMPLE.NET", "allow:"},
+                                      {"203.0.113.5", "exampl", "allow:"},
+                                      {"203.0.113.5", "", "allow:"},
+                                  });
+}
+
+TEST(HostFilter, EmptyHostNameMatchesEveryClient) {
+  const FilterFixture fixture({hostNameRule("everyone", "", false)});
+  expectDecisions(fixture.filter, {
+                                      {"203.0.113.5", "host.example.net", "refuse:everyone"},
+                                      {"10.0.0.1", "", "refuse:everyone"},
+                                  });
+}
+
+TEST(HostFilter, LanHostNameDecidesForPrivateClients) {
+  const FilterFixture fixture(
+      {hostNameRule("no-remote", "", false), hostNameRule("lan", "LAN", true)});
+  expectDecisions(fixture.filter, {
+                                      {"192.168.1.7", "LAN", "allow:lan"},
+                                      {"10.0.0.1", "LAN", "allow:lan"},
+                                      {"203.0.113.5", "host.example.net", "refuse:no-remote"},
+                                  });
+}
+
+TEST(HostFilter, ValuesKeepTheirFirst31Characters) {
+  const std::string host40 = "abcdefghijklmnopqrstuvwxyz0123456789ABCD";
+  const std::string first31 = host40.substr(0, 31);
+  const FilterFixture fixture({hostNameRule("long", host40, false)});
+  expectDecisions(fixture.filter, {
+                                      {"203.0.113.5", first31, "refuse:long"},
+                                      {"203.0.113.5", "x." + first31 + "!.net", "refuse:long"},
+                                      {"203.0.113.5", first31.substr(0, 30), "allow:"},
+                                  });
+}
+
+TEST(HostFilter, AllowOtherThanTrueRefuses) {
+  const FilterFixture fixture({hostNameRule("open", "", true),
+                               {.name = "lower", .hostName = "a", .allow = "true"},
+                               {.name = "yes", .hostName = "b", .allow = "YES"},
+                               {.name = "empty", .hostName = "c", .allow = ""},
+                               {.name = "quoted", .hostName = "d", .allow = "\"TRUE\""}});
+  expectDecisions(fixture.filter, {
+                                      {"203.0.113.5", "a", "refuse:lower"},
+                                      {"203.0.113.5", "b", "refuse:yes"},
+                                      {"203.0.113.5", "c", "refuse:empty"},
+                                      {"203.0.113.5", "d", "allow:quoted"},
+                                  });
+}
+
+TEST(HostFilter, InvalidSectionsAreNoRules) {
+  const FilterFixture fixture({
+      hostNameRule("catch-all", "", true),
+      {.name = "no-allow", .hostName = "", .allow = std::nullopt},
+      {.name = "no-mask", .ipAddress = "0.0.0.0", .allow = "FALSE"},
+      {.name = "no-form", .allow = "FALSE"},
+      addressRule("bad-address", "192.168.1.256", "0.0.0.0", false),
+      addressRule("bad-mask", "0.0.0.0", "255.255.255", false),
+      // An address rule ignores a HOSTNAME beside it; without MASK the section is nothing.
+      {.name = "address-and-host", .ipAddress = "0.0.0.0", .hostName = "", .allow = "FALSE"},
+  });
+  EXPECT_EQ(fixture.filter.ruleCount(), 1u);
+  EXPECT_EQ(decide(fixture.filter, "192.168.1.7", "anything"), "allow:catch-all");
+}
+
+TEST(HostFilter, AddressRuleIgnoresHostNameBesideIt) {
+  const FilterFixture fixture({{.name = "both",
+                                .ipAddress = "10.0.0.0",
+                                .mask = "255.0.0.0",
+                                .hostName = "",
+                                .allow = "FALSE"}});
+  expectDecisions(fixture.filter, {
+                                      {"10.9.9.9", "x", "refuse:both"},
+                                      {"11.0.0.1", "x", "allow:"},
+                                  });
+}
+
+TEST(HostFilter, ParsesDottedQuadsStrictly) {
+  struct Row {
+    std::string text;
+    std::optional<Ipv4Address> expected;
+  };
+  const Row rows[] = {
+      // Accepted forms.
+      {"192.168.1.7", Ipv4Address{192, 168, 1, 7}},
+      {"0.0.0.0", Ipv4Address{0, 0, 0, 0}},
+      {"255.255.255.255", Ipv4Address{255, 255, 255, 255}},
+      {"192.168..1", Ipv4Address{192, 168, 0, 1}},
+      {"...", Ipv4Address{0, 0, 0, 0}},
+      {"1...", Ipv4Address{1, 0, 0, 0}},
+      {"010.001.000.009", Ipv4Address{10, 1, 0, 9}},
+      // Refused forms.
+      {"192.168.1.256", std::nullopt},
+      {"192.168.1", std::nullopt},
+      {"192.168.1.7.", std::nullopt},
+      {"1.2.3.4.5", std::nullopt},
+      {"0001.2.3.4", std::nullopt},
+      {"1.2.3.-4", std::nullopt},
+      {"1.2.3.+4", std::nullopt},
+      {"1.2.3.4 ", std::nullopt},
+      {"1.2.3.0x4", std::nullopt},
+      {"", std::nullopt},
+      {"localhost", std::nullopt},
+      {"999.0.0.0", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE("\"" + row.text + "\"");
+    EXPECT_EQ(HostFilter::parseDottedQuad(row.text), row.expected);
+  }
+}
+
+TEST(HostFilter, DottedQuadOdditiesInTheFile) {
+  const FilterFixture fixture({addressRule("gap", "192.168..1", "255.255.255.255", false),
+                               addressRule("too-big", "192.168.1.256", "0.0.0.0", false)});
+  EXPECT_EQ(fixture.filter.ruleCount(), 1u);
+  expectDecisions(fixture.filter, {
+                                      {"192.168.0.1", "x", "refuse:gap"},
+                                      {"192.168.1.1", "x", "allow:"},
+                                  });
+}
+
+TEST(HostFilter, CheckPeerUsesTheIpv4Address) {
+  const FilterFixture fixture({addressRule("office", "192.168.1.0", "255.255.255.0", false)});
+  platform::PeerAddress peer;
+  peer.numericHost = "192.168.1.7";
+  peer.port = 40000;
+  peer.isIpv4 = true;
+  peer.ipv4 = {192, 168, 1, 7};
+  const std::optional<FilterDecision> refused = fixture.filter.checkPeer(peer, "LAN");
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_FALSE(refused->allowed);
+  EXPECT_EQ(refused->reason, "office");
+
+  platform::PeerAddress ipv6;
+  ipv6.numericHost = "2001:db8::7";
+  const std::optional<FilterDecision> noAddress = fixture.filter.checkPeer(ipv6, "x");
+  ASSERT_TRUE(noAddress.has_value());
+  EXPECT_FALSE(noAddress->allowed);
+  EXPECT_EQ(noAddress->reason, "");
+}
+
+TEST(HostFilter, ReloadReplacesTheRules) {
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0012_hosts.ini");
+  writeRules(path, {hostNameRule("blocked", "bad", false)});
+  HostFilter filter(dir.ini(""), kHubNumber);
+  EXPECT_EQ(decide(filter, "1.2.3.4", "bad.example"), "refuse:blocked");
+
+  std::string err;
+  ASSERT_TRUE(platform::profile::deleteSection(path, "blocked", &err)) << err;
+  writeRules(path, {hostNameRule("fine", "bad", true)});
+  ASSERT_TRUE(filter.loadRules(&err)) << err;
+  EXPECT_EQ(decide(filter, "1.2.3.4", "bad.example"), "allow:fine");
+  EXPECT_EQ(filter.ruleCount(), 1u);
+}
+
+TEST(HostFilter, LongSectionNamesAreCutTo255Characters) {
+  const std::string name(300, 'r');
+  const FilterFixture fixture({hostNameRule(name, "", false)});
+  EXPECT_EQ(decide(fixture.filter, "1.2.3.4", "x"), "refuse:" + name.substr(0, 255));
+}
+
+// Checks run on connection threads while the control pipe reloads: every check sees a whole
+// rule list, the old one or the new one, never a mixture or an empty list in between.
+TEST(HostFilter, ChecksSeeWholeRuleListsDuringReloads) {
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0012_hosts.ini");
+  writeRules(path, {addressRule("deny-all", "0.0.0.0", "0.0.0.0", false),
+                    addressRule("office", "192.168.1.0", "255.255.255.0", true)});
+  HostFilter filter(dir.ini(""), kHubNumber);
+
+  constexpr int kCheckers = 4;
+  constexpr int kChecksPerThread = 2000;
+  std::atomic<int> wrong{0};
+  std::atomic<int> checkersDone{0};
+  std::vector<std::thread> checkers;
+  for (int t = 0; t < kCheckers; ++t) {
+    checkers.emplace_back([&] {
+      for (int i = 0; i < kChecksPerThread; ++i) {
+        const std::optional<FilterDecision> office = filter.checkAddress({192, 168, 1, 7}, "LAN");
+        const std::optional<FilterDecision> outside = filter.checkAddress({10, 0, 0, 1}, "LAN");
+        if (!office || !office->allowed || office->reason != "office" || !outside ||
+            outside->allowed || outside->reason != "deny-all") {
+          ++wrong;
+        }
+      }
+      ++checkersDone;
+    });
+  }
+  int reloads = 0;
+  while (checkersDone.load() < kCheckers) {
+    std::string err;
+    if (!filter.loadRules(&err)) {
+      ADD_FAILURE() << err;
+      break;
+    }
+    ++reloads;
+  }
+  for (std::thread& checker : checkers) {
+    checker.join();
+  }
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_GT(reloads, 0);
+}
+
+}  // namespace
+}  // namespace korvane::hub
