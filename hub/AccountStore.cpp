@@ -5,7 +5,8 @@
 #include <mutex>
 
 #include "common/Atoi.h"
-#include "platform/ProfileFile.h"
+#include "platform/ProfileSections.h"
+#include "platform/WholeFile.h"
 
 namespace korvane::hub {
 
@@ -51,11 +52,18 @@ void AccountStore::load() {
   highestDomainIndex_ = std::max(highestDomainIndex_, highest);
 }
 
+// The file is read once and every key looked up in that one snapshot: reading key by key from
+// disk would scan the whole file for each of the thousands of keys of a large account list.
 std::vector<AccountStore::AccountRecord> AccountStore::readAccountFile() const {
   std::vector<AccountRecord> records;
-  for (const std::string& section :
-       platform::profile::readSectionNames(path_, kAccountSectionListBytes)) {
-    std::optional<AccountRecord> record = readAccount(section);
+  std::string text;
+  std::string err;
+  if (platform::readWholeFile(path_, &text, &err) != platform::ReadOutcome::kRead) {
+    return records;
+  }
+  const platform::profile::ProfileSections file(text);
+  for (const std::string& section : file.names(kAccountSectionListBytes)) {
+    std::optional<AccountRecord> record = readAccount(file, section);
     if (!record) {
       continue;
     }
@@ -66,15 +74,12 @@ std::vector<AccountStore::AccountRecord> AccountStore::readAccountFile() const {
 }
 
 std::optional<AccountStore::AccountRecord> AccountStore::readAccount(
-    const std::string& section) const {
-  namespace profile = platform::profile;
-  const std::string password =
-      profile::readString(path_, section, "Password", kNone, kValueBufferBytes);
+    const platform::profile::ProfileSections& file, const std::string& section) const {
+  const std::string password = file.readString(section, "Password", kNone, kValueBufferBytes);
   if (password == kNone) {
     return std::nullopt;
   }
-  const std::string status =
-      profile::readString(path_, section, "Status", kNone, kValueBufferBytes);
+  const std::string status = file.readString(section, "Status", kNone, kValueBufferBytes);
   if (status == kNone) {
     return std::nullopt;
   }
@@ -90,12 +95,11 @@ std::optional<AccountStore::AccountRecord> AccountStore::readAccount(
   record.name = std::move(*name);
   record.password = std::move(*plainPassword);
   record.status = common::atoiLike(status);
-  record.guest =
-      profile::readString(path_, section, "GuestFlag", "FALSE", kValueBufferBytes) == "TRUE";
+  record.guest = file.readString(section, "GuestFlag", "FALSE", kValueBufferBytes) == "TRUE";
   record.bridgeAllow =
-      profile::readString(path_, section, "BridgeAllow", "TRUE", kValueBufferBytes) != "FALSE";
-  record.connectionMax = std::max(0, common::atoiLike(profile::readString(
-                                         path_, section, "ConnectionMax", "0", kValueBufferBytes)));
+      file.readString(section, "BridgeAllow", "TRUE", kValueBufferBytes) != "FALSE";
+  record.connectionMax = std::max(
+      0, common::atoiLike(file.readString(section, "ConnectionMax", "0", kValueBufferBytes)));
   const common::TextBlock nameBlock = common::textBlockOf(record.name);
   const common::TextBlock passwordBlock = common::textBlockOf(record.password);
   std::copy(nameBlock.begin(), nameBlock.end(), record.credentials.begin());

@@ -14,6 +14,10 @@
 #include "common/Md5.h"
 #include "common/SealedField.h"
 
+namespace korvane::platform::profile {
+class ProfileSections;
+}
+
 namespace korvane::hub {
 
 /// Bytes of the section-name list read from the account file. A section name is 256 digits and
@@ -117,7 +121,8 @@ class AccountStore {
   };
 
   std::vector<AccountRecord> readAccountFile() const;
-  std::optional<AccountRecord> readAccount(const std::string& section) const;
+  std::optional<AccountRecord> readAccount(const platform::profile::ProfileSections& file,
+                                           const std::string& section) const;
   void numberDomain(const std::vector<AccountRecord>& earlier, AccountRecord* record) const;
   const AccountRecord* find(std::u16string_view name) const;
   void setDomainLock(int domainIndex, bool locked);

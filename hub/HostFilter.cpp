@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/ProfileFile.h"
+#include "platform/ProfileSections.h"
+#include "platform/WholeFile.h"
 
 namespace korvane::hub {
 
@@ -61,11 +62,17 @@ bool HostFilter::loadRules(std::string* err) {
   return true;
 }
 
+// The file is read once and every rule looked up in that one snapshot.
 std::vector<HostFilter::FilterRule> HostFilter::readFilterFile() const {
   std::vector<FilterRule> rules;
-  for (const std::string& section :
-       platform::profile::readSectionNames(path_, kFilterSectionListBytes)) {
-    std::optional<FilterRule> rule = readRule(section);
+  std::string text;
+  std::string err;
+  if (platform::readWholeFile(path_, &text, &err) != platform::ReadOutcome::kRead) {
+    return rules;
+  }
+  const platform::profile::ProfileSections file(text);
+  for (const std::string& section : file.names(kFilterSectionListBytes)) {
+    std::optional<FilterRule> rule = readRule(file, section);
     if (rule) {
       rules.push_back(std::move(*rule));
     }
@@ -73,9 +80,10 @@ std::vector<HostFilter::FilterRule> HostFilter::readFilterFile() const {
   return rules;
 }
 
-std::optional<HostFilter::FilterRule> HostFilter::readRule(const std::string& section) const {
-  const auto read = [this, &section](std::string_view key) {
-    return platform::profile::readString(path_, section, key, kNone, kFilterValueBufferBytes);
+std::optional<HostFilter::FilterRule> HostFilter::readRule(
+    const platform::profile::ProfileSections& file, const std::string& section) const {
+  const auto read = [&file, &section](std::string_view key) {
+    return file.readString(section, key, kNone, kFilterValueBufferBytes);
   };
   FilterRule rule;
   const std::string address = read("IPADDRESS");

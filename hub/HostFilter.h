@@ -12,6 +12,10 @@
 
 #include "platform/TcpConnection.h"
 
+namespace korvane::platform::profile {
+class ProfileSections;
+}
+
 namespace korvane::hub {
 
 /// Bytes of the section-name list read from the filter file.
@@ -84,7 +88,8 @@ class HostFilter {
   };
 
   std::vector<FilterRule> readFilterFile() const;
-  std::optional<FilterRule> readRule(const std::string& section) const;
+  std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file,
+                                     const std::string& section) const;
   static bool matches(const FilterRule& rule, const Ipv4Address& address,
                       std::string_view hostName);
 

@@ -7,7 +7,7 @@
 
 #include "common/Atoi.h"
 #include "panel/logic/HubNumber.h"
-#include "panel/logic/ProfileSections.h"
+#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::panel {
@@ -27,7 +27,7 @@ const char* boolText(bool value) {
 }
 
 // One section of the account file read as the hub reads it; std::nullopt when it is no account.
-std::optional<Account> readAccount(const ProfileSections& file, const std::string& section) {
+std::optional<Account> readAccount(const platform::profile::ProfileSections& file, const std::string& section) {
   const std::string password = file.readString(section, "Password", kNone, kValueBufferBytes);
   if (password == kNone) {
     return std::nullopt;
@@ -62,7 +62,7 @@ std::optional<std::vector<Account>> readAccountFile(const std::string& path, std
     *err = "cannot read " + path + ": " + readError;
     return std::nullopt;
   }
-  const ProfileSections file(text);
+  const platform::profile::ProfileSections file(text);
   std::vector<Account> accounts;
   for (const std::string& section : file.names(kAccountSectionListBytes)) {
     std::optional<Account> account = readAccount(file, section);

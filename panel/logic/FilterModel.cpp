@@ -6,7 +6,7 @@
 
 #include "common/Utf16.h"
 #include "panel/logic/HubNumber.h"
-#include "panel/logic/ProfileSections.h"
+#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::panel {
@@ -74,7 +74,7 @@ std::optional<Ipv4Address> parseHubDottedQuad(std::string_view text) {
 }
 
 // One section of the filter file read as the hub reads it; std::nullopt when it is no rule.
-std::optional<FilterRule> readRule(const ProfileSections& file, const std::string& section) {
+std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file, const std::string& section) {
   FilterRule rule;
   const std::string address = file.readString(section, "IPADDRESS", kNone, kFilterValueBufferBytes);
   std::string mask;
@@ -207,7 +207,7 @@ bool FilterModel::reload(std::string* err) {
     *err = "cannot read " + path_ + ": " + readError;
     return false;
   }
-  const ProfileSections file(text);
+  const platform::profile::ProfileSections file(text);
   std::vector<FilterRule> rules;
   for (const std::string& section : file.names(kFilterSectionListBytes)) {
     std::optional<FilterRule> rule = readRule(file, section);

@@ -1,8 +1,8 @@
-#include "panel/logic/ProfileSections.h"
+#include "platform/ProfileSections.h"
 
 #include <optional>
 
-namespace korvane::panel {
+namespace korvane::platform::profile {
 
 namespace {
 
@@ -69,7 +69,7 @@ void ProfileSections::addSection(std::string_view text) {
   header.remove_prefix(1);
   const std::string_view name = trimBlanks(header.substr(0, header.find(']')));
   const bool added =
-      sections_.try_emplace(lowerAscii(name), platform::profile::ProfileText(std::string(text)))
+      sections_.try_emplace(lowerAscii(name), ProfileText(std::string(text)))
           .second;
   if (added && !name.empty()) {
     names_.emplace_back(name);
@@ -77,7 +77,7 @@ void ProfileSections::addSection(std::string_view text) {
 }
 
 std::vector<std::string> ProfileSections::names(std::size_t bufferSize) const {
-  return platform::profile::fitToPackedBuffer(names_, bufferSize);
+  return fitToPackedBuffer(names_, bufferSize);
 }
 
 std::string ProfileSections::readString(std::string_view section, std::string_view key,
@@ -88,8 +88,8 @@ std::string ProfileSections::readString(std::string_view section, std::string_vi
   if (found != sections_.end()) {
     value = found->second.value(section, key);
   }
-  return platform::profile::cutToBuffer(value ? std::string_view(*value) : defaultValue,
+  return cutToBuffer(value ? std::string_view(*value) : defaultValue,
                                         bufferSize);
 }
 
-}  // namespace korvane::panel
+}  // namespace korvane::platform::profile

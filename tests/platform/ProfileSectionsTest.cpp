@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "panel/logic/ProfileSections.h"
+#include "platform/ProfileSections.h"
 #include "platform/ProfileFile.h"
 #include "tests/support/TempProgramDir.h"
 
-namespace korvane::panel {
+namespace korvane::platform::profile {
 namespace {
 
 using korvane::testing::TempProgramDir;
@@ -62,4 +62,4 @@ TEST(ProfileSections, AnswersAsTheProfileReaders) {
 }
 
 }  // namespace
-}  // namespace korvane::panel
+}  // namespace korvane::platform::profile

@@ -8,7 +8,7 @@
 
 #include "platform/ProfileText.h"
 
-namespace korvane::panel {
+namespace korvane::platform::profile {
 
 /// A profile file's text split into its sections once, then read by the same rules as the
 /// profile-file readers (names compare without case, the first of duplicate sections wins,
@@ -33,7 +33,7 @@ class ProfileSections {
 
   std::vector<std::string> names_;
   // Keyed by the name with ASCII letters lowered; each text starts with its own header line.
-  std::unordered_map<std::string, platform::profile::ProfileText> sections_;
+  std::unordered_map<std::string, ProfileText> sections_;
 };
 
-}  // namespace korvane::panel
+}  // namespace korvane::platform::profile
