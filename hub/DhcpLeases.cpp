@@ -1,0 +1,314 @@
+#include "hub/DhcpLeases.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <unordered_set>
+
+#include "hub/DottedAddress.h"
+#include "platform/ProfileText.h"
+#include "platform/WholeFile.h"
+
+namespace korvane::hub {
+namespace {
+
+constexpr std::string_view kExpiryKey = "LeaseExpireTime";
+constexpr std::string_view kMacAddressKey = "MacAddress";
+constexpr std::string_view kHostNameKey = "HostName";
+constexpr std::string_view kAddressKey = "IPAddress";
+/// What a missing key reads as, so that the end of the list can be told from an empty value.
+constexpr std::string_view kNoneText = "<NONE>";
+/// Every value of a lease is read into a 256-byte buffer: at most 255 characters.
+constexpr std::size_t kValueBufferBytes = 256;
+/// "DHCP_ENTRY_" and the longest number %d prints, with the terminating zero.
+constexpr std::size_t kSectionNameBytes = 32;
+
+std::string sectionName(int number) {
+  char name[kSectionNameBytes];
+  std::snprintf(name, sizeof name, "DHCP_ENTRY_%d", number);
+  return name;
+}
+
+// The leading decimal number of `text` as C's strtoll reads it: blanks, one sign, digits; 0
+// without digits; clamped to the 64-bit range instead of overflowing.
+std::int64_t leadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
+    ++i;
+  }
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  std::uint64_t magnitude = 0;
+  // One past INT64_MAX, so that the most negative value is reached exactly.
+  constexpr std::uint64_t kLimit = std::uint64_t{INT64_MAX} + 1;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
+    magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
+  }
+  if (negative) {
+    return magnitude == kLimit ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+  }
+  return static_cast<std::int64_t>(std::min(magnitude, std::uint64_t{INT64_MAX}));
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return 0;  // anything else, lower-case letters included, counts as 0
+}
+
+MacAddress macFromDigits(std::string_view digits) {
+  MacAddress mac{};
+  for (std::size_t i = 0; i < mac.size(); ++i) {
+    const char high = 2 * i < digits.size() ? digits[2 * i] : '0';
+    const char low = 2 * i + 1 < digits.size() ? digits[2 * i + 1] : '0';
+    mac[i] = static_cast<std::uint8_t>(hexDigit(high) * 16 + hexDigit(low));
+  }
+  return mac;
+}
+
+std::string macDigits(const MacAddress& mac) {
+  // Twelve digits and the terminating zero.
+  char digits[13];
+  std::snprintf(digits, sizeof digits, "%02X%02X%02X%02X%02X%02X", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  return digits;
+}
+
+// The profile reader trims blanks and takes off one pair of matching quotes; a value that would
+// lose either is written inside a further pair of quotes, so that it reads back as it was.
+std::string quotedIfNeeded(const std::string& value) {
+  if (value.empty()) {
+    return value;
+  }
+  const bool blankAtEnd = value.front() == ' ' || value.back() == ' ';
+  const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                      value.back() == value.front();
+  return blankAtEnd || quoted ? "\"" + value + "\"" : value;
+}
+
+std::int64_t expiryAfter(std::int64_t now, std::int64_t leaseTime) {
+  return now > INT64_MAX - leaseTime ? INT64_MAX : now + leaseTime;
+}
+
+}  // namespace
+
+std::string hostNameOf(std::string_view received) {
+  const auto end = std::find_if(received.begin(), received.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  std::string name(received.begin(), end);
+  if (name.size() > kMaxHostNameBytes) {
+    name.resize(kMaxHostNameBytes);
+  }
+  return name;
+}
+
+DhcpLeases::DhcpLeases(std::string path) : path_(std::move(path)) {}
+
+bool DhcpLeases::load(std::string* err) {
+  std::vector<DhcpLease> leases = readFile();
+  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  if (!lock.owns_lock()) {
+    *err = "the lease list of " + path_ + " stayed locked";
+    return false;
+  }
+  leases_ = std::move(leases);
+  return true;
+}
+
+std::vector<DhcpLease> DhcpLeases::readFile() const {
+  std::vector<DhcpLease> leases;
+  if (path_.empty()) {
+    return leases;
+  }
+  std::string content;
+  std::string ignored;
+  if (platform::readWholeFile(path_, &content, &ignored) != platform::ReadOutcome::kRead) {
+    return leases;
+  }
+  const platform::profile::ProfileText text(std::move(content));
+  const auto read = [&text](const std::string& section, std::string_view key) {
+    return platform::profile::cutToBuffer(text.value(section, key).value_or(std::string(kNoneText)),
+                                          kValueBufferBytes);
+  };
+  for (int number = 1; number < INT_MAX; ++number) {
+    const std::string section = sectionName(number);
+    const std::string expiry = read(section, kExpiryKey);
+    if (expiry == kNoneText) {
+      break;
+    }
+    DhcpLease lease;
+    lease.expiry = leadingInteger(expiry);
+    lease.hardwareAddress = macFromDigits(read(section, kMacAddressKey));
+    lease.hostName = read(section, kHostNameKey);
+    lease.address = parseInetAddress(read(section, kAddressKey)).value_or(kInvalidAddress);
+    leases.push_back(std::move(lease));
+  }
+  return leases;
+}
+
+bool DhcpLeases::save(std::string* err) {
+  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  if (!lock.owns_lock()) {
+    *err = "the lease list of " + path_ + " stayed locked";
+    return false;
+  }
+  return writeFile(err);
+}
+
+bool DhcpLeases::writeFile(std::string* err) const {
+  if (path_.empty()) {
+    return true;
+  }
+  std::string writeError;
+  if (!platform::replaceWholeFile(path_, fileText(), &writeError)) {
+    *err = "cannot write " + path_ + ": " + writeError;
+    return false;
+  }
+  return true;
+}
+
+std::string DhcpLeases::fileText() const {
+  std::string text;
+  int number = 0;
+  for (const DhcpLease& lease : leases_) {
+    text += "[" + sectionName(++number) + "]\r\n";
+    text += std::string(kExpiryKey) + "=" + std::to_string(lease.expiry) + "\r\n";
+    text += std::string(kMacAddressKey) + "=" + macDigits(lease.hardwareAddress) + "\r\n";
+    // A name from the file or from a station never holds a line break (see hostNameOf), but the
+    // file must stay readable whatever the list holds.
+    text += std::string(kHostNameKey) + "=" + quotedIfNeeded(hostNameOf(lease.hostName)) + "\r\n";
+    text += std::string(kAddressKey) + "=" + dottedText(lease.address) + "\r\n";
+  }
+  return text;
+}
+
+std::optional<std::uint32_t> DhcpLeases::allocate(const MacAddress& station,
+                                                  std::string_view hostName, const DhcpPool& pool,
+                                                  std::int64_t now, std::int64_t leaseTime) {
+  std::optional<std::uint32_t> given;
+  {
+    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    if (!lock.owns_lock()) {
+      return std::nullopt;
+    }
+    dropExpired(now);
+    // A station that comes back gets its own address again, even when a lower one is free.
+    for (DhcpLease& lease : leases_) {
+      if (pool.contains(lease.address) && lease.hardwareAddress == station &&
+          lease.hostName == hostName) {
+        lease.expiry = expiryAfter(now, leaseTime);
+        given = lease.address;
+        break;
+      }
+    }
+    if (!given) {
+      std::unordered_set<std::uint32_t> held;
+      for (const DhcpLease& lease : leases_) {
+        held.insert(lease.address);
+      }
+      for (std::uint32_t candidate = pool.lower; candidate < pool.upper; ++candidate) {
+        if (!held.contains(candidate)) {
+          leases_.push_back(
+              {expiryAfter(now, leaseTime), station, std::string(hostName), candidate});
+          given = candidate;
+          break;
+        }
+      }
+    }
+  }
+  saveIgnoringFailure();
+  return given;
+}
+
+std::optional<bool> DhcpLeases::check(std::uint32_t address, const MacAddress& station,
+                                      const DhcpPool& pool, std::int64_t now,
+                                      std::int64_t leaseTime) {
+  {
+    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    if (!lock.owns_lock()) {
+      return std::nullopt;
+    }
+    if (!pool.contains(address)) {
+      return false;
+    }
+    DhcpLease* lease = leaseHolding(address);
+    if (lease == nullptr) {
+      leases_.push_back({expiryAfter(now, leaseTime), station, std::string(), address});
+    } else if (lease->hardwareAddress == station) {
+      lease->expiry = expiryAfter(now, leaseTime);
+    } else {
+      return false;
+    }
+  }
+  saveIgnoringFailure();
+  return true;
+}
+
+bool DhcpLeases::release(std::uint32_t address, const MacAddress& station, const DhcpPool& pool) {
+  {
+    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    if (!lock.owns_lock() || !pool.contains(address)) {
+      return false;
+    }
+    DhcpLease* lease = leaseHolding(address);
+    if (lease != nullptr && lease->hardwareAddress != station) {
+      return false;
+    }
+    if (lease != nullptr) {
+      leases_.erase(leases_.begin() + (lease - leases_.data()));
+    }
+  }
+  saveIgnoringFailure();
+  return true;
+}
+
+std::optional<std::uint32_t> DhcpLeases::addressOf(const MacAddress& station) const {
+  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  if (!lock.owns_lock()) {
+    return std::nullopt;
+  }
+  for (const DhcpLease& lease : leases_) {
+    if (lease.hardwareAddress == station) {
+      return lease.address;
+    }
+  }
+  return std::nullopt;
+}
+
+std::vector<DhcpLease> DhcpLeases::leases() const {
+  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  if (!lock.owns_lock()) {
+    return {};
+  }
+  return leases_;
+}
+
+DhcpLease* DhcpLeases::leaseHolding(std::uint32_t address) {
+  const auto found =
+      std::find_if(leases_.begin(), leases_.end(),
+                   [address](const DhcpLease& lease) { return lease.address == address; });
+  return found == leases_.end() ? nullptr : &*found;
+}
+
+void DhcpLeases::dropExpired(std::int64_t now) {
+  std::erase_if(leases_, [now](const DhcpLease& lease) { return lease.expiry < now; });
+}
+
+// A failed save is not the station's problem: the list in memory stays authoritative and the
+// next change writes the file again.
+bool DhcpLeases::saveIgnoringFailure() {
+  std::string ignored;
+  return save(&ignored);
+}
+
+}  // namespace korvane::hub
