@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -12,9 +13,9 @@ namespace korvane::platform {
 
 /// The address of a connection's peer, as the hub shows and filters it.
 struct PeerAddress {
-  std::string numericHost;          ///< "192.0.2.7" or "2001:db8::7"
+  std::string numericHost;  ///< "192.0.2.7" or "2001:db8::7"
   int port = 0;
-  bool isIpv4 = false;              ///< also true for an IPv4 peer on a dual-stack socket
+  bool isIpv4 = false;                 ///< also true for an IPv4 peer on a dual-stack socket
   std::array<std::uint8_t, 4> ipv4{};  ///< the IPv4 address when isIpv4, else all zero
 };
 
@@ -43,8 +44,13 @@ class TcpConnection {
   [[nodiscard]] bool sendAll(std::span<const std::uint8_t> data);
 
   /// Sends as much of the parts, in order, as the socket takes now without blocking. Returns the
-  /// bytes sent (0 when the socket's buffer is full), or -1 when the connection failed.
-  long trySend(std::span<const std::span<const std::uint8_t>> parts);
+  /// bytes sent (0 when the socket's buffer is full), or -1 when the connection failed, with the
+  /// reason in `err` when it is given ("sendmsg: Broken pipe").
+  long trySend(std::span<const std::span<const std::uint8_t>> parts, std::string* err = nullptr);
+
+  /// Waits until receive() would not block (bytes arrived, the peer closed, the connection failed
+  /// or was shut down: true), or `limit` passes (false).
+  bool waitReadable(std::chrono::milliseconds limit);
 
   /// Waits until the socket can take more bytes (true), or `limit` passes or it fails (false).
   bool waitWritable(std::chrono::milliseconds limit);
@@ -69,7 +75,8 @@ class TcpConnection {
   /// The text of the last failure of receive() or sendAll() ("recv: Connection reset by peer");
   /// only the owning thread reads it. trySend() leaves it alone, since other threads call it.
   const std::string& lastError() const { return lastError_; }
-  /// True when the last failure was the connection being aborted locally (shut down by us).
+  /// True when the last failure of receive() or sendAll(), or its 0 (end of the connection), came
+  /// from the connection being ended on this side: shutdownBoth() or an abort by the system.
   bool lastErrorWasAbort() const { return lastErrorWasAbort_; }
 
  private:
@@ -79,6 +86,8 @@ class TcpConnection {
   std::intptr_t handle_ = -1;
   std::string lastError_;
   bool lastErrorWasAbort_ = false;
+  /// Set by shutdownBoth() on any thread, read by the owning thread when its receive ends.
+  std::atomic<bool> shutDown_{false};
 };
 
 }  // namespace korvane::platform
