@@ -2,24 +2,65 @@
 
 #include <array>
 #include <chrono>
+#include <thread>
+#include <vector>
+
+#include "common/PortListRecord.h"
+#include "hub/AccountStore.h"
+#include "hub/DhcpBlockFlags.h"
+#include "hub/DhcpServiceList.h"
+#include "hub/HostFilter.h"
+#include "hub/PanelNotifier.h"
+#include "hub/PortManager.h"
 
 namespace korvane::hub {
 namespace {
 
 using namespace std::chrono_literals;
+using common::HubCommand;
 
 // A client that connects and then sends nothing is dropped after this, so that it cannot keep
 // the hub from being stopped or queried.
 constexpr auto kRequestReadLimit = 1000ms;
 // Pipe creation is retried at this pace, without a log line, for as long as it fails.
 constexpr auto kCreateRetryDelay = 1000ms;
+// After its DHCP settings changed, a domain refuses logins this long, so that the clients cut
+// for the change cannot come back before the new settings are in force.
+constexpr auto kDomainLockTime = 15000ms;
+
+void putWord(std::uint8_t* out, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) {
+    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
+void lockDomainForAWhile(std::shared_ptr<AccountStore> accounts, int domainIndex,
+                         const platform::Clock& clock) {
+  accounts->lockDomain(domainIndex);
+  std::thread([accounts = std::move(accounts), domainIndex, &clock] {
+    clock.sleepFor(kDomainLockTime);
+    accounts->unlockDomain(domainIndex);
+  }).detach();
+}
 
 }  // namespace
 
 ControlPipe::Handler ControlPipe::handlerFor(std::uint32_t command) {
-  switch (static_cast<common::HubCommand>(command)) {
-    case common::HubCommand::kStop:
+  switch (static_cast<HubCommand>(command)) {
+    case HubCommand::kStop:
       return &ControlPipe::stopHub;
+    case HubCommand::kReloadAccounts:
+      return &ControlPipe::reloadAccounts;
+    case HubCommand::kPortList:
+      return &ControlPipe::sendPortList;
+    case HubCommand::kReloadAccountsRecheck:
+      return &ControlPipe::reloadAccountsAndRecheck;
+    case HubCommand::kReloadFilter:
+      return &ControlPipe::reloadFilter;
+    case HubCommand::kReloadFilterRecheck:
+      return &ControlPipe::reloadFilterAndRecheck;
+    case HubCommand::kListenState:
+      return &ControlPipe::sendListenState;
     default:
       return &ControlPipe::ignore;
   }
@@ -82,6 +123,97 @@ ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
   state_.log("Detect Termination Signal !");
   state_.requestShutdown();
   return Outcome::kStop;
+}
+
+void ControlPipe::followAccounts(bool recheckClients) {
+  const std::string iniDirectory = state_.programDirectory + "ini/";
+  std::lock_guard lock(state_.serviceLock);
+  if (recheckClients) {
+    state_.portManager->recheckAccounts(*state_.accounts);
+  }
+  state_.portManager->recomputeDomains(*state_.accounts);
+  DhcpRebuild rebuild = rebuildDhcpServices(state_.dhcpServices, iniDirectory, state_.hubNumber,
+                                            *state_.accounts, state_.clock);
+  state_.dhcpServices = std::move(rebuild.services);
+  for (int domain : rebuild.changedDomains) {
+    lockDomainForAWhile(state_.accounts, domain, state_.clock);
+    state_.portManager->cutDomain(domain);
+  }
+  loadBlockFlags(state_);
+}
+
+ControlPipe::Outcome ControlPipe::reloadAccounts(platform::PipeConnection&,
+                                                 const common::ControlHeader&) {
+  state_.accounts->load();
+  followAccounts(false);
+  return Outcome::kNext;
+}
+
+ControlPipe::Outcome ControlPipe::reloadAccountsAndRecheck(platform::PipeConnection& client,
+                                                           const common::ControlHeader&) {
+  state_.accounts->load();
+  client.close();  // the panel need not wait for the re-check
+  followAccounts(true);
+  notifyPanels(state_);
+  return Outcome::kNext;
+}
+
+void ControlPipe::reloadFilterRules() {
+  std::string err;
+  if (!state_.hostFilter->loadRules(&err)) {
+    state_.log(err);
+  }
+}
+
+ControlPipe::Outcome ControlPipe::reloadFilter(platform::PipeConnection&,
+                                               const common::ControlHeader&) {
+  reloadFilterRules();
+  return Outcome::kNext;
+}
+
+ControlPipe::Outcome ControlPipe::reloadFilterAndRecheck(platform::PipeConnection& client,
+                                                         const common::ControlHeader&) {
+  reloadFilterRules();
+  client.close();
+  state_.portManager->recheckFilter(*state_.hostFilter);
+  return Outcome::kNext;
+}
+
+ControlPipe::Outcome ControlPipe::sendListenState(platform::PipeConnection& client,
+                                                  const common::ControlHeader&) {
+  std::array<std::uint8_t, common::kControlHeaderSize + 4> reply{};
+  const auto header = common::encodeControlHeader(
+      {common::kControlMagic, 4, static_cast<std::uint32_t>(HubCommand::kListenStateReply), 0});
+  std::copy(header.begin(), header.end(), reply.begin());
+  putWord(&reply[common::kControlHeaderSize],
+          static_cast<std::uint32_t>(static_cast<int>(state_.listenState.load())));
+  (void)client.writeAll(reply);
+  return Outcome::kNext;
+}
+
+ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
+                                               const common::ControlHeader& request) {
+  if (request.parameter == 0) {
+    return Outcome::kNext;
+  }
+  state_.notifyList.add(request.parameter);
+  const auto entries = state_.portManager->portList();
+  const std::size_t records =
+      std::min(entries.size(), (common::kPortListReplyLimit - common::kControlHeaderSize) /
+                                   common::kPortListRecordSize);
+  std::vector<std::uint8_t> reply(common::kControlHeaderSize +
+                                  records * common::kPortListRecordSize);
+  const auto header = common::encodeControlHeader(
+      {common::kControlMagic, static_cast<std::uint32_t>(records * common::kPortListRecordSize),
+       static_cast<std::uint32_t>(HubCommand::kPortListReply), 0});
+  std::copy(header.begin(), header.end(), reply.begin());
+  for (std::size_t i = 0; i < records; ++i) {
+    std::copy(entries[i].begin(), entries[i].end(),
+              reply.begin() + static_cast<std::ptrdiff_t>(common::kControlHeaderSize +
+                                                           i * common::kPortListRecordSize));
+  }
+  (void)client.writeAll(reply);
+  return Outcome::kNext;
 }
 
 ControlPipe::Outcome ControlPipe::ignore(platform::PipeConnection&,

@@ -10,7 +10,9 @@
 namespace korvane::hub {
 
 /// The hub's control pipe "KVHUB_nnnn": one 16-byte request per connection, served one client at
-/// a time on the main thread, until the stop command or the shutdown flag ends it.
+/// a time on the main thread, until the stop command or the shutdown flag ends it. The panel and
+/// kvctl tell the hub through it that its account or filter file changed, ask for its listening
+/// state and fetch its connection list; the manager stops the hub through it.
 class ControlPipe {
  public:
   explicit ControlPipe(HubState& state) : state_(state) {}
@@ -32,7 +34,21 @@ class ControlPipe {
   Outcome serve(platform::PipeConnection& client);
 
   Outcome stopHub(platform::PipeConnection& client, const common::ControlHeader& request);
+  Outcome reloadAccounts(platform::PipeConnection& client, const common::ControlHeader& request);
+  Outcome reloadAccountsAndRecheck(platform::PipeConnection& client,
+                                   const common::ControlHeader& request);
+  Outcome reloadFilter(platform::PipeConnection& client, const common::ControlHeader& request);
+  Outcome reloadFilterAndRecheck(platform::PipeConnection& client,
+                                 const common::ControlHeader& request);
+  Outcome sendListenState(platform::PipeConnection& client, const common::ControlHeader& request);
+  Outcome sendPortList(platform::PipeConnection& client, const common::ControlHeader& request);
   Outcome ignore(platform::PipeConnection& client, const common::ControlHeader& request);
+
+  /// After an account reload, under ServiceLock: domains follow the accounts, the DHCP services
+  /// are rebuilt (a domain whose DHCP settings changed has its clients cut and is locked for a
+  /// while), and the BlockDHCP flags are read again.
+  void followAccounts(bool recheckClients);
+  void reloadFilterRules();
 
   HubState& state_;
 };

@@ -10,6 +10,7 @@
 
 #include "common/HubSettings.h"
 #include "hub/HubLog.h"
+#include "hub/NotifyList.h"
 #include "hub/LineRateLimit.h"
 #include "platform/Clock.h"
 
@@ -74,6 +75,9 @@ struct HubState {
   std::shared_ptr<AccountStore> accounts;
   std::shared_ptr<HostFilter> hostFilter;
   std::shared_ptr<PortManager> portManager;
+
+  /// The status windows to signal when the connections change (filled by the control pipe).
+  NotifyList notifyList;
 
   /// "SendComplete Error %d" and "SOCKETPORT::SendData SendPending TOO MUCH" are written at
   /// most once a second each, hub-wide.

@@ -1,0 +1,52 @@
+#include "hub/ConnectionThreads.h"
+
+#include <system_error>
+#include <thread>
+
+#include "hub/PeerName.h"
+#include "hub/PortThread.h"
+
+namespace korvane::hub {
+
+bool ConnectionThreads::start(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port) {
+  {
+    const std::lock_guard lock(mutex_);
+    ++running_;
+  }
+  try {
+    std::thread([self = shared_from_this(), state, port]() mutable {
+      {
+        PortThread thread(std::move(state), std::move(port));
+        thread.run();
+      }
+      self->ended();
+    }).detach();
+  } catch (const std::system_error&) {
+    ended();
+    return false;
+  }
+  try {
+    std::thread([port = std::move(port)] { resolvePortName(port); }).detach();
+  } catch (const std::system_error&) {
+  }
+  return true;
+}
+
+bool ConnectionThreads::waitUntilAllEnded(std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex_);
+  return allEnded_.wait_for(lock, limit, [this] { return running_ == 0; });
+}
+
+int ConnectionThreads::running() const {
+  const std::lock_guard lock(mutex_);
+  return running_;
+}
+
+void ConnectionThreads::ended() {
+  const std::lock_guard lock(mutex_);
+  if (--running_ == 0) {
+    allEnded_.notify_all();
+  }
+}
+
+}  // namespace korvane::hub

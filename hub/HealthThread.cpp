@@ -1,0 +1,35 @@
+#include "hub/HealthThread.h"
+
+#include "hub/PortManager.h"
+
+namespace korvane::hub {
+
+HealthThread::HealthThread(HubState& state, std::shared_ptr<PortManager> ports)
+    : state_(state), ports_(std::move(ports)) {}
+
+HealthThread::~HealthThread() {
+  stop();
+}
+
+void HealthThread::start() {
+  thread_ = std::thread(&HealthThread::run, this);
+}
+
+void HealthThread::stop() {
+  stop_ = true;
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void HealthThread::run() {
+  while (!stop_) {
+    state_.clock.sleepFor(kHealthCheckPeriod);
+    if (stop_) {
+      break;
+    }
+    ports_->healthCheck();
+  }
+}
+
+}  // namespace korvane::hub

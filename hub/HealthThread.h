@@ -1,0 +1,40 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "hub/HubState.h"
+
+namespace korvane::hub {
+
+class PortManager;
+
+/// How often the health thread runs the port manager's health check.
+inline constexpr std::chrono::milliseconds kHealthCheckPeriod{500};
+
+/// The health thread: every kHealthCheckPeriod (on the hub's clock) it lets the port manager
+/// cut the ports that missed their login deadline or their keep-alives.
+class HealthThread {
+ public:
+  HealthThread(HubState& state, std::shared_ptr<PortManager> ports);
+  ~HealthThread();
+  HealthThread(const HealthThread&) = delete;
+  HealthThread& operator=(const HealthThread&) = delete;
+
+  /// Starts the thread.
+  void start();
+  /// Stops the thread and waits for it (at most one period).
+  void stop();
+
+ private:
+  void run();
+
+  HubState& state_;
+  std::shared_ptr<PortManager> ports_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+}  // namespace korvane::hub

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "hub/ConnectionThreads.h"
+#include "hub/HubState.h"
+#include "platform/TcpConnection.h"
+#include "platform/TcpListener.h"
+
+namespace korvane::hub {
+
+/// The listener thread: accepts client connections on the hub's port, on every local address
+/// (IPv4 and IPv6) where it can and on the IPv4 any-address otherwise, refuses them while MaxCon
+/// connections exist, and starts a port thread and a name-resolution thread for each other one.
+/// When another program already listens on the port the hub runs on without accepting.
+class Listener {
+ public:
+  explicit Listener(std::shared_ptr<HubState> state);
+  ~Listener();
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+
+  /// Starts the thread. An exception that escapes it ends the process with the
+  /// "Catch Exception in ListenThread" lines.
+  void start();
+
+  /// Closes the listening sockets and waits until the thread has ended; connections go on.
+  void stop();
+
+  /// Waits at most `limit` until every connection's port thread has ended; false on time-out.
+  bool waitForConnectionThreads(std::chrono::milliseconds limit);
+
+ private:
+  enum class Outcome { kNoAddress, kEnded };
+
+  void run();
+  void listen();
+  bool portInUse() const;
+  Outcome listenOnAllAddresses();
+  void listenOnIpv4Only();
+  bool openIpv4Only();
+  void acceptOnAllAddresses();
+  void acceptOnIpv4Only();
+  /// Takes one accepted connection: refused when the hub is full, else given its threads.
+  void takeConnection(platform::TcpConnection connection);
+  /// Waits `delay` unless stop() comes first; false when it did.
+  bool pauseUnlessStopped(std::chrono::milliseconds delay);
+  bool stopping();
+
+  std::shared_ptr<HubState> state_;
+  std::shared_ptr<ConnectionThreads> connections_;
+  platform::TcpListener sockets_;
+  std::mutex mutex_;
+  std::condition_variable stopRequested_;
+  bool stopping_ = false;
+  const char* catchLine_ = "Catch Exception in ListenThread(IPv6Enabled)";
+  int step_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace korvane::hub

@@ -1,0 +1,459 @@
+#include "hub/PortThread.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "common/Utf16.h"
+#include "hub/AccountStore.h"
+#include "hub/DomainDhcp.h"
+#include "hub/HostFilter.h"
+#include "hub/PanelNotifier.h"
+#include "hub/PortManager.h"
+#include "hub/ThreadCatchAll.h"
+#include "platform/Priority.h"
+#include "platform/Random.h"
+
+namespace korvane::hub {
+namespace {
+
+using common::ControlType;
+using common::kRecordHeaderSize;
+using Header = std::array<std::uint8_t, kRecordHeaderSize>;
+
+// Progress markers that the catch-all reports as "iStepNo = %d".
+constexpr int kStepStart = 1020;
+constexpr int kStepNoBuffer = 8060;
+constexpr int kStepCut = 8140;
+constexpr int kStepReceiveError = 8141;
+constexpr int kStepPeerClosed = 8142;
+constexpr int kStepDhcpExamination = 1182;
+constexpr int kStepDhcpReply = 1183;
+constexpr int kStepKeepAlive = 1184;
+constexpr int kStepChallenge = 1185;
+constexpr int kStepLoginWithoutAuth = 1186;
+constexpr int kStepAnswerNotRequired = 1188;
+constexpr int kStepIllegalAnswerLength = 1190;
+constexpr int kStepAuthentication = 1192;
+constexpr int kStepLoginAccepted = 1193;
+constexpr int kStepLoginLogged = 1202;
+constexpr int kStepLoginDenied = 1205;
+constexpr int kStepForwarding = 1300;
+constexpr int kStepCleanUp = 9949;
+constexpr int kStepCleanUpDone = 9950;
+
+// Frames whose source address starts with a byte that has the locally-administered bit (2) clear
+// and is not 0x40 come from a physical network that the client bridges.
+constexpr std::uint8_t kLocallyAdministeredBit = 0x02;
+constexpr std::uint8_t kAdapterPrefix = 0x40;
+constexpr std::string_view kBridgeText = "Bridge";
+
+// A data record must hold the frame's destination and source addresses to be switched.
+constexpr std::size_t kEthernetAddressesSize = 12;
+constexpr std::size_t kMinDataRecordSize = kRecordHeaderSize + kEthernetAddressesSize;
+
+std::uint32_t field(std::span<const std::uint8_t> record, std::size_t offset) {
+  return common::readBigEndian32(record.data() + offset);
+}
+
+void setField(std::span<std::uint8_t> record, std::size_t offset, std::uint32_t value) {
+  common::writeBigEndian32(record.data() + offset, value);
+}
+
+Header headerOf(std::span<const std::uint8_t> record) {
+  Header header;
+  std::copy_n(record.begin(), kRecordHeaderSize, header.begin());
+  return header;
+}
+
+/// A hub control record in place of a client's header: magic, payload length, kind 0, `type`
+/// and plain length 0 written over it; bytes 20..31 stay as the client sent them.
+void makeControl(std::span<std::uint8_t> header, ControlType type, std::uint32_t payloadLength) {
+  setField(header, common::kMagicOffset, common::kRecordMagic);
+  setField(header, common::kPayloadLengthOffset, payloadLength);
+  setField(header, common::kKindOffset, common::kKindControl);
+  setField(header, common::kTypeOffset, static_cast<std::uint32_t>(type));
+  setField(header, common::kPlainLengthOffset, 0);
+}
+
+Header loginOkRecord() {
+  common::RecordHeader header;
+  header.type = static_cast<std::uint32_t>(ControlType::kLoginOk);
+  header.option = 1;
+  return common::encodeRecordHeader(header);
+}
+
+/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
+std::string cutUtf8(std::string text, std::size_t limit) {
+  if (text.size() <= limit) {
+    return text;
+  }
+  std::size_t end = limit;
+  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  text.resize(end);
+  return text;
+}
+
+bool comesFromBridge(std::uint8_t firstSourceByte) {
+  return (firstSourceByte & kLocallyAdministeredBit) == 0 && firstSourceByte != kAdapterPrefix;
+}
+
+}  // namespace
+
+PortThread::PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port)
+    : state_(std::move(state)),
+      port_(std::move(port)),
+      ports_(state_->portManager),
+      accounts_(state_->accounts),
+      filter_(state_->hostFilter) {}
+
+void PortThread::run() {
+  try {
+    serve();
+  } catch (...) {
+    endProcessAfterException(*state_, "Catch Exception in PortThread", step_);
+  }
+}
+
+void PortThread::serve() {
+  step_ = kStepStart;
+  platform::raiseThreadPriority();
+  const bool named = port_->waitForHostName(kHostNameWait);
+  logLine(named ? " + CONNECTED" : " + CONNECTED (Name resolution timeout)");
+  if (admit()) {
+    receiveUntilEnd();
+  }
+  cleanUp();
+}
+
+bool PortThread::admit() {
+  if (port_->peer().isIpv4 && filter_ != nullptr) {
+    const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
+    if (!decision || !decision->allowed) {
+      logLine(" [WARNING] CONNECTION REJECTED by filter[" + (decision ? decision->reason : "") +
+              "]");
+      return false;
+    }
+  }
+  port_->admit();
+  ports_->addPort(port_);
+  try {
+    buffer_.resize(kReceiveBufferSize);
+  } catch (const std::bad_alloc&) {
+    step_ = kStepNoBuffer;
+    return false;
+  }
+  if (!port_->startSending()) {
+    step_ = kStepNoBuffer;
+    return false;
+  }
+  notifyPanels(*state_);
+  return true;
+}
+
+void PortThread::receiveUntilEnd() {
+  for (;;) {
+    const std::span<std::uint8_t> room = std::span(buffer_).subspan(fill_);
+    // A full buffer holds the start of a record that can never complete: the receive that
+    // finds no room ends the connection as a close would.
+    const long received = room.empty() ? 0 : port_->receive(room);
+    if (received <= 0) {
+      const bool cut = port_->wasCut() || state_->shuttingDown();
+      step_ = cut ? kStepCut : (received < 0 ? kStepReceiveError : kStepPeerClosed);
+      logLine(cut ? " - CUT FROM HUB" : " - DISCONNECTED");
+      return;
+    }
+    fill_ += static_cast<std::size_t>(received);
+    if (handleBuffer() == Next::kEnd) {
+      return;
+    }
+  }
+}
+
+// Handles every complete record in the buffer, a pass of at most kMaxRecordsPerPass at a time,
+// and keeps the incomplete rest at the buffer's start.
+PortThread::Next PortThread::handleBuffer() {
+  for (;;) {
+    const common::ParseResult parse =
+        common::parseRecords(std::span(buffer_.data(), fill_), spans_);
+    if (parse.count == 0) {
+      // Nothing complete yet; a wrong magic in the very first header is not acted on here: the
+      // bytes stay, and the connection ends when the buffer is full.
+      return Next::kGoOn;
+    }
+    if (handlePass(parse) == Next::kEnd) {
+      return Next::kEnd;
+    }
+    std::memmove(buffer_.data(), buffer_.data() + parse.consumed, fill_ - parse.consumed);
+    fill_ -= parse.consumed;
+  }
+}
+
+PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
+  port_->setLastReceiveTick(state_->clock.tickCount());
+  for (std::size_t i = 0; i < parse.count; ++i) {
+    forward_[i] = ForwardEntry{std::span(buffer_).subspan(spans_[i].offset, spans_[i].length)};
+  }
+  for (std::size_t i = 0; i < parse.count; ++i) {
+    if (handleRecord(forward_[i]) == Next::kEnd) {
+      return Next::kEnd;
+    }
+  }
+  forwardPass(parse.count);
+  if (parse.preambleError) {
+    logLine(" [WARNING] Preamble Error");
+    logLine(" - CUT FROM HUB");
+    step_ = kStepCut;
+    return Next::kEnd;
+  }
+  return Next::kGoOn;
+}
+
+PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
+  if (field(entry.record, common::kKindOffset) == common::kKindControl) {
+    return handleControl(entry, field(entry.record, common::kTypeOffset));
+  }
+  handleData(entry);
+  return Next::kGoOn;
+}
+
+// The login, authentication and keep-alive records are answered here and go no further; a
+// control record of any other type is switched like a frame.
+PortThread::Next PortThread::handleControl(ForwardEntry& entry, std::uint32_t type) {
+  switch (static_cast<ControlType>(type)) {
+    case ControlType::kKeepAlive:
+      entry.forward = false;
+      answerKeepAlive(entry.record);
+      return Next::kGoOn;
+    case ControlType::kLogin:
+      entry.forward = false;
+      handleLogin(entry.record);
+      return Next::kGoOn;
+    case ControlType::kAuthAnswer:
+      entry.forward = false;
+      return handleAuthAnswer(entry.record);
+    default:
+      return Next::kGoOn;
+  }
+}
+
+// The echo is the header alone, so its payload length says 0 even when the keep-alive carried
+// a payload: a length that announced bytes which never follow would break the client's stream.
+void PortThread::answerKeepAlive(std::span<const std::uint8_t> record) {
+  step_ = kStepKeepAlive;
+  Header echo = headerOf(record);
+  setField(echo, common::kTypeOffset, static_cast<std::uint32_t>(ControlType::kKeepAliveEcho));
+  setField(echo, common::kPayloadLengthOffset, 0);
+  (void)port_->sendControlData(echo);
+}
+
+void PortThread::handleLogin(std::span<const std::uint8_t> record) {
+  if (field(record, common::kOptionOffset) == 1) {
+    port_->setKeepAlive();
+  }
+  if (state_->settings.authFlag != 1) {
+    step_ = kStepLoginWithoutAuth;
+    acceptLogin(u"");
+    return;
+  }
+  step_ = kStepChallenge;
+  std::array<std::uint8_t, common::kChallengeSize> challenge{};
+  if (!platform::fillRandom(challenge)) {
+    return;  // no predictable challenge is ever sent; the login deadline ends the connection
+  }
+  challenge_ = challenge;
+  std::array<std::uint8_t, kRecordHeaderSize + common::kChallengeSize> reply{};
+  std::copy_n(record.begin(), kRecordHeaderSize, reply.begin());
+  makeControl(reply, ControlType::kAuthChallenge, common::kChallengeSize);
+  std::copy(challenge.begin(), challenge.end(), reply.begin() + kRecordHeaderSize);
+  (void)port_->sendControlData(reply);
+}
+
+PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> record) {
+  if (state_->settings.authFlag != 1) {
+    step_ = kStepAnswerNotRequired;
+    logLine(" [WARNING] AUTHANS NOT REQUIRED");
+    logLine(" - CUT FROM HUB");
+    state_->clock.sleepFor(kCloseDelay);
+    return Next::kEnd;
+  }
+  if (field(record, common::kPayloadLengthOffset) != common::kChallengeSize) {
+    step_ = kStepIllegalAnswerLength;
+    logLine(" [WARNING] ILLEGAL AUTHANS LENGTH");
+    logLine(" - CUT FROM HUB");
+    return Next::kEnd;
+  }
+  step_ = kStepAuthentication;
+  // A second answer on one connection gives back the account the first one counted, so that
+  // every acquire() stays matched by exactly one release().
+  if (!loginName_.empty()) {
+    accounts_->release(loginName_);
+    loginName_.clear();
+  }
+  const std::span<const std::uint8_t, common::kChallengeSize> answer(
+      record.data() + kRecordHeaderSize, common::kChallengeSize);
+  std::optional<AccountLogin> login;
+  if (challenge_ && accounts_ != nullptr) {
+    login = accounts_->authenticate(answer, *challenge_);
+  }
+  if (!login) {
+    return refuseLogin(record, false);
+  }
+  loginName_ = login->name;
+  if (!accounts_->acquire(login->name)) {
+    return refuseLogin(record, true);
+  }
+  step_ = kStepLoginAccepted;
+  // The account's flags are in place before the port is logged in, so no frame is switched to
+  // or from it under the defaults of a port without an account.
+  port_->setGuest(login->guest);
+  port_->setAccount(login->name, accounts_->domainIndexOfAccount(login->name));
+  port_->setBridgeAllow(login->bridgeAllow);
+  acceptLogin(login->name);
+  return Next::kGoOn;
+}
+
+// The port is logged in before LOGIN_OK goes out, in one step with queueing it: frames switched
+// to the port from then on follow the LOGIN_OK and none is lost in between.
+void PortThread::acceptLogin(std::u16string_view accountName) {
+  const Header loginOk = loginOkRecord();
+  (void)port_->logIn(loginOk);
+  step_ = kStepLoginLogged;
+  if (state_->settings.authFlag != 1) {
+    logLine(" * LOGIN");
+  } else {
+    const std::string name = common::utf16ToUtf8(accountName).value_or("");
+    logLine(" * LOGIN AUTH OK : " + cutUtf8(name, kLoggedAccountNameMax));
+  }
+  notifyPanels(*state_);
+  ports_->logConnectionCount();
+}
+
+PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, bool authenticated) {
+  step_ = kStepLoginDenied;
+  logLine(authenticated ? " [WARNING] USER CONNECTION TOO MUCH" : " [WARNING] LOGIN AUTH DENY");
+  Header denied = headerOf(record);
+  makeControl(denied, ControlType::kLoginDenied, 0);
+  std::fill(denied.begin() + 26, denied.end(), 0);
+  state_->clock.sleepFor(kRefusedLoginDelay);
+  (void)port_->sendControlData(denied);
+  logLine(" - CUT FROM HUB");
+  state_->clock.sleepFor(kCloseDelay);
+  return Next::kEnd;
+}
+
+void PortThread::handleData(ForwardEntry& entry) {
+  if (entry.record.size() < kMinDataRecordSize) {
+    entry.forward = false;  // no Ethernet addresses: nothing to learn or switch by
+    return;
+  }
+  const std::span<const std::uint8_t, 6> source(entry.record.data() + common::kSourceOffset, 6);
+  learnAddressText(source);
+  MacAddress address;
+  std::copy(source.begin(), source.end(), address.begin());
+  ports_->learn(address, *port_);
+  port_->addBytesReceived(entry.record.size());
+  examineWithDhcp(entry);
+}
+
+void PortThread::learnAddressText(std::span<const std::uint8_t, 6> source) {
+  if (!bridgeSeen_ && comesFromBridge(source[0])) {
+    port_->updateAddressText(kBridgeText);
+    bridgeSeen_ = true;
+    addressKnown_ = true;
+    notifyPanels(*state_);
+    return;
+  }
+  if (addressKnown_) {
+    return;
+  }
+  const std::lock_guard lock(state_->serviceLock);
+  if (DomainDhcp* dhcp = dhcpService()) {
+    port_->updateAddressText(dhcp->addressTextOf(source));
+  }
+  addressKnown_ = true;
+}
+
+void PortThread::examineWithDhcp(ForwardEntry& entry) {
+  step_ = kStepDhcpExamination;
+  std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
+  std::string handedOut;
+  int result = 0;
+  {
+    const std::lock_guard lock(state_->serviceLock);
+    DomainDhcp* dhcp = dhcpService();
+    if (dhcp == nullptr) {
+      return;
+    }
+    const int domain = port_->domainIndex();
+    const int block =
+        domain < kMaxDomains ? state_->blockDhcp[static_cast<std::size_t>(domain)] : 0;
+    result = dhcp->handleFrame(entry.record, block, reply, &handedOut);
+  }
+  if (result == -1) {
+    entry.forward = false;
+    return;
+  }
+  if (result <= 0 || static_cast<std::size_t>(result) > reply.size()) {
+    return;
+  }
+  step_ = kStepDhcpReply;
+  entry.forward = false;
+  (void)port_->sendControlData(std::span(reply.data(), static_cast<std::size_t>(result)));
+  port_->updateAddressText(handedOut);
+  addressKnown_ = true;
+  notifyPanels(*state_);
+}
+
+void PortThread::forwardPass(std::size_t count) {
+  step_ = kStepForwarding;
+  const std::lock_guard lock(state_->serviceLock);
+  ports_->sendData(*port_, std::span(forward_.data(), count));
+  if (addressFound_ || addressLookups_ >= kAddressLookups) {
+    return;
+  }
+  ++addressLookups_;
+  const std::span<const std::uint8_t> first = forward_[0].record;
+  DomainDhcp* dhcp = dhcpService();
+  if (dhcp == nullptr || first.size() < kMinDataRecordSize) {
+    return;
+  }
+  const std::string text = dhcp->addressTextOf(
+      std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
+  if (!text.empty()) {
+    port_->updateAddressText(text);
+    addressFound_ = true;
+  }
+}
+
+// Every path ends here. The stream is shut down and the sending stopped first, the port leaves
+// the switch, and only then is the stream closed, so no other thread can touch a closed one.
+void PortThread::cleanUp() {
+  step_ = kStepCleanUp;
+  port_->endConnection();
+  if (!loginName_.empty() && accounts_ != nullptr) {
+    accounts_->release(loginName_);
+  }
+  buffer_ = {};
+  ports_->removePort(*port_);
+  port_->closeConnection();
+  ports_->releaseConnection();
+  step_ = kStepCleanUpDone;
+  notifyPanels(*state_);
+  ports_->logConnectionCount();
+}
+
+DomainDhcp* PortThread::dhcpService() const {
+  const auto domain = static_cast<std::size_t>(port_->domainIndex());
+  const auto& services = state_->dhcpServices;
+  return domain < services.size() ? services[domain].get() : nullptr;
+}
+
+void PortThread::logLine(std::string_view suffix) {
+  state_->log(port_->logName().append(suffix));
+}
+
+}  // namespace korvane::hub

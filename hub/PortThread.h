@@ -1,0 +1,100 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/ClientRecord.h"
+#include "hub/ForwardEntry.h"
+#include "hub/HubState.h"
+#include "hub/SocketPort.h"
+
+namespace korvane::hub {
+
+class AccountStore;
+class DomainDhcp;
+class HostFilter;
+class PortManager;
+
+/// Bytes a port receives into: the longest record a client can send, header included. A longer
+/// record never completes, and the connection ends once the buffer is full.
+inline constexpr std::size_t kReceiveBufferSize = 65536;
+/// How long a new connection waits for its host name before it logs itself without one.
+inline constexpr std::chrono::milliseconds kHostNameWait{2000};
+/// A refused login is answered this late, so that guessing answers costs a client its time.
+inline constexpr std::chrono::milliseconds kRefusedLoginDelay{5000};
+/// The pause between the last word to a refused client and the end of its connection.
+inline constexpr std::chrono::milliseconds kCloseDelay{500};
+/// Receive passes in which the port asks its domain's DHCP service for the address leased to
+/// the client, until it has one.
+inline constexpr int kAddressLookups = 5;
+/// Longest account name the login line shows, in bytes of UTF-8.
+inline constexpr std::size_t kLoggedAccountNameMax = 254;
+
+/// The thread of one client connection: admits it through the host filter, cuts the byte
+/// stream into records, answers the login, authentication and keep-alive records, learns the
+/// stations behind the client, lets the domain's DHCP service answer what is meant for it,
+/// hands the rest of each receive pass to the port manager, and cleans the port up when the
+/// connection ends.
+class PortThread {
+ public:
+  /// The thread for `port`, using the hub's accounts, filter and switch from `state`.
+  PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
+
+  /// Serves the connection until it ends, then cleans up. An exception that escapes ends the
+  /// process with the "Catch Exception in PortThread" lines.
+  void run();
+
+ private:
+  enum class Next { kGoOn, kEnd };
+
+  void serve();
+  bool admit();
+  void receiveUntilEnd();
+  Next handleBuffer();
+  Next handlePass(const common::ParseResult& parse);
+  Next handleRecord(ForwardEntry& entry);
+  Next handleControl(ForwardEntry& entry, std::uint32_t type);
+  void answerKeepAlive(std::span<const std::uint8_t> record);
+  void handleLogin(std::span<const std::uint8_t> record);
+  Next handleAuthAnswer(std::span<const std::uint8_t> record);
+  Next refuseLogin(std::span<const std::uint8_t> record, bool authenticated);
+  void acceptLogin(std::u16string_view accountName);
+  void handleData(ForwardEntry& entry);
+  void learnAddressText(std::span<const std::uint8_t, 6> source);
+  void examineWithDhcp(ForwardEntry& entry);
+  void forwardPass(std::size_t count);
+  void cleanUp();
+
+  /// The DHCP service of this port's domain, if the hub has one; ServiceLock must be held.
+  DomainDhcp* dhcpService() const;
+  void logLine(std::string_view suffix);
+
+  std::shared_ptr<HubState> state_;
+  std::shared_ptr<SocketPort> port_;
+  std::shared_ptr<PortManager> ports_;
+  std::shared_ptr<AccountStore> accounts_;
+  std::shared_ptr<HostFilter> filter_;
+
+  std::vector<std::uint8_t> buffer_;
+  std::size_t fill_ = 0;
+  std::array<common::RecordSpan, common::kMaxRecordsPerPass> spans_{};
+  std::array<ForwardEntry, common::kMaxRecordsPerPass> forward_{};
+
+  std::optional<std::array<std::uint8_t, common::kChallengeSize>> challenge_;
+  std::u16string loginName_;  // the account counted by acquire(), released at clean-up
+  bool bridgeSeen_ = false;
+  bool addressKnown_ = false;
+  bool addressFound_ = false;
+  int addressLookups_ = 0;
+  int step_ = 0;
+};
+
+}  // namespace korvane::hub

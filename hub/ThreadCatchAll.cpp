@@ -1,0 +1,28 @@
+#include "hub/ThreadCatchAll.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "hub/HubProcess.h"
+
+namespace korvane::hub {
+namespace {
+
+constexpr const char* kStars = "***********************************";
+constexpr const char* kExceptionBanner = "        Catch Exception            ";
+
+}  // namespace
+
+void endProcessAfterException(HubState& state, std::string_view where, int step) {
+  state.log(kStars);
+  state.log(kExceptionBanner);
+  state.log(kStars);
+  state.log(where);
+  char line[64];
+  std::snprintf(line, sizeof line, "iStepNo = %d", step);
+  state.log(line);
+  // Other threads may still be running: leave at once, without running destructors under them.
+  std::_Exit(kHubExitFailure);
+}
+
+}  // namespace korvane::hub
