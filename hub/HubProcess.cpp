@@ -11,6 +11,8 @@
 #include "common/ProgramPaths.h"
 #include "hub/AccountStore.h"
 #include "hub/ControlPipe.h"
+#include "hub/DhcpBlockFlags.h"
+#include "hub/DhcpServiceList.h"
 #include "hub/HealthThread.h"
 #include "hub/HostFilter.h"
 #include "hub/HubState.h"
@@ -64,6 +66,14 @@ void createAccountsAndFilter(HubState& state) {
   state.hostFilter = std::make_shared<HostFilter>(iniDirectory, state.hubNumber);
 }
 
+// One DHCP service per domain index, with its settings and leases, and the BlockDHCP flags.
+void createDhcpServices(HubState& state) {
+  const std::lock_guard lock(state.serviceLock);
+  state.dhcpServices = makeDhcpServices(state.programDirectory + "ini/", state.hubNumber,
+                                        *state.accounts, state.clock);
+  loadBlockFlags(state);
+}
+
 // The connections are cut and their threads given time to clean up before the objects they
 // use are let go; a thread still running after that keeps its own references to them.
 void endConnections(HubState& state, Listener& listener) {
@@ -91,7 +101,7 @@ int serve(const std::shared_ptr<HubState>& state) {
   state->log("");
   logBanner(*state, kStartedBanner);
   state->portManager = std::make_shared<PortManager>(*state, state->settings.maxCon);
-  // One DHCP service per domain joins HubState::dhcpServices here once the hub has them.
+  createDhcpServices(*state);
 
   if (state->managerProcessId != 0) {
     startManagerWatchdog(state);
