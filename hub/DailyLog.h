@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/TimedMutex.h"
 #include "hub/LogFile.h"
 #include "platform/Clock.h"
 
@@ -58,7 +59,7 @@ class DailyLog {
   std::string directory_;
   std::string prefix_;
   const platform::Clock& clock_;
-  std::timed_mutex mutex_;
+  common::TimedMutex mutex_;
   LogFile file_;
   std::string date_;
   std::atomic<bool> enabled_{false};

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/TimedMutex.h"
 #include "hub/MacTable.h"
 
 namespace korvane::hub {
@@ -106,7 +107,7 @@ class DhcpLeases {
   bool saveIgnoringFailure();
 
   const std::string path_;
-  mutable std::timed_mutex mutex_;
+  mutable common::TimedMutex mutex_;
   std::vector<DhcpLease> leases_;
 };
 

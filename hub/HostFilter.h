@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/TimedMutex.h"
 #include "platform/TcpConnection.h"
 
 namespace korvane::platform::profile {
@@ -95,7 +96,7 @@ class HostFilter {
 
   const std::string path_;
 
-  mutable std::timed_mutex mutex_;
+  mutable common::TimedMutex mutex_;
   std::vector<FilterRule> rules_;
 };
 

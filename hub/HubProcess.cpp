@@ -96,7 +96,6 @@ void shutDown(HubState& state) {
 
 // Start-up after the checks that end the process silently, the control pipe, and shut-down.
 int serve(const std::shared_ptr<HubState>& state) {
-  openLogs(*state);
   createAccountsAndFilter(*state);
   state->log("");
   logBanner(*state, kStartedBanner);
@@ -152,6 +151,8 @@ int runHubProcess(const HubCommandLine& commandLine, const platform::Clock& cloc
     return kHubExitFailure;
   }
 
+  // The logs exist before any other thread does, so every thread sees them made.
+  openLogs(*state);
   // Ctrl-C and SIGTERM stop the hub the way the stop command does.
   platform::StopSignalWatcher stopSignals([state] {
     if (state->requestShutdown()) {

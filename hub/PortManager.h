@@ -10,6 +10,7 @@
 #include <span>
 #include <vector>
 
+#include "common/TimedMutex.h"
 #include "common/PortListRecord.h"
 #include "hub/ForwardEntry.h"
 #include "hub/HubState.h"
@@ -97,7 +98,7 @@ class PortManager {
   void recomputeDomains(const AccountStore& accounts);
 
  private:
-  using Lock = std::unique_lock<std::timed_mutex>;
+  using Lock = std::unique_lock<common::TimedMutex>;
 
   bool decideTargets(const SocketPort& source, std::span<ForwardEntry> list) const;
   bool mayReach(const SocketPort& source, const SocketPort& target,
@@ -106,7 +107,7 @@ class PortManager {
   void reportPendingOverflow();
 
   HubState& hub_;
-  mutable std::timed_mutex mutex_;
+  mutable common::TimedMutex mutex_;
   std::vector<std::shared_ptr<SocketPort>> slots_;  // guarded by mutex_
   std::atomic<int> usedCount_{0};
   std::atomic<int> connections_{0};

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/TimedMutex.h"
 #include "hub/LogFile.h"
 #include "platform/Clock.h"
 
@@ -53,7 +54,7 @@ class RotatingLog {
   std::string basePath_;
   const platform::Clock& clock_;
   std::uint64_t maxFileSize_;
-  std::timed_mutex mutex_;
+  common::TimedMutex mutex_;
   int fileNumber_ = 1;
   LogFile file_;
 };
