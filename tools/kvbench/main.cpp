@@ -195,19 +195,21 @@ void runUnicast(Targets& targets, const BenchOptions& options) {
 }
 
 void runBroadcast(Targets& targets, const BenchOptions& options) {
-  for (const int receivers : kFanOuts) {
-    ThroughputSpec spec;
-    spec.frameSize = kSmallFrame;
-    spec.receivers = receivers;
-    spec.broadcast = true;
-    spec.recordsPerWrite = kBatchRecords;
-    spec.runTime = options.runTime;
-    runThroughput(targets, options,
-                  "broadcast, 1 sender to " + std::to_string(receivers) +
-                      " receivers, records of 32+" + std::to_string(kSmallFrame) + " bytes, " +
-                      std::to_string(kBatchRecords) +
-                      " per write (rates count every copy delivered)",
-                  spec);
+  for (const std::size_t frame : {kSmallFrame, kLargeFrame}) {
+    for (const int receivers : kFanOuts) {
+      ThroughputSpec spec;
+      spec.frameSize = frame;
+      spec.receivers = receivers;
+      spec.broadcast = true;
+      spec.recordsPerWrite = kBatchRecords;
+      spec.runTime = options.runTime;
+      runThroughput(targets, options,
+                    "broadcast, 1 sender to " + std::to_string(receivers) +
+                        " receivers, records of 32+" + std::to_string(frame) + " bytes, " +
+                        std::to_string(kBatchRecords) +
+                        " per write (rates count every copy delivered)",
+                    spec);
+    }
   }
 }
 
