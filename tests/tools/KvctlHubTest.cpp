@@ -32,8 +32,8 @@ TEST_F(KvctlHubTest, CreatesListsAndChangesHubs) {
   EXPECT_EQ(created.status, 0);
   EXPECT_EQ(created.out, "created hub 0001\n");
   ok({"hub", "create", "Beta", "--json"});
-  ok({"hub", "set", "2", "--port", "7002", "--auth", "on", "--max-connections", "8",
-      "--log-months", "0", "--log-days", "30"});
+  ok({"hub", "set", "2", "--port", "7002", "--auth", "on", "--max-connections", "8", "--log-months",
+      "0", "--log-days", "30"});
   ok({"hub", "start", "0002"});
 
   const auto list = kvctl({"hub", "list", "--json"});
@@ -66,21 +66,28 @@ TEST_F(KvctlHubTest, EveryRefusalSaysWhyAndChangesNothing) {
   const Row rows[] = {
       {{"hub", "create", "Alpha"}, 1, "kvctl: hub name 'Alpha' is taken\n"},
       {{"hub", "set", "2", "--port", "7001"}, 1, "kvctl: port 7001 is used by another hub\n"},
-      {{"hub", "set", "2", "--port", "65536"}, 1,
+      {{"hub", "set", "2", "--port", "65536"},
+       1,
        "kvctl: port must be a whole number from 1 to 65535, not '65536'\n"},
-      {{"hub", "set", "2", "--port", "12x"}, 1,
+      {{"hub", "set", "2", "--port", "12x"},
+       1,
        "kvctl: port must be a whole number from 1 to 65535, not '12x'\n"},
       // Nothing is written when any one of several changes is refused.
-      {{"hub", "set", "2", "--name", "Gamma", "--max-connections", "513"}, 1,
+      {{"hub", "set", "2", "--name", "Gamma", "--max-connections", "513"},
+       1,
        "kvctl: connection limit must be a whole number from 1 to 512, not '513'\n"},
       {{"hub", "set", "2", "--name", "Alpha"}, 1, "kvctl: hub name 'Alpha' is taken\n"},
-      {{"hub", "set", "2", "--auth", "maybe"}, 1,
+      {{"hub", "set", "2", "--auth", "maybe"},
+       1,
        "kvctl: authentication must be on or off, not 'maybe'\n"},
       {{"hub", "set", "9", "--port", "7009"}, 1, "kvctl: no hub 9\n"},
-      {{"hub", "delete", "0"}, 1, "kvctl: hub number must be a whole number from 1 to 9999, not '0'\n"},
+      {{"hub", "delete", "0"},
+       1,
+       "kvctl: hub number must be a whole number from 1 to 9999, not '0'\n"},
       {{"hub", "start", "3"}, 1, "kvctl: no hub 3\n"},
       {{"splitter", "set", "ab"}, 1, "kvctl: the splitter is one character, or 'none', not 'ab'\n"},
-      {{"hub", "set", "2", "--colour", "red"}, 2,
+      {{"hub", "set", "2", "--colour", "red"},
+       2,
        "kvctl: unknown option --colour for 'hub set'; see kvctl hub set --help\n"},
       {{"hub", "set", "2", "--port"}, 2, "kvctl: option --port needs a value\n"},
       {{"hub", "frobnicate"}, 2, "kvctl: unknown command 'hub frobnicate'; see kvctl --help\n"},
@@ -121,9 +128,12 @@ TEST_F(KvctlHubTest, SplitterIsShownAndSet) {
 }
 
 TEST_F(KvctlHubTest, HelpIsThereForEveryCommand) {
-  for (const auto& command : std::vector<std::vector<std::string>>{
-           {"--help"}, {"hub", "list", "--help"}, {"hub", "set", "--help"},
-           {"splitter", "set", "--help"}, {"status", "--help"}, {"watch", "--help"}}) {
+  for (const auto& command : std::vector<std::vector<std::string>>{{"--help"},
+                                                                   {"hub", "list", "--help"},
+                                                                   {"hub", "set", "--help"},
+                                                                   {"splitter", "set", "--help"},
+                                                                   {"status", "--help"},
+                                                                   {"watch", "--help"}}) {
     const auto result = kvctl(command);
     EXPECT_EQ(result.status, 0);
     EXPECT_NE(result.out.find("usage: kvctl"), std::string::npos);

@@ -1,0 +1,325 @@
+#include "tools/kvtap/TapRelay.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <thread>
+#include <utility>
+
+#include "common/ClientRecord.h"
+#include "common/FrameCipher.h"
+#include "platform/Random.h"
+
+namespace korvane::tools {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// Keep-alives the hub may leave unanswered before the connection counts as dead: the hub echoes
+// every one at once, so three missing echoes mean the hub or the path to it is gone.
+constexpr int kSilentKeepAlives = 3;
+
+// The announcement frame: from the station's own address to itself, with the EtherType that
+// IEEE 802 sets aside for local experiments (nothing acts on it), padded to Ethernet's minimum.
+constexpr std::uint16_t kAnnounceEtherType = 0x88B5;
+constexpr std::size_t kMinimumFrameSize = 60;
+
+std::uint32_t randomNumber() {
+  std::array<std::uint8_t, 4> bytes{};
+  if (!platform::fillRandom(bytes)) {
+    // Without the kernel's source the waits lose their jitter, nothing else.
+    return static_cast<std::uint32_t>(SteadyClock::now().time_since_epoch().count());
+  }
+  return common::readBigEndian32(bytes.data());
+}
+
+std::string secondsText(std::chrono::milliseconds duration) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(duration.count()) / 1000.0);
+  return text;
+}
+
+bool isDataRecord(const common::ReceivedRecord& record) {
+  return record.header.kind != common::kKindControl;
+}
+
+}  // namespace
+
+TapRelay::TapRelay(RelaySettings settings, platform::TapDevice& tap, EventLog& log)
+    : settings_(std::move(settings)), tap_(tap), log_(log), receivedFrame_(common::kMaxFrameSize) {}
+
+int TapRelay::run() {
+  std::thread tapReader([this] { readTap(); });
+  while (!stopping()) {
+    runSession();
+    if (!stopping()) {
+      waitBeforeReconnect();
+    }
+  }
+  tap_.wake();
+  tapReader.join();
+  const std::lock_guard lock(mutex_);
+  log_.line(tapFailed_ ? "stopped: the TAP device failed" : "stopped");
+  return tapFailed_ ? 1 : 0;
+}
+
+void TapRelay::stop() {
+  std::shared_ptr<common::HubClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    if (stopping_) {
+      return;
+    }
+    stopping_ = true;
+    client = client_;
+  }
+  if (client) {
+    client->shutdown();
+  }
+  wake_.notify_all();
+  tap_.wake();
+}
+
+bool TapRelay::stopping() const {
+  const std::lock_guard lock(mutex_);
+  return stopping_;
+}
+
+void TapRelay::setCurrent(std::shared_ptr<common::HubClient> client, bool loggedIn) {
+  std::shared_ptr<common::HubClient> previous;
+  {
+    const std::lock_guard lock(mutex_);
+    previous = std::exchange(client_, std::move(client));
+    loggedIn_ = loggedIn && client_ != nullptr;
+    sendFailure_.clear();
+    if (stopping_ && client_) {
+      client_->shutdown();  // stop() came between the connect and this hand-over
+    }
+  }
+  if (previous && previous != client_) {
+    previous->shutdown();
+  }
+}
+
+void TapRelay::runSession() {
+  auto client = std::make_shared<common::HubClient>();
+  std::string err;
+  if (!client->connect(settings_.hubHost, settings_.hubPort, &err)) {
+    log_.line("cannot connect: " + err);  // the message names the address or the name
+    return;
+  }
+  // The relay batches frames itself; Nagle's delay would only hold a lone frame (a ping) back.
+  client->setNoDelay(true);
+  setCurrent(client, false);
+  log_.line("connected to " + settings_.hubDisplay);
+  if (!logIn(*client)) {
+    setCurrent(nullptr, false);
+    return;
+  }
+  delay_.reset();
+  announceStation(*client);
+  setCurrent(client, true);
+  const std::string reason = relayFromHub(*client);
+  std::string sendFailure;
+  {
+    const std::lock_guard lock(mutex_);
+    sendFailure = sendFailure_;
+  }
+  setCurrent(nullptr, false);
+  if (!stopping()) {
+    log_.line("connection lost: " + (sendFailure.empty() ? reason : sendFailure));
+  }
+}
+
+bool TapRelay::logIn(common::HubClient& client) {
+  std::string err;
+  const common::LoginResult result =
+      client.login(true, settings_.credentials, common::kLoginTimeLimit, &err);
+  if (result == common::LoginResult::kAccepted) {
+    log_.line(settings_.credentials ? "logged in as " + settings_.credentials->accountName
+                                    : std::string("logged in without an account"));
+    return true;
+  }
+  if (stopping()) {
+    return false;
+  }
+  log_.line(result == common::LoginResult::kDenied ? std::string("login denied")
+                                                   : "login failed: " + err);
+  return false;
+}
+
+// A hub learns where a station lives only from frames it sends, and drops unicast frames for
+// addresses it does not know. A hub that restarted has forgotten every address, while the other
+// hosts still hold this station's address in their ARP caches: until this station happened to
+// send something, their unicast to it would vanish. One frame after each login teaches the hub
+// at once; it switches the frame nowhere, since its only target is its sender.
+void TapRelay::announceStation(common::HubClient& client) {
+  std::string err;
+  const auto address = tap_.hardwareAddress(&err);
+  if (!address) {
+    log_.line("cannot announce this station to the hub: " + err);
+    return;
+  }
+  std::array<std::uint8_t, kMinimumFrameSize> frame{};
+  std::copy(address->begin(), address->end(), frame.begin());
+  std::copy(address->begin(), address->end(), frame.begin() + address->size());
+  frame[12] = static_cast<std::uint8_t>(kAnnounceEtherType >> 8);
+  frame[13] = static_cast<std::uint8_t>(kAnnounceEtherType & 0xFF);
+  if (!client.sendFrame(frame, common::kKindPlainFrame, &err)) {
+    log_.line("cannot announce this station to the hub: " + err);
+  }
+}
+
+std::string TapRelay::relayFromHub(common::HubClient& client) {
+  const std::chrono::milliseconds interval = settings_.keepAlive;
+  const std::chrono::milliseconds silenceLimit = kSilentKeepAlives * interval;
+  SessionNotes notes;
+  auto nextKeepAlive = SteadyClock::now() + interval;
+  auto lastHeard = SteadyClock::now();
+  for (;;) {
+    const auto now = SteadyClock::now();
+    if (now >= nextKeepAlive) {
+      std::string err;
+      if (!client.sendKeepAlive(&err)) {
+        return err;
+      }
+      nextKeepAlive = now + interval;
+    }
+    if (now - lastHeard > silenceLimit) {
+      return "no answer from the hub for " + secondsText(silenceLimit) + " s";
+    }
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(nextKeepAlive - SteadyClock::now());
+    common::ReceivedRecord record;
+    std::string err;
+    const common::ReceiveResult result =
+        client.receiveRecord(&record, std::max(wait, std::chrono::milliseconds(1)), &err);
+    if (result == common::ReceiveResult::kClosed || result == common::ReceiveResult::kFailed) {
+      return err;
+    }
+    if (result != common::ReceiveResult::kRecord) {
+      continue;
+    }
+    lastHeard = SteadyClock::now();
+    if (isDataRecord(record)) {
+      writeToTap(record, &notes);
+    }
+    // Control records (keep-alive echoes; another client's unknown control types, which the
+    // hub switches like frames) are no frames for this interface.
+  }
+}
+
+void TapRelay::writeToTap(const common::ReceivedRecord& record, SessionNotes* notes) {
+  std::span<const std::uint8_t> frame = record.payload;
+  if (record.header.kind == common::kKindEncrypted) {
+    if (!settings_.networkKey) {
+      if (!std::exchange(notes->encryptedWithoutKey, true)) {
+        log_.line("dropping encrypted frames: no network key is set (--network-key)");
+      }
+      return;
+    }
+    const std::span<std::uint8_t> buffer(receivedFrame_.data(), record.payload.size());
+    std::copy(record.payload.begin(), record.payload.end(), buffer.begin());
+    std::string err;
+    const auto length =
+        common::decryptFrame(*settings_.networkKey, buffer, record.header.plainLength, &err);
+    if (!length) {
+      if (!std::exchange(notes->malformedEncrypted, true)) {
+        log_.line("dropping malformed encrypted frames: " + err);
+      }
+      return;
+    }
+    frame = buffer.first(*length);
+  }
+  std::string err;
+  if (!tap_.writeFrame(frame, &err) && !std::exchange(notes->tapWriteFailed, true)) {
+    log_.line("dropping frames for the TAP device: " + err);
+  }
+}
+
+void TapRelay::waitBeforeReconnect() {
+  const std::chrono::milliseconds wait = delay_.next(randomNumber());
+  log_.line("reconnecting in " + secondsText(wait) + " s");
+  std::unique_lock lock(mutex_);
+  wake_.wait_for(lock, wait, [this] { return stopping_; });
+}
+
+void TapRelay::readTap() {
+  platform::TapFrameBatch batch(kTapBatchFrames);
+  for (;;) {
+    std::string err;
+    const platform::TapReadResult result = tap_.readFrames(&batch, &err);
+    if (result == platform::TapReadResult::kWoken) {
+      return;
+    }
+    if (result == platform::TapReadResult::kFailed) {
+      log_.line("TAP device " + tap_.name() + " failed: " + err);
+      {
+        const std::lock_guard lock(mutex_);
+        tapFailed_ = true;
+      }
+      stop();
+      return;
+    }
+    std::shared_ptr<common::HubClient> client;
+    {
+      const std::lock_guard lock(mutex_);
+      if (loggedIn_) {
+        client = client_;
+      }
+    }
+    if (!client) {
+      continue;  // frames read while no connection is up have nowhere to go
+    }
+    if (!sendBatch(*client, batch, &err)) {
+      {
+        const std::lock_guard lock(mutex_);
+        if (client == client_ && sendFailure_.empty()) {
+          sendFailure_ = err;
+        }
+      }
+      client->shutdown();  // the hub side sees the end and reconnects
+    }
+  }
+}
+
+bool TapRelay::sendBatch(common::HubClient& client, const platform::TapFrameBatch& batch,
+                         std::string* err) {
+  if (settings_.networkKey) {
+    return sendEncrypted(client, batch, err);
+  }
+  sendFrames_.clear();
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    sendFrames_.push_back(batch.frame(i));
+  }
+  return client.sendFrames(sendFrames_, common::kKindPlainFrame, err);
+}
+
+bool TapRelay::sendEncrypted(common::HubClient& client, const platform::TapFrameBatch& batch,
+                             std::string* err) {
+  sendRecords_.clear();
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const std::span<const std::uint8_t> frame = batch.frame(i);
+    const std::size_t payloadLength = common::encryptedPayloadSize(frame.size());
+    if (payloadLength > common::kMaxFrameSize) {
+      continue;  // padded, it no longer fits a record; a plain relay could not send it either
+    }
+    common::RecordHeader header;
+    header.payloadLength = static_cast<std::uint32_t>(payloadLength);
+    header.kind = common::kKindEncrypted;
+    header.plainLength = static_cast<std::uint32_t>(frame.size());
+    const auto headerBytes = common::encodeRecordHeader(header);
+    const std::size_t start = sendRecords_.size();
+    sendRecords_.insert(sendRecords_.end(), headerBytes.begin(), headerBytes.end());
+    sendRecords_.insert(sendRecords_.end(), frame.begin(), frame.end());
+    sendRecords_.resize(start + common::kRecordHeaderSize + payloadLength);
+    const std::span<std::uint8_t> payload(sendRecords_.data() + start + common::kRecordHeaderSize,
+                                          payloadLength);
+    if (!common::encryptFrame(*settings_.networkKey, payload, frame.size(), err)) {
+      return false;
+    }
+  }
+  return client.sendRaw(sendRecords_, err);
+}
+
+}  // namespace korvane::tools
