@@ -1,0 +1,49 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "platform/WholeFile.h"
+
+// Linux only: the machinery that the profile-file writers and the whole-file writers share, so
+// that both replace files in one way and under one lock. Only platform/linux/*.cpp include it.
+namespace korvane::platform {
+
+/// One replacement of the file at a path: the exclusive lock of the file's folder, which every
+/// writer of a file in that folder holds from reading the old content to renaming the new one
+/// (so two writers, in any processes, never lose each other's change), and the atomic
+/// replacement of the content while that lock is held.
+class FileReplacement {
+ public:
+  explicit FileReplacement(std::string path) : path_(std::move(path)) {}
+  /// Releases the folder lock.
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  /// Opens the file's folder and waits for its exclusive lock; false with "open: ..." or
+  /// "flock: ..." in `err`, errno left as the failing call set it (ENOENT: no such folder).
+  [[nodiscard]] bool lockFolder(std::string* err);
+
+  /// Puts `content` in place of the file in one rename (creating the file; an existing one keeps
+  /// its permission bits), after lockFolder succeeded. False with "call: reason" in `err`
+  /// ("rename: Is a directory"); the file is then unchanged and no temporary file remains.
+  [[nodiscard]] bool replace(std::string_view content, std::string* err);
+
+ private:
+  std::string path_;
+  // The open folder, whose descriptor holds the lock; -1 until lockFolder succeeds.
+  int folder_ = -1;
+};
+
+/// The content of the file at `path` (kRead); kMissing with an empty content when it does not
+/// exist; kFailed with an empty content and "open: ..." or "read: ..." in `err` otherwise.
+[[nodiscard]] ReadOutcome readFileContent(const std::string& path, std::string* content,
+                                          std::string* err);
+
+/// Always false, with "call: errno text" in `err` for the errno the failing `call` left; errno
+/// stays as it was.
+bool failWithErrno(const char* call, std::string* err);
+
+}  // namespace korvane::platform
