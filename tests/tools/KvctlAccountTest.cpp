@@ -11,6 +11,7 @@
 #include "hub/AccountStore.h"
 #include "hub/HostFilter.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/FreePort.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -217,6 +218,33 @@ TEST_F(KvctlAccountTest, CsvErrorNamesItsLine) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("2"), std::string::npos) << result.err;
   EXPECT_FALSE(testing::fileExists(dir_.ini("0001_account.ini")));
+}
+
+}  // namespace
+}  // namespace korvane::tools
+
+namespace korvane::tools {
+namespace {
+
+// The set-up above, made purely through kvctl, serves real logins once the hub runs.
+TEST_F(KvctlAccountTest, HubSetUpThroughKvctlLetsItsAccountsLogIn) {
+  const int port = testing::freeTcpPort();
+  ok({"hub", "set", "1", "--port", std::to_string(port), "--auth", "on"});
+  addAccount("alice#sales", "alice-pw");
+  addAccount("erin", "erin-pw", {"--locked"});
+  testing::ChildProcess hub(testing::builtProgram("kvhub"), {"0001"}, dir_.path(),
+                            dir_.path() + "hub-output.txt");
+  const auto login = [&](const std::string& name, const std::string& password) {
+    common::HubClient client;
+    std::string err;
+    const bool connected = testing::waitUntil(
+        [&] { return client.connect("127.0.0.1", port, &err); }, std::chrono::seconds(10));
+    EXPECT_TRUE(connected) << err;
+    return client.login(true, common::Credentials{name, password}, std::chrono::seconds(10),
+                        &err);
+  };
+  EXPECT_EQ(login("alice#sales", "alice-pw"), common::LoginResult::kAccepted);
+  EXPECT_EQ(login("erin", "erin-pw"), common::LoginResult::kDenied);
 }
 
 }  // namespace
