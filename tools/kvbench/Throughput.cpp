@@ -127,14 +127,14 @@ double ThroughputResult::lossPercent(int receivers) const {
   return expected > 0 ? 100.0 * (expected - static_cast<double>(delivered)) / expected : 0;
 }
 
-ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSpec& spec, int run) {
+ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSpec& plan, int run) {
   std::string err;
   auto sender = connectBenchClient(target, false, &err);
   if (!sender) {
     return failed("sender: " + err);
   }
   std::vector<std::unique_ptr<Receiver>> receivers;
-  for (int i = 1; i <= spec.receivers; ++i) {
+  for (int i = 1; i <= plan.receivers; ++i) {
     auto receiver = std::make_unique<Receiver>();
     receiver->client = connectBenchClient(target, false, &err);
     if (!receiver->client) {
@@ -143,8 +143,8 @@ ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSp
     receivers.push_back(std::move(receiver));
   }
   const MacAddress source = benchMac(run, 0);
-  const MacAddress destination = spec.broadcast ? kBroadcastMac : benchMac(run, 1);
-  if (!spec.broadcast) {
+  const MacAddress destination = plan.broadcast ? kBroadcastMac : benchMac(run, 1);
+  if (!plan.broadcast) {
     // The hub learns where the receiver lives from a frame it sends.
     const auto hello = makeBenchFrame(kMinBenchFrame, source, destination, kProbeEtherType);
     if (!receivers[0]->client->sendFrame(hello, common::kKindPlainFrame, &err)) {
@@ -158,11 +158,11 @@ ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSp
   for (auto& receiver : receivers) {
     receiver->thread = std::thread(countRecords, std::ref(*receiver));
   }
-  const auto frame = makeBenchFrame(spec.frameSize, destination, source, kDataEtherType);
-  const std::vector<std::span<const std::uint8_t>> batch(spec.recordsPerWrite, frame);
+  const auto frame = makeBenchFrame(plan.frameSize, destination, source, kDataEtherType);
+  const std::vector<std::span<const std::uint8_t>> batch(plan.recordsPerWrite, frame);
   ThroughputResult result;
   const auto start = SteadyClock::now();
-  const auto stop = start + spec.runTime;
+  const auto stop = start + plan.runTime;
   while (SteadyClock::now() < stop) {
     if (!sender->sendFrames(batch, common::kKindPlainFrame, &err)) {
       result.error = "sender: " + err;

@@ -32,6 +32,6 @@ struct ThroughputResult {
 };
 
 /// Runs one measurement against `target`; `run` makes the clients' addresses unique.
-ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSpec& spec, int run);
+ThroughputResult measureThroughput(const BenchTarget& target, const ThroughputSpec& plan, int run);
 
 }  // namespace korvane::tools

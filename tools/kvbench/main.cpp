@@ -144,7 +144,7 @@ const ThroughputResult& medianRound(const std::vector<ThroughputResult>& results
 
 /// Prints one target's line; the median rate, or empty when no round was measured or one
 /// failed.
-std::optional<double> printThroughput(const char* target, const ThroughputSpec& spec,
+std::optional<double> printThroughput(const char* target, const ThroughputSpec& plan,
                                       const std::vector<ThroughputResult>& results) {
   if (results.empty()) {
     return std::nullopt;
@@ -159,20 +159,20 @@ std::optional<double> printThroughput(const char* target, const ThroughputSpec& 
       [](const auto& a, const auto& b) { return a.recordsPerSecond() < b.recordsPerSecond(); });
   std::printf("  %-6s %12s rec/s %9.1f Mbit/s  loss %5.1f%%  (rounds %s..%s rec/s)\n", target,
               withThousands(middle.recordsPerSecond()).c_str(),
-              middle.megabitsPerSecond(spec.frameSize), middle.lossPercent(spec.receivers),
+              middle.megabitsPerSecond(plan.frameSize), middle.lossPercent(plan.receivers),
               withThousands(low->recordsPerSecond()).c_str(),
               withThousands(high->recordsPerSecond()).c_str());
   return middle.recordsPerSecond();
 }
 
 void runThroughput(Targets& targets, const BenchOptions& options, const std::string& title,
-                   const ThroughputSpec& spec) {
+                   const ThroughputSpec& plan) {
   std::printf("%s\n", title.c_str());
   const auto rounds = runRounds<ThroughputResult>(
       targets, options.rounds,
-      [&](const BenchTarget& target, int run) { return measureThroughput(target, spec, run); });
-  const auto hub = printThroughput("hub", spec, rounds.hub);
-  const auto relay = printThroughput("relay", spec, rounds.relay);
+      [&](const BenchTarget& target, int run) { return measureThroughput(target, plan, run); });
+  const auto hub = printThroughput("hub", plan, rounds.hub);
+  const auto relay = printThroughput("relay", plan, rounds.relay);
   if (hub && relay && *relay > 0) {
     std::printf("  hub/relay %.2f\n", *hub / *relay);
   }
@@ -182,14 +182,14 @@ void runThroughput(Targets& targets, const BenchOptions& options, const std::str
 void runUnicast(Targets& targets, const BenchOptions& options) {
   for (const std::size_t frame : {kSmallFrame, kLargeFrame}) {
     for (const std::size_t perWrite : {kBatchRecords, std::size_t{1}}) {
-      ThroughputSpec spec;
-      spec.frameSize = frame;
-      spec.recordsPerWrite = perWrite;
-      spec.runTime = options.runTime;
+      ThroughputSpec plan;
+      plan.frameSize = frame;
+      plan.recordsPerWrite = perWrite;
+      plan.runTime = options.runTime;
       runThroughput(targets, options,
                     "unicast, 2 clients, records of 32+" + std::to_string(frame) + " bytes, " +
                         std::to_string(perWrite) + " per write",
-                    spec);
+                    plan);
     }
   }
 }
@@ -197,18 +197,18 @@ void runUnicast(Targets& targets, const BenchOptions& options) {
 void runBroadcast(Targets& targets, const BenchOptions& options) {
   for (const std::size_t frame : {kSmallFrame, kLargeFrame}) {
     for (const int receivers : kFanOuts) {
-      ThroughputSpec spec;
-      spec.frameSize = frame;
-      spec.receivers = receivers;
-      spec.broadcast = true;
-      spec.recordsPerWrite = kBatchRecords;
-      spec.runTime = options.runTime;
+      ThroughputSpec plan;
+      plan.frameSize = frame;
+      plan.receivers = receivers;
+      plan.broadcast = true;
+      plan.recordsPerWrite = kBatchRecords;
+      plan.runTime = options.runTime;
       runThroughput(targets, options,
                     "broadcast, 1 sender to " + std::to_string(receivers) +
                         " receivers, records of 32+" + std::to_string(frame) + " bytes, " +
                         std::to_string(kBatchRecords) +
                         " per write (rates count every copy delivered)",
-                    spec);
+                    plan);
     }
   }
 }
