@@ -22,7 +22,6 @@ constexpr auto kStopWait = 30000ms;
 constexpr auto kRestartDelay = 1000ms;
 // Hubs that have not ended this long after the stop command are killed.
 constexpr auto kHubStopGrace = 4000ms;
-constexpr auto kHubStopPoll = 50ms;
 
 HubSlot* findProcess(std::array<HubSlot, kHubSlots>& table,
                      const std::shared_ptr<platform::Process>& process) {
@@ -94,7 +93,7 @@ void ManagerService::reload() {
     fresh[i].hubNumber = enabled[i];
   }
 
-  std::vector<int> toStop;
+  std::vector<HubToStop> toStop;
   std::vector<std::shared_ptr<platform::Process>> launched;
   {
     std::lock_guard lock(shared_->mutex);
@@ -107,7 +106,7 @@ void ManagerService::reload() {
       if (kept != fresh.end()) {
         kept->process = std::move(old.process);
       } else if (old.process) {
-        toStop.push_back(old.hubNumber);  // its monitor finds no slot and ends
+        toStop.push_back({old.hubNumber, old.process});  // its monitor finds no slot and ends
       }
     }
     for (auto& slot : fresh) {
@@ -123,8 +122,11 @@ void ManagerService::reload() {
     }
     shared_->active = std::move(fresh);
   }
-  for (int hub : toStop) {
-    HubLauncher::sendStopCommand(hub);
+  if (!toStop.empty()) {
+    // A hub switched off is stopped like every hub at the service's stop, also when it is still
+    // starting and cannot hear the command yet; the reload does not wait for it.
+    std::thread(stopHubProcesses, std::move(toStop), kHubStopGrace, std::cref(shared_->clock))
+        .detach();
   }
   for (auto& process : launched) {
     startMonitor(shared_, std::move(process));
@@ -188,32 +190,16 @@ void ManagerService::stop() {
 
 void ManagerService::stopHubs() {
   std::lock_guard reloadLock(reloadMutex_);
-  std::vector<std::pair<int, std::shared_ptr<platform::Process>>> hubs;
+  std::vector<HubToStop> hubs;
   {
     std::lock_guard lock(shared_->mutex);
     for (auto& slot : shared_->active) {
       if (slot.process) {
-        hubs.emplace_back(slot.hubNumber, slot.process);
+        hubs.push_back({slot.hubNumber, std::move(slot.process)});
       }
     }
   }
-  for (const auto& [number, process] : hubs) {
-    HubLauncher::sendStopCommand(number);
-  }
-  const auto anyRunning = [&] {
-    return std::any_of(hubs.begin(), hubs.end(),
-                       [](const auto& hub) { return hub.second->isRunning(); });
-  };
-  for (auto waited = 0ms; waited < kHubStopGrace && anyRunning(); waited += kHubStopPoll) {
-    shared_->clock.sleepFor(kHubStopPoll);
-  }
-  for (const auto& [number, process] : hubs) {
-    process->kill();
-  }
-  std::lock_guard lock(shared_->mutex);
-  for (auto& slot : shared_->active) {
-    slot.process.reset();
-  }
+  stopHubProcesses(std::move(hubs), kHubStopGrace, shared_->clock);
 }
 
 std::vector<int> ManagerService::runningHubs() const {

@@ -203,6 +203,26 @@ TEST_F(ManagerServiceTest, HubsThatIgnoreTheStopCommandAreKilledAfterFourSeconds
   EXPECT_LT(took, 10s);
 }
 
+TEST_F(ManagerServiceTest, HubSwitchedOffThatCannotBeToldIsKilled) {
+  // A stand-in hub that never opens its control pipe, like a hub still starting.
+  std::filesystem::remove(dir_.path() + "kvhub");
+  testing::writeFile(dir_.path() + "kvhub", "#!/bin/sh\ntrap '' TERM INT\nexec sleep 60\n");
+  std::filesystem::permissions(dir_.path() + "kvhub", std::filesystem::perms::owner_all);
+  writeConfig({{1, "ON"}});
+  auto manager = startManager();
+  ASSERT_TRUE(managerPipeReady());
+  ASSERT_TRUE(waitUntil([&] { return !testing::childProcesses(manager->pid()).empty(); },
+                        kSettle));
+
+  writeConfig({{1, "OFF"}});
+  const auto switchedOffAt = std::chrono::steady_clock::now();
+  EXPECT_EQ(sendToManager("AAA"), std::string("OK\0", 3));
+  EXPECT_TRUE(waitUntil([&] { return testing::childProcesses(manager->pid()).empty(); }, kSettle));
+  EXPECT_GE(std::chrono::steady_clock::now() - switchedOffAt, 3900ms)
+      << "the hub had its four seconds to hear the stop command";
+  stopManager(*manager);
+}
+
 TEST_F(ManagerServiceTest, ForegroundModeWritesItsLogInTheCurrentDirectory) {
   writeConfig({});
   const std::string work = dir_.path() + "work";
