@@ -21,21 +21,30 @@ constexpr auto kRequestReadLimit = 5000ms;
 
 }  // namespace
 
+// start() runs on the service's main thread and stop() on the stop-signal thread, possibly at
+// the same time: the thread object is handed over under the lock, and a stop that comes first
+// keeps the pipe from starting at all.
 void ManagerPipeServer::start(std::function<void()> onRequest) {
+  std::lock_guard lock(serverMutex_);
+  if (stopping_) {
+    return;
+  }
   onRequest_ = std::move(onRequest);
   thread_ = std::thread([this] { serve(); });
 }
 
 void ManagerPipeServer::stop() {
+  std::thread serving;
   {
     std::lock_guard lock(serverMutex_);
     stopping_ = true;
     if (server_) {
       server_->close();
     }
+    serving = std::move(thread_);
   }
-  if (thread_.joinable()) {
-    thread_.join();
+  if (serving.joinable()) {
+    serving.join();
   }
 }
 
