@@ -12,7 +12,7 @@ namespace {
 void grant(const std::string& path, std::ostream& out) {
   int errorCode = 0;
   std::string err;
-  if (platform::grantEveryoneFullAccess(path, &errorCode, &err)) {
+  if (platform::grantAdministratorsAccess(path, &errorCode, &err)) {
     return;
   }
   char line[128];

@@ -5,13 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cassert>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <optional>
 #include <utility>
 
 #include "platform/Random.h"
@@ -28,12 +28,17 @@ constexpr std::size_t kReadBlockSize = 64 * 1024;
 // writer left behind, so a few attempts are plenty.
 constexpr int kTemporaryNameAttempts = 8;
 constexpr std::size_t kTemporaryNameRandomBytes = 8;
-// Permission bits of a new file before the umask, as any program creating a file gives them.
-constexpr mode_t kNewFileMode = 0666;
-// Permission bits of a temporary file that takes an old file's bits: owner only until fchmod.
+// Permission bits of a new file: owner and group (the administrators', in the granted ini
+// folder), never others, since the account files hold passwords and the DHCP files network keys.
+constexpr mode_t kNewFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP;
+// Permission bits of a temporary file when it is created: owner only until fchmod gives it its
+// final bits, whatever the umask.
 constexpr mode_t kPrivateFileMode = S_IRUSR | S_IWUSR;
 // The bits chmod sets: permissions plus set-user-id, set-group-id and sticky.
 constexpr mode_t kPermissionBits = 07777;
+// Polling the folder lock this often keeps a waiting writer's delay unnoticeable, at 20 cheap
+// system calls a second.
+constexpr std::chrono::milliseconds kFolderLockPoll{50};
 
 class Descriptor {
  public:
@@ -104,12 +109,18 @@ std::string fileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Reads to the end of the file, however long it grows while it is read.
-bool readToEnd(int fd, std::string* content, std::string* err) {
+std::string tooLarge(const std::string& path) {
+  return path + ": larger than " + std::to_string(kMaxReadFileBytes / (1024 * 1024)) + " MiB";
+}
+
+// Reads to the end of the file, but never more than one byte beyond the limit: a file that
+// grows past it while it is read is refused, not followed.
+bool readToEnd(int fd, const std::string& path, std::string* content, std::string* err) {
   std::size_t done = 0;
   for (;;) {
-    content->resize(done + kReadBlockSize);
-    const ssize_t got = ::read(fd, content->data() + done, kReadBlockSize);
+    const std::size_t block = std::min(kReadBlockSize, kMaxReadFileBytes + 1 - done);
+    content->resize(done + block);
+    const ssize_t got = ::read(fd, content->data() + done, block);
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -121,6 +132,10 @@ bool readToEnd(int fd, std::string* content, std::string* err) {
       return true;
     }
     done += static_cast<std::size_t>(got);
+    if (done > kMaxReadFileBytes) {
+      *err = tooLarge(path);
+      return false;
+    }
   }
 }
 
@@ -138,14 +153,16 @@ bool writeAll(int fd, std::string_view text, std::string* err) {
   return true;
 }
 
-// The permission bits of the file at `path`; none when there is no file.
-bool currentMode(const std::string& path, std::optional<mode_t>* mode, std::string* err) {
+// The permission bits that the new content of `path` gets: those of the old file without any
+// right for others (a file written before they were private is made so now), or kNewFileMode
+// for a new file.
+bool modeOfReplacement(const std::string& path, mode_t* mode, std::string* err) {
   struct stat status {};
   if (::stat(path.c_str(), &status) != 0) {
-    mode->reset();
+    *mode = kNewFileMode;
     return errno == ENOENT ? true : failWithErrno("stat", err);
   }
-  *mode = status.st_mode & kPermissionBits;
+  *mode = status.st_mode & kPermissionBits & ~mode_t{S_IRWXO};
   return true;
 }
 
@@ -165,16 +182,15 @@ bool temporaryName(const std::string& path, std::string* name, std::string* err)
   return true;
 }
 
-// Creates a new file beside `path`, readable by its owner only when it is to take an old file's
-// bits, so that it never shows more than the old file did.
-bool createTemporary(const std::string& path, bool ownerOnly, Descriptor* fd, std::string* name,
-                     std::string* err) {
+// Creates a new file beside `path`, readable by its owner only until the caller gives it its
+// final bits, so that its content is never shown to more users than the finished file's.
+bool createTemporary(const std::string& path, Descriptor* fd, std::string* name, std::string* err) {
   for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
     if (!temporaryName(path, name, err)) {
       return false;
     }
-    *fd = Descriptor(::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-                            ownerOnly ? kPrivateFileMode : kNewFileMode));
+    *fd = Descriptor(
+        ::open(name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
     if (fd->valid()) {
       return true;
     }
@@ -197,7 +213,8 @@ bool failWithErrno(const char* call, std::string* err) {
 
 ReadOutcome readFileContent(const std::string& path, std::string* content, std::string* err) {
   content->clear();
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without blocking, so that a FIFO put in a file's place cannot hold the reader in open.
+  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) {
     if (errno == ENOENT) {
       return ReadOutcome::kMissing;
@@ -205,7 +222,21 @@ ReadOutcome readFileContent(const std::string& path, std::string* content, std::
     failWithErrno("open", err);
     return ReadOutcome::kFailed;
   }
-  if (!readToEnd(fd.get(), content, err)) {
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0) {
+    failWithErrno("fstat", err);
+    return ReadOutcome::kFailed;
+  }
+  // A device, FIFO or folder has no content to read: /dev/zero would never end.
+  if (!S_ISREG(status.st_mode)) {
+    *err = path + ": not a regular file";
+    return ReadOutcome::kFailed;
+  }
+  if (static_cast<std::uint64_t>(status.st_size) > kMaxReadFileBytes) {
+    *err = tooLarge(path);
+    return ReadOutcome::kFailed;
+  }
+  if (!readToEnd(fd.get(), path, content, err)) {
     content->clear();
     return ReadOutcome::kFailed;
   }
@@ -224,10 +255,22 @@ bool FileReplacement::lockFolder(std::string* err) {
   if (!fd.valid()) {
     return failWithErrno("open", err);
   }
-  while (::flock(fd.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
+  const Tick start = clock_.tickCount();
+  while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EWOULDBLOCK) {
       return failWithErrno("flock", err);
     }
+    if (ticksBetween(start, clock_.tickCount()) >= kFolderLockDeadline.count()) {
+      const auto waited = std::chrono::duration_cast<std::chrono::seconds>(kFolderLockDeadline);
+      *err = "flock " + folderOf(path_) + ": the folder is locked by another process (waited " +
+             std::to_string(waited.count()) + " s)";
+      errno = EWOULDBLOCK;
+      return false;
+    }
+    clock_.sleepFor(kFolderLockPoll);
   }
   folder_ = fd.release();
   return true;
@@ -235,18 +278,18 @@ bool FileReplacement::lockFolder(std::string* err) {
 
 bool FileReplacement::replace(std::string_view content, std::string* err) {
   assert(folder_ >= 0 && "a file is replaced only under its folder's lock");
-  std::optional<mode_t> mode;
-  if (!currentMode(path_, &mode, err)) {
+  mode_t mode = 0;
+  if (!modeOfReplacement(path_, &mode, err)) {
     return false;
   }
   Descriptor fd;
   std::string name;
-  if (!createTemporary(path_, mode.has_value(), &fd, &name, err)) {
+  if (!createTemporary(path_, &fd, &name, err)) {
     return false;
   }
   TemporaryFile temporary(std::move(name));
-  // The umask does not apply to fchmod, so the old bits come back exactly.
-  if (mode && ::fchmod(fd.get(), *mode) != 0) {
+  // The umask does not apply to fchmod, so the file gets exactly these bits.
+  if (::fchmod(fd.get(), mode) != 0) {
     return failWithErrno("fchmod", err);
   }
   if (!writeAll(fd.get(), content, err)) {

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/Clock.h"
 #include "platform/WholeFile.h"
 
 // Linux only: the machinery that the profile-file writers and the whole-file writers share, so
@@ -16,29 +17,35 @@ namespace korvane::platform {
 /// replacement of the content while that lock is held.
 class FileReplacement {
  public:
-  explicit FileReplacement(std::string path) : path_(std::move(path)) {}
+  /// A replacement of `path` whose wait for the folder lock is timed by `clock`.
+  explicit FileReplacement(std::string path, const Clock& clock = systemClock())
+      : path_(std::move(path)), clock_(clock) {}
   /// Releases the folder lock.
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  /// Opens the file's folder and waits for its exclusive lock; false with "open: ..." or
-  /// "flock: ..." in `err`, errno left as the failing call set it (ENOENT: no such folder).
+  /// Opens the file's folder and waits for its exclusive lock, at most kFolderLockDeadline;
+  /// false with "open: ..." or "flock: ..." in `err`, errno left as the failing call set it
+  /// (ENOENT: no such folder; EWOULDBLOCK: another process held the lock all that time).
   [[nodiscard]] bool lockFolder(std::string* err);
 
-  /// Puts `content` in place of the file in one rename (creating the file; an existing one keeps
-  /// its permission bits), after lockFolder succeeded. False with "call: reason" in `err`
+  /// Puts `content` in place of the file in one rename (a new file gets owner and group read and
+  /// write; an existing one keeps its permission bits but those for others), after lockFolder
+  /// succeeded. False with "call: reason" in `err`
   /// ("rename: Is a directory"); the file is then unchanged and no temporary file remains.
   [[nodiscard]] bool replace(std::string_view content, std::string* err);
 
  private:
   std::string path_;
+  const Clock& clock_;
   // The open folder, whose descriptor holds the lock; -1 until lockFolder succeeds.
   int folder_ = -1;
 };
 
-/// The content of the file at `path` (kRead); kMissing with an empty content when it does not
-/// exist; kFailed with an empty content and "open: ..." or "read: ..." in `err` otherwise.
+/// The content of the regular file at `path` (kRead); kMissing with an empty content when it
+/// does not exist; kFailed with an empty content and "open: ...", "read: ...", "PATH: not a
+/// regular file" or "PATH: larger than 4 MiB" in `err` otherwise. Never waits for a writer.
 [[nodiscard]] ReadOutcome readFileContent(const std::string& path, std::string* content,
                                           std::string* err);
 

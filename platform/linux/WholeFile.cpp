@@ -12,8 +12,9 @@ ReadOutcome readWholeFile(const std::string& path, std::string* content, std::st
   return readFileContent(path, content, err);
 }
 
-bool replaceWholeFile(const std::string& path, std::string_view content, std::string* err) {
-  FileReplacement replacement(path);
+bool replaceWholeFile(const std::string& path, std::string_view content, std::string* err,
+                      const Clock& clock) {
+  FileReplacement replacement(path, clock);
   if (!replacement.lockFolder(err)) {
     return false;
   }
