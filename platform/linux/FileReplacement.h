@@ -32,8 +32,8 @@ class FileReplacement {
 
   /// Puts `content` in place of the file in one rename (a new file gets owner and group read and
   /// write; an existing one keeps its permission bits but those for others), after lockFolder
-  /// succeeded. False with "call: reason" in `err`
-  /// ("rename: Is a directory"); the file is then unchanged and no temporary file remains.
+  /// succeeded. False with "call: reason" in `err` ("rename: Is a directory"); the file is then
+  /// unchanged and no temporary file remains.
   [[nodiscard]] bool replace(std::string_view content, std::string* err);
 
  private:
