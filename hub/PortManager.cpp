@@ -178,9 +178,7 @@ bool PortManager::mayReach(const SocketPort& source, const SocketPort& target,
 }
 
 void PortManager::reportPendingOverflow() {
-  if (hub_.pendingOverflowLines.allow(hub_.clock.tickCount())) {
-    hub_.log("SOCKETPORT::SendData SendPending TOO MUCH");
-  }
+  hub_.logLimited(hub_.pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
 }
 
 void PortManager::healthCheck() {

@@ -133,8 +133,9 @@ bool PortThread::admit() {
   if (port_->peer().isIpv4 && filter_ != nullptr) {
     const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
     if (!decision || !decision->allowed) {
-      logLine(" [WARNING] CONNECTION REJECTED by filter[" + (decision ? decision->reason : "") +
-              "]");
+      state_->logLimited(state_->filterRefusalLines,
+                         port_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
+                             (decision ? decision->reason : "") + "]");
       return false;
     }
   }
