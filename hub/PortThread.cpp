@@ -130,7 +130,7 @@ void PortThread::serve() {
 }
 
 bool PortThread::admit() {
-  if (port_->peer().isIpv4 && filter_ != nullptr) {
+  if (filter_ != nullptr) {
     const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
     if (!decision || !decision->allowed) {
       state_->logLimited(state_->filterRefusalLines,

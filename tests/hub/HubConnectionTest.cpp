@@ -322,6 +322,21 @@ TEST_F(HubConnectionTest, FullHubLogsRefusalsOncePerSecondWithACountOfTheRest) {
   EXPECT_LE(written, seconds.count() + 3) << "at most one line a second";
 }
 
+// A deny-all rule means all: IPv6 clients are filtered like IPv4 ones.
+TEST_F(HubConnectionTest, DenyAllFilterRefusesAnIpv6LoopbackClient) {
+  if (!ipv6LoopbackWorks()) {
+    GTEST_SKIP() << "this machine has no IPv6 loopback address";
+  }
+  testing::writeFile(dir_.ini("0001_hosts.ini"),
+                     "[deny-all]\r\nIPADDRESS=0.0.0.0\r\nMASK=0.0.0.0\r\nALLOW=FALSE\r\n");
+  startHub("AuthFlag=0\r\n");
+  auto client = connect("::1");
+  std::string err;
+  EXPECT_EQ(client->login(true, std::nullopt, kLimit, &err), LoginResult::kFailed) << "closed";
+  EXPECT_TRUE(waitForLog(" ::1:"));
+  EXPECT_TRUE(waitForLog(" [WARNING] CONNECTION REJECTED by filter[deny-all]\r\n"));
+}
+
 TEST_F(HubConnectionTest, ClientThatNeverReadsLosesBatchesWhileOthersKeepReceiving) {
   startHub("AuthFlag=0\r\n");
   auto sender = loggedIn();
