@@ -25,10 +25,7 @@ bool ConnectionThreads::start(std::shared_ptr<HubState> state, std::shared_ptr<S
     ended();
     return false;
   }
-  try {
-    std::thread([port = std::move(port)] { resolvePortName(port); }).detach();
-  } catch (const std::system_error&) {
-  }
+  namePort(port, nameLookups_);
   return true;
 }
 

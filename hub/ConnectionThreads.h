@@ -6,18 +6,19 @@
 #include <mutex>
 
 #include "hub/HubState.h"
+#include "hub/NameLookupPool.h"
 #include "hub/SocketPort.h"
 
 namespace korvane::hub {
 
-/// The threads of the hub's connections: for each accepted connection one port thread and one
-/// short name-resolution thread, both detached and both holding the port, so that it lives as
-/// long as either needs it. Counts the port threads, so that shut-down can wait for them.
+/// The threads of the hub's connections: for each accepted connection one detached port thread,
+/// and a name lookup on one of at most kMaxNameLookups lookup threads; both hold the port, so
+/// that it lives as long as either needs it. Counts the port threads, so that shut-down can
+/// wait for them.
 class ConnectionThreads : public std::enable_shared_from_this<ConnectionThreads> {
  public:
-  /// Starts the port thread and the name-resolution thread of `port`. False when the port thread
-  /// cannot be made; nothing runs for the port then. A missing name-resolution thread only
-  /// leaves the port's host name "unknown".
+  /// Starts the port thread of `port` and asks for its host name (see namePort). False when the
+  /// port thread cannot be made; nothing runs for the port then.
   [[nodiscard]] bool start(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
 
   /// Waits at most `limit` until no port thread runs; false on time-out.
@@ -32,6 +33,7 @@ class ConnectionThreads : public std::enable_shared_from_this<ConnectionThreads>
   mutable std::mutex mutex_;
   std::condition_variable allEnded_;
   int running_ = 0;
+  NameLookupPool nameLookups_{kMaxNameLookups, kMaxQueuedNameLookups};
 };
 
 }  // namespace korvane::hub

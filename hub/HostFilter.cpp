@@ -1,7 +1,9 @@
 #include "hub/HostFilter.h"
 
+#include <algorithm>
 #include <cstdio>
 
+#include "platform/HostName.h"
 #include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
@@ -11,6 +13,16 @@ namespace {
 
 /// Default of every key, so that a missing key can be told from an empty one.
 constexpr std::string_view kNone = "<NONE>";
+
+/// Where the IPv4 address starts in an IPv4-mapped IPv6 address (its last four bytes).
+constexpr std::size_t kMappedIpv4At = 12;
+
+/// Whether `address` is IPv4-mapped, ::ffff:a.b.c.d: ten zero bytes, two 0xff, the IPv4 address.
+bool isIpv4Mapped(const platform::Ipv6Bytes& address) {
+  const auto zeros = address.begin() + (kMappedIpv4At - 2);
+  return std::all_of(address.begin(), zeros, [](std::uint8_t byte) { return byte == 0; }) &&
+         zeros[0] == 0xff && zeros[1] == 0xff;
+}
 
 /// Digits of one number of a dotted quad.
 constexpr std::size_t kMaxQuadDigits = 3;
@@ -120,6 +132,28 @@ std::optional<HostFilter::FilterRule> HostFilter::readRule(
 
 std::optional<FilterDecision> HostFilter::checkAddress(const Ipv4Address& address,
                                                        std::string_view hostName) const {
+  return decide(address, hostName);
+}
+
+std::optional<FilterDecision> HostFilter::checkPeer(const platform::PeerAddress& peer,
+                                                    std::string_view hostName) const {
+  if (peer.isIpv4) {
+    return decide(peer.ipv4, hostName);
+  }
+  const std::optional<platform::Ipv6Bytes> ipv6 = platform::parseIpv6(peer.numericHost);
+  if (!ipv6) {
+    return FilterDecision{false, {}};
+  }
+  if (isIpv4Mapped(*ipv6)) {
+    Ipv4Address ipv4{};
+    std::copy(ipv6->begin() + kMappedIpv4At, ipv6->end(), ipv4.begin());
+    return decide(ipv4, hostName);
+  }
+  return decide(std::nullopt, hostName);
+}
+
+std::optional<FilterDecision> HostFilter::decide(const std::optional<Ipv4Address>& address,
+                                                 std::string_view hostName) const {
   const std::unique_lock lock(mutex_, kFilterLockWait);
   if (!lock.owns_lock()) {
     return std::nullopt;
@@ -134,26 +168,24 @@ std::optional<FilterDecision> HostFilter::checkAddress(const Ipv4Address& addres
   return decision;
 }
 
-std::optional<FilterDecision> HostFilter::checkPeer(const platform::PeerAddress& peer,
-                                                    std::string_view hostName) const {
-  if (!peer.isIpv4) {
-    return FilterDecision{false, {}};
-  }
-  return checkAddress(peer.ipv4, hostName);
-}
-
 std::size_t HostFilter::ruleCount() const {
   const std::unique_lock lock(mutex_);
   return rules_.size();
 }
 
-bool HostFilter::matches(const FilterRule& rule, const Ipv4Address& address,
+bool HostFilter::matches(const FilterRule& rule, const std::optional<Ipv4Address>& address,
                          std::string_view hostName) {
   if (!rule.isAddressRule) {
     return hostName.find(rule.hostName) != std::string_view::npos;
   }
-  for (std::size_t i = 0; i < address.size(); ++i) {
-    if ((address[i] & rule.mask[i]) != (rule.address[i] & rule.mask[i])) {
+  if (rule.mask == Ipv4Address{}) {
+    return true;  // compares no bit: every client, IPv6 ones included
+  }
+  if (!address) {
+    return false;  // an IPv4 mask says nothing about an IPv6 address
+  }
+  for (std::size_t i = 0; i < address->size(); ++i) {
+    if (((*address)[i] & rule.mask[i]) != (rule.address[i] & rule.mask[i])) {
       return false;
     }
   }

@@ -43,6 +43,11 @@ struct FilterDecision {
 /// of rules that allow or refuse clients by IPv4 address and mask or by a text in their host
 /// name. The last rule that matches a client decides; no match admits it.
 ///
+/// IPv6 clients are filtered too. An IPv4-mapped address (::ffff:a.b.c.d) is the IPv4 client it
+/// stands for. Any other IPv6 client is matched by host name rules as an IPv4 one is, and by an
+/// address rule only when its mask is 0.0.0.0 (which matches every client, so that a deny-all
+/// rule means all); a non-zero mask is an IPv4 mask and never matches it.
+///
 /// Checks and reloads may run on any threads; one lock serialises them, so a check sees either
 /// the old rules or the new ones, never a mixture.
 class HostFilter {
@@ -65,8 +70,9 @@ class HostFilter {
   [[nodiscard]] std::optional<FilterDecision> checkAddress(const Ipv4Address& address,
                                                            std::string_view hostName) const;
 
-  /// checkAddress for a connection's peer; a peer without an IPv4 address is refused with an
-  /// empty reason.
+  /// The decision for a connection's `peer`, IPv4 or IPv6, whose host name is `hostName`, both
+  /// at admission and on a re-check; a peer whose address cannot be read is refused with an
+  /// empty reason. std::nullopt as for checkAddress.
   [[nodiscard]] std::optional<FilterDecision> checkPeer(const platform::PeerAddress& peer,
                                                         std::string_view hostName) const;
 
@@ -91,7 +97,11 @@ class HostFilter {
   std::vector<FilterRule> readFilterFile() const;
   std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file,
                                      const std::string& section) const;
-  static bool matches(const FilterRule& rule, const Ipv4Address& address,
+  /// The decision for a client whose IPv4 address is `address`, or which has none (a pure IPv6
+  /// client).
+  std::optional<FilterDecision> decide(const std::optional<Ipv4Address>& address,
+                                       std::string_view hostName) const;
+  static bool matches(const FilterRule& rule, const std::optional<Ipv4Address>& address,
                       std::string_view hostName);
 
   const std::string path_;

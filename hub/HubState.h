@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,27 @@ struct HubState {
   /// most once a second each, hub-wide.
   LineRateLimit sendErrorLines{std::chrono::milliseconds(1000)};
   LineRateLimit pendingOverflowLines{std::chrono::milliseconds(1000)};
+
+  /// Lines that anyone who can reach the port causes once per connection before any login:
+  /// " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!", a failed accept that passes, and the filter's
+  /// refusal. Each kind is written at most once per kRepeatedLineInterval, hub-wide, so that a
+  /// stream of connections cannot fill the disk with them.
+  LineRateLimit hubFullLines;
+  LineRateLimit acceptFailureLines;
+  LineRateLimit filterRefusalLines;
+
+  /// Hands `text` to both logs unless `limit` holds it back at this moment; the first line let
+  /// through after some were held back is followed by "N similar lines left out".
+  void logLimited(LineRateLimit& limit, std::string_view text) {
+    const std::optional<std::uint64_t> heldBack = limit.pass(clock.tickCount());
+    if (!heldBack) {
+      return;
+    }
+    log(text);
+    if (*heldBack > 0) {
+      log(leftOutLine(*heldBack));
+    }
+  }
 };
 
 }  // namespace korvane::hub

@@ -155,10 +155,12 @@ void Listener::acceptOnAllAddresses() {
     }
     if (status != platform::AcceptStatus::kAccepted) {
       step_ = failure.call == platform::ListenCall::kWait ? kStepWaitFailed : kStepAcceptFailed;
-      state_->log(failureLine(failure));
       if (status == platform::AcceptStatus::kFailed) {
+        state_->log(failureLine(failure));
         return;
       }
+      // A failure that passes can come with every connection a client resets.
+      state_->logLimited(state_->acceptFailureLines, failureLine(failure));
     }
     if (state_->shuttingDown()) {
       step_ = kStepShutdownSeen;
@@ -217,7 +219,7 @@ void Listener::takeConnection(platform::TcpConnection connection) {
   if (!ports.reserveConnection()) {
     step_ = kStepHubFull;
     connection.close();
-    state_->log(" [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
+    state_->logLimited(state_->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
     return;
   }
   step_ = kStepCreatingPort;

@@ -16,8 +16,9 @@ namespace korvane::hub {
 
 /// The listener thread: accepts client connections on the hub's port, on every local address
 /// (IPv4 and IPv6) where it can and on the IPv4 any-address otherwise, refuses them while MaxCon
-/// connections exist, and starts a port thread and a name-resolution thread for each other one.
-/// When another program already listens on the port the hub runs on without accepting.
+/// connections exist (logging that at most once a second), and starts a port thread and a name
+/// lookup for each other one. When another program already listens on the port the hub runs on
+/// without accepting.
 class Listener {
  public:
   explicit Listener(std::shared_ptr<HubState> state);

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "hub/NameLookupPool.h"
 #include "hub/SocketPort.h"
 #include "platform/HostName.h"
 
@@ -38,6 +39,16 @@ std::string hostNameForPeer(const platform::PeerAddress& peer) {
 
 void resolvePortName(const std::shared_ptr<SocketPort>& port) {
   port->setHostName(hostNameForPeer(port->peer()));
+}
+
+void namePort(const std::shared_ptr<SocketPort>& port, NameLookupPool& lookups) {
+  if (isLanPeer(port->peer())) {
+    port->setHostName(kLanHostName);
+    return;
+  }
+  if (!lookups.tryPost([port] { resolvePortName(port); })) {
+    port->setHostName(kUnknownHost);
+  }
 }
 
 }  // namespace korvane::hub

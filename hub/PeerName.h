@@ -7,6 +7,7 @@
 
 namespace korvane::hub {
 
+class NameLookupPool;
 class SocketPort;
 
 /// Host name shown for clients on the local network, which are not looked up.
@@ -20,8 +21,13 @@ bool isLanPeer(const platform::PeerAddress& peer);
 /// lookup finds (which may take long), else "unknown".
 std::string hostNameForPeer(const platform::PeerAddress& peer);
 
-/// The name-resolution thread of a new connection: gives `port` its host name, which also
-/// rebuilds its log name and wakes its port thread.
+/// The name lookup of a new connection: gives `port` its host name, which also rebuilds its log
+/// name and wakes its port thread.
 void resolvePortName(const std::shared_ptr<SocketPort>& port);
+
+/// Gives a new connection's `port` its host name without blocking: "LAN" at once for a local
+/// peer, else by a lookup on one of the threads of `lookups`, or "unknown" at once when all of
+/// them are busy and their queue is full.
+void namePort(const std::shared_ptr<SocketPort>& port, NameLookupPool& lookups);
 
 }  // namespace korvane::hub

@@ -178,9 +178,7 @@ bool PortManager::mayReach(const SocketPort& source, const SocketPort& target,
 }
 
 void PortManager::reportPendingOverflow() {
-  if (hub_.pendingOverflowLines.allow(hub_.clock.tickCount())) {
-    hub_.log("SOCKETPORT::SendData SendPending TOO MUCH");
-  }
+  hub_.logLimited(hub_.pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
 }
 
 void PortManager::healthCheck() {
@@ -269,12 +267,7 @@ void PortManager::recheckFilter(const HostFilter& filter) {
     if (slot == nullptr || slot->state() == PortState::kCreated) {
       continue;
     }
-    // IPv6 clients are not filtered when they connect, so they are not on a re-check either.
-    const auto address = HostFilter::parseDottedQuad(slot->numericAddress());
-    if (!slot->peer().isIpv4 || !address) {
-      continue;
-    }
-    const auto decision = filter.checkAddress(*address, slot->hostName());
+    const auto decision = filter.checkPeer(slot->peer(), slot->hostName());
     if (decision && !decision->allowed) {
       slot->cut();
     }

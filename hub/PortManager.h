@@ -88,7 +88,7 @@ class PortManager {
   void closeAll();
   /// Cuts every port of domain `domainIndex`.
   void cutDomain(int domainIndex);
-  /// Asks `filter` again about every admitted IPv4 client and cuts those it now refuses; a
+  /// Asks `filter` again about every admitted client and cuts those it now refuses; a
   /// client whose check cannot be made (the filter busy) stays.
   void recheckFilter(const HostFilter& filter);
   /// Cuts every logged-in port whose account is no longer usable (locked or gone) and refreshes

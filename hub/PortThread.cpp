@@ -130,11 +130,12 @@ void PortThread::serve() {
 }
 
 bool PortThread::admit() {
-  if (port_->peer().isIpv4 && filter_ != nullptr) {
+  if (filter_ != nullptr) {
     const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
     if (!decision || !decision->allowed) {
-      logLine(" [WARNING] CONNECTION REJECTED by filter[" + (decision ? decision->reason : "") +
-              "]");
+      state_->logLimited(state_->filterRefusalLines,
+                         port_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
+                             (decision ? decision->reason : "") + "]");
       return false;
     }
   }

@@ -152,12 +152,9 @@ void SocketPort::endConnection() {
 }
 
 void SocketPort::reportSendError(int error) {
-  if (!hub_.sendErrorLines.allow(hub_.clock.tickCount())) {
-    return;
-  }
   std::array<char, 64> line{};
   std::snprintf(line.data(), line.size(), "SendComplete Error %d", error);
-  hub_.log(line.data());
+  hub_.logLimited(hub_.sendErrorLines, line.data());
 }
 
 }  // namespace korvane::hub

@@ -259,24 +259,60 @@ TEST(HostFilter, DottedQuadOdditiesInTheFile) {
                                   });
 }
 
-TEST(HostFilter, CheckPeerUsesTheIpv4Address) {
-  const FilterFixture fixture({addressRule("office", "192.168.1.0", "255.255.255.0", false)});
+/// A peer as a connection shows it: IPv4 addresses as such, anything else as IPv6 text.
+platform::PeerAddress peerAt(const std::string& numericHost) {
   platform::PeerAddress peer;
-  peer.numericHost = "192.168.1.7";
+  peer.numericHost = numericHost;
   peer.port = 40000;
-  peer.isIpv4 = true;
-  peer.ipv4 = {192, 168, 1, 7};
-  const std::optional<FilterDecision> refused = fixture.filter.checkPeer(peer, "LAN");
-  ASSERT_TRUE(refused.has_value());
-  EXPECT_FALSE(refused->allowed);
-  EXPECT_EQ(refused->reason, "office");
+  const std::optional<Ipv4Address> ipv4 = HostFilter::parseDottedQuad(numericHost);
+  peer.isIpv4 = ipv4.has_value();
+  peer.ipv4 = ipv4.value_or(Ipv4Address{});
+  return peer;
+}
 
-  platform::PeerAddress ipv6;
-  ipv6.numericHost = "2001:db8::7";
-  const std::optional<FilterDecision> noAddress = fixture.filter.checkPeer(ipv6, "x");
-  ASSERT_TRUE(noAddress.has_value());
-  EXPECT_FALSE(noAddress->allowed);
-  EXPECT_EQ(noAddress->reason, "");
+void expectPeerDecisions(const HostFilter& filter, const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE("\"" + c.address + "\" " + c.host);
+    const std::optional<FilterDecision> decision = filter.checkPeer(peerAt(c.address), c.host);
+    ASSERT_TRUE(decision.has_value());
+    EXPECT_EQ((decision->allowed ? "allow:" : "refuse:") + decision->reason, c.expected);
+  }
+}
+
+TEST(HostFilter, CheckPeerFiltersIpv4AndIpv6Clients) {
+  const FilterFixture denyAllButOffice(
+      {addressRule("deny-all", "0.0.0.0", "0.0.0.0", false),
+       addressRule("office", "192.168.1.0", "255.255.255.0", true)});
+  expectPeerDecisions(denyAllButOffice.filter,
+                      {
+                          {"192.168.1.7", "LAN", "allow:office"},
+                          {"127.0.0.1", "localhost", "refuse:deny-all"},
+                          // A zero mask compares no bit: it matches IPv6 clients as well.
+                          {"::1", "localhost", "refuse:deny-all"},
+                          {"2001:db8::7", "host.example.net", "refuse:deny-all"},
+                          {"fe80::1%eth0", "LAN", "refuse:deny-all"},
+                          // An IPv4-mapped address is the IPv4 client it carries.
+                          {"::ffff:192.168.1.7", "LAN", "allow:office"},
+                          {"::ffff:10.0.0.1", "LAN", "refuse:deny-all"},
+                          // A connection whose address cannot be read is refused.
+                          {"", "unknown", "refuse:"},
+                      });
+
+  const FilterFixture officeAndName({addressRule("office", "192.168.1.0", "255.255.255.0", false),
+                                     hostNameRule("example", "example", false)});
+  expectPeerDecisions(officeAndName.filter,
+                      {
+                          {"192.168.1.7", "LAN", "refuse:office"},
+                          {"::ffff:192.168.1.7", "LAN", "refuse:office"},
+                          // A non-zero mask is an IPv4 mask: no pure IPv6 address matches it,
+                          // not even one whose last bytes spell the network.
+                          {"::192.168.1.7", "x", "allow:"},
+                          {"2001:db8::c0a8:107", "x", "allow:"},
+                          // Host name rules apply to IPv6 clients as to IPv4 ones.
+                          {"2001:db8::7", "host.example.net", "refuse:example"},
+                          {"2001:db8::7", "HOST.EXAMPLE.NET", "allow:"},
+                          {"203.0.113.5", "host.example.net", "refuse:example"},
+                      });
 }
 
 TEST(HostFilter, ReloadReplacesTheRules) {

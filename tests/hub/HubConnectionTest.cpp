@@ -267,6 +267,76 @@ TEST_F(HubConnectionTest, ConnectionBeyondMaxConIsClosedAtOnce) {
   EXPECT_TRUE(waitUntil([&] { return lastConnectionCount() == 2; }, kLimit));
 }
 
+/// How often `line` (a whole log line's text) occurs in `log`.
+int countLines(const std::string& log, const std::string& line) {
+  int count = 0;
+  for (auto at = log.find(line + "\r\n"); at != std::string::npos;
+       at = log.find(line + "\r\n", at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+/// The sum of N over the "N similar lines left out" lines of `log`.
+long leftOutInLog(const std::string& log) {
+  const std::string tail = " similar lines left out\r\n";
+  long sum = 0;
+  for (auto at = log.find(tail); at != std::string::npos; at = log.find(tail, at + 1)) {
+    const auto start = log.rfind(' ', at - 1) + 1;
+    sum += std::atol(log.c_str() + start);
+  }
+  return sum;
+}
+
+// Someone connecting again and again to a full hub must not fill its log: the refusal is
+// written at most once a second, and the lines left out are counted.
+TEST_F(HubConnectionTest, FullHubLogsRefusalsOncePerSecondWithACountOfTheRest) {
+  startHub("AuthFlag=0\r\nMaxCon=1\r\n");
+  auto occupant = loggedIn();
+  const std::string refusal = " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!";
+  constexpr int kRefused = 300;
+  const auto begin = std::chrono::steady_clock::now();
+  std::string err;
+  for (int i = 0; i < kRefused; ++i) {
+    auto client = connect();
+    ReceivedRecord record;
+    ASSERT_EQ(client->receiveRecord(&record, kLimit, &err), ReceiveResult::kClosed) << i;
+  }
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - begin);
+  // One more after a pause is written, with the count of those left out before it.
+  std::this_thread::sleep_for(1500ms);
+  auto last = connect();
+  ReceivedRecord record;
+  ASSERT_EQ(last->receiveRecord(&record, kLimit, &err), ReceiveResult::kClosed);
+
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        const std::string text = log();
+        return countLines(text, refusal) + leftOutInLog(text) == kRefused + 1;
+      },
+      kLimit))
+      << "every refusal is written or counted";
+  const int written = countLines(log(), refusal);
+  EXPECT_GE(written, 2);
+  EXPECT_LE(written, seconds.count() + 3) << "at most one line a second";
+}
+
+// A deny-all rule means all: IPv6 clients are filtered like IPv4 ones.
+TEST_F(HubConnectionTest, DenyAllFilterRefusesAnIpv6LoopbackClient) {
+  if (!ipv6LoopbackWorks()) {
+    GTEST_SKIP() << "this machine has no IPv6 loopback address";
+  }
+  testing::writeFile(dir_.ini("0001_hosts.ini"),
+                     "[deny-all]\r\nIPADDRESS=0.0.0.0\r\nMASK=0.0.0.0\r\nALLOW=FALSE\r\n");
+  startHub("AuthFlag=0\r\n");
+  auto client = connect("::1");
+  std::string err;
+  EXPECT_EQ(client->login(true, std::nullopt, kLimit, &err), LoginResult::kFailed) << "closed";
+  EXPECT_TRUE(waitForLog(" ::1:"));
+  EXPECT_TRUE(waitForLog(" [WARNING] CONNECTION REJECTED by filter[deny-all]\r\n"));
+}
+
 TEST_F(HubConnectionTest, ClientThatNeverReadsLosesBatchesWhileOthersKeepReceiving) {
   startHub("AuthFlag=0\r\n");
   auto sender = loggedIn();

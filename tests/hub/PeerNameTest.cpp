@@ -5,7 +5,9 @@
 #include <string>
 
 #include "hub/HostFilter.h"
+#include "hub/NameLookupPool.h"
 #include "hub/PeerName.h"
+#include "tests/hub/SwitchTestBed.h"
 
 namespace korvane::hub {
 namespace {
@@ -58,6 +60,25 @@ TEST(PeerName, PrivateAndLinkLocalAddressesAreLan) {
 TEST(PeerName, LanPeersAreNotLookedUp) {
   EXPECT_EQ(hostNameForPeer(peerAt("192.168.1.20")), "LAN");
   EXPECT_EQ(hostNameForPeer(peerAt("fe80::2")), "LAN");
+}
+
+// With every lookup thread busy and the queue full, a new connection is named at once instead
+// of waiting for (or making) another thread.
+TEST(PeerName, NamesWithoutALookupWhenThePoolIsFull) {
+  HubTestBed bed;
+  NameLookupPool full(0, 0);
+  struct Row {
+    const char* address;
+    const char* name;
+  };
+  for (const Row row : {Row{"192.168.1.20", "LAN"}, Row{"fe80::2", "LAN"},
+                        Row{"203.0.113.5", "unknown"}, Row{"2001:db8::5", "unknown"}}) {
+    SCOPED_TRACE(row.address);
+    const TestPort test = makeTestPort(*bed.state, row.address);
+    namePort(test.port, full);
+    ASSERT_TRUE(test.port->waitForHostName(std::chrono::milliseconds(0)));
+    EXPECT_EQ(test.port->hostName(), row.name);
+  }
 }
 
 }  // namespace

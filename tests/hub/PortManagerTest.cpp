@@ -361,19 +361,25 @@ TEST_F(PortManagerTest, RecheckAccountsCutsLockedAccountsAndRefreshesFlags) {
   EXPECT_FALSE(withoutAccount.port->wasCut()) << "logged in without authentication";
 }
 
-TEST_F(PortManagerTest, RecheckFilterCutsRefusedIpv4ClientsOnly) {
+TEST_F(PortManagerTest, RecheckFilterCutsRefusedClientsIpv6Included) {
   testing::writeFile(bed_.dir.ini("0001_hosts.ini"),
-                     "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n");
+                     "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n"
+                     "[by-name]\r\nHOSTNAME=blocked\r\nALLOW=FALSE\r\n");
   HostFilter filter(bed_.dir.path() + "ini/", 1);
   TestPort refused = join(true, "192.0.2.9");
   TestPort other = join(true, "198.51.100.1");
   TestPort ipv6 = join(true, "2001:db8::1");
+  TestPort ipv6Named = join(true, "2001:db8::2");
+  ipv6Named.port->setHostName("blocked.example.net");
+  TestPort mapped = join(true, "::ffff:192.0.2.7");
 
   manager_.recheckFilter(filter);
 
   EXPECT_TRUE(refused.port->wasCut());
   EXPECT_FALSE(other.port->wasCut());
-  EXPECT_FALSE(ipv6.port->wasCut());
+  EXPECT_FALSE(ipv6.port->wasCut()) << "an IPv4 network rule does not match IPv6";
+  EXPECT_TRUE(ipv6Named.port->wasCut()) << "host name rules apply to IPv6 clients";
+  EXPECT_TRUE(mapped.port->wasCut()) << "an IPv4-mapped address is its IPv4 client";
 }
 
 TEST(MacTable, BucketIsTheXorOfTheLittleEndianWords) {

@@ -417,7 +417,7 @@ TEST_F(PortThreadTest, FilterRefusesAnIpv4ClientBeforeItsLogin) {
 
   auto ipv6 = connect("2001:db8::5");
   ipv6->feed(controlRecord(ControlType::kLogin, 1));
-  EXPECT_TRUE(ipv6->waitForWritten(32)) << "IPv6 clients are not filtered";
+  EXPECT_TRUE(ipv6->waitForWritten(32)) << "an IPv4 network rule does not match IPv6";
   ipv6->end();
 }
 
