@@ -6,7 +6,7 @@
 #include <unordered_set>
 
 #include "hub/DottedAddress.h"
-#include "platform/ProfileText.h"
+#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::hub {
@@ -135,10 +135,11 @@ std::vector<DhcpLease> DhcpLeases::readFile() const {
   if (platform::readWholeFile(path_, &content, &ignored) != platform::ReadOutcome::kRead) {
     return leases;
   }
-  const platform::profile::ProfileText text(std::move(content));
-  const auto read = [&text](const std::string& section, std::string_view key) {
-    return platform::profile::cutToBuffer(text.value(section, key).value_or(std::string(kNoneText)),
-                                          kValueBufferBytes);
+  // Split into sections once: looking every key up from the top of the text made a file of
+  // thousands of leases take seconds to load.
+  const platform::profile::ProfileSections sections(content);
+  const auto read = [&sections](const std::string& section, std::string_view key) {
+    return sections.readString(section, key, kNoneText, kValueBufferBytes);
   };
   for (int number = 1; number < INT_MAX; ++number) {
     const std::string section = sectionName(number);

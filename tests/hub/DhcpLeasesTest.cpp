@@ -169,6 +169,34 @@ TEST(DhcpLeases, ReadingStopsAtTheFirstMissingNumber) {
   EXPECT_TRUE(loaded(dir.ini("0001__dhcp.leases")).empty()) << "missing file";
 }
 
+TEST(DhcpLeases, LargeFileLoadsEveryLeaseInOrder) {
+  // A /18 pool's worth of leases; read key by key from the top of the file, this took seconds.
+  constexpr int kLeaseCount = 16'000;
+  std::string text;
+  for (int n = 1; n <= kLeaseCount; ++n) {
+    text += "[DHCP_ENTRY_" + std::to_string(n) + "]\r\nLeaseExpireTime=" + std::to_string(kNow + n) +
+            "\r\nMacAddress=5254" + std::to_string(10'000'000 + n) + "\r\nHostName=pc" +
+            std::to_string(n) + "\r\nIPAddress=10." + std::to_string(n / 65536) + "." +
+            std::to_string(n / 256 % 256) + "." + std::to_string(n % 256) + "\r\n";
+  }
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0001__dhcp.leases");
+  testing::writeFile(path, text);
+  const std::vector<DhcpLease> leases = loaded(path);
+  ASSERT_EQ(leases.size(), static_cast<std::size_t>(kLeaseCount));
+  for (int n : {1, 2, 255, 256, 9'999, kLeaseCount}) {
+    SCOPED_TRACE(n);
+    const DhcpLease& lease = leases[static_cast<std::size_t>(n - 1)];
+    EXPECT_EQ(lease.expiry, kNow + n);
+    EXPECT_EQ(lease.hostName, "pc" + std::to_string(n));
+    EXPECT_EQ(lease.address, ip(10, 0, static_cast<std::uint8_t>(n / 256),
+                                static_cast<std::uint8_t>(n % 256)));
+    const std::string digits = std::to_string(10'000'000 + n);
+    EXPECT_EQ(lease.hardwareAddress[2], (digits[0] - '0') * 16 + (digits[1] - '0'));
+    EXPECT_EQ(lease.hardwareAddress[5], (digits[6] - '0') * 16 + (digits[7] - '0'));
+  }
+}
+
 TEST(DhcpLeases, HostNamesSurviveSaveAndLoad) {
   const std::string names[] = {
       "host with spaces", " leading blank",
