@@ -19,6 +19,7 @@ namespace korvane::hub {
 class AccountStore;
 class DomainDhcp;
 class HostFilter;
+class LeaseWriter;
 class PortManager;
 
 /// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
@@ -83,6 +84,10 @@ struct HubState {
   /// most once a second each, hub-wide.
   LineRateLimit sendErrorLines{std::chrono::milliseconds(1000)};
   LineRateLimit pendingOverflowLines{std::chrono::milliseconds(1000)};
+
+  /// Writes the DHCP lease files behind the connection threads; made and started before the
+  /// DHCP services, stopped after the connections ended.
+  std::shared_ptr<LeaseWriter> leaseWriter;
 };
 
 }  // namespace korvane::hub
