@@ -133,7 +133,7 @@ void ControlPipe::followAccounts(bool recheckClients) {
   }
   state_.portManager->recomputeDomains(*state_.accounts);
   DhcpRebuild rebuild = rebuildDhcpServices(state_.dhcpServices, iniDirectory, state_.hubNumber,
-                                            *state_.accounts, state_.clock);
+                                            *state_.accounts, state_.clock, state_.leaseWriter);
   state_.dhcpServices = std::move(rebuild.services);
   for (int domain : rebuild.changedDomains) {
     lockDomainForAWhile(state_.accounts, domain, state_.clock);

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <mutex>
 #include <unordered_set>
 
+#include "common/TimedMutex.h"
 #include "hub/DottedAddress.h"
-#include "platform/ProfileText.h"
+#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::hub {
@@ -98,48 +100,38 @@ std::int64_t expiryAfter(std::int64_t now, std::int64_t leaseTime) {
   return now > INT64_MAX - leaseTime ? INT64_MAX : now + leaseTime;
 }
 
-}  // namespace
+// The file's text for `leases`: one section per lease, numbered from 1 in list order.
+std::string fileText(const std::vector<DhcpLease>& leases) {
+  std::string text;
+  int number = 0;
+  for (const DhcpLease& lease : leases) {
+    text += "[" + sectionName(++number) + "]\r\n";
+    text += std::string(kExpiryKey) + "=" + std::to_string(lease.expiry) + "\r\n";
+    text += std::string(kMacAddressKey) + "=" + macDigits(lease.hardwareAddress) + "\r\n";
+    // A name from the file or from a station never holds a line break (see hostNameOf), but the
+    // file must stay readable whatever the list holds.
+    text += std::string(kHostNameKey) + "=" + quotedIfNeeded(hostNameOf(lease.hostName)) + "\r\n";
+    text += std::string(kAddressKey) + "=" + dottedText(lease.address) + "\r\n";
+  }
+  return text;
+}
 
-std::string hostNameOf(std::string_view received) {
-  const auto end = std::find_if(received.begin(), received.end(), [](char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte < 0x20 || byte == 0x7F;
+DhcpLease* leaseHolding(std::vector<DhcpLease>& leases, std::uint32_t address) {
+  const auto found = std::find_if(leases.begin(), leases.end(), [address](const DhcpLease& lease) {
+    return lease.address == address;
   });
-  std::string name(received.begin(), end);
-  if (name.size() > kMaxHostNameBytes) {
-    name.resize(kMaxHostNameBytes);
-  }
-  return name;
+  return found == leases.end() ? nullptr : &*found;
 }
 
-DhcpLeases::DhcpLeases(std::string path) : path_(std::move(path)) {}
-
-bool DhcpLeases::load(std::string* err) {
-  std::vector<DhcpLease> leases = readFile();
-  const std::unique_lock lock(mutex_, kLeaseLockWait);
-  if (!lock.owns_lock()) {
-    *err = "the lease list of " + path_ + " stayed locked";
-    return false;
-  }
-  leases_ = std::move(leases);
-  return true;
-}
-
-std::vector<DhcpLease> DhcpLeases::readFile() const {
-  std::vector<DhcpLease> leases;
-  if (path_.empty()) {
-    return leases;
-  }
-  std::string content;
-  std::string ignored;
-  if (platform::readWholeFile(path_, &content, &ignored) != platform::ReadOutcome::kRead) {
-    return leases;
-  }
-  const platform::profile::ProfileText text(std::move(content));
-  const auto read = [&text](const std::string& section, std::string_view key) {
-    return platform::profile::cutToBuffer(text.value(section, key).value_or(std::string(kNoneText)),
-                                          kValueBufferBytes);
+// The leases of a lease file's text, in section order up to the first missing number.
+std::vector<DhcpLease> leasesOfText(std::string_view content) {
+  // Split into sections once: looking every key up from the top of the text made a file of
+  // thousands of leases take seconds to load.
+  const platform::profile::ProfileSections sections(content);
+  const auto read = [&sections](const std::string& section, std::string_view key) {
+    return sections.readString(section, key, kNoneText, kValueBufferBytes);
   };
+  std::vector<DhcpLease> leases;
   for (int number = 1; number < INT_MAX; ++number) {
     const std::string section = sectionName(number);
     const std::string expiry = read(section, kExpiryKey);
@@ -156,40 +148,97 @@ std::vector<DhcpLease> DhcpLeases::readFile() const {
   return leases;
 }
 
-bool DhcpLeases::save(std::string* err) {
-  const std::unique_lock lock(mutex_, kLeaseLockWait);
-  if (!lock.owns_lock()) {
-    *err = "the lease list of " + path_ + " stayed locked";
-    return false;
+}  // namespace
+
+std::string hostNameOf(std::string_view received) {
+  const auto end = std::find_if(received.begin(), received.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7F;
+  });
+  std::string name(received.begin(), end);
+  if (name.size() > kMaxHostNameBytes) {
+    name.resize(kMaxHostNameBytes);
   }
-  return writeFile(err);
+  return name;
 }
 
-bool DhcpLeases::writeFile(std::string* err) const {
-  if (path_.empty()) {
-    return true;
+/// The list itself, with its lock; the lease writer reads it through the Source interface.
+struct DhcpLeases::Table final : LeaseWriter::Source {
+  explicit Table(std::string filePath) : path(std::move(filePath)) {}
+
+  const std::string& filePath() const override { return path; }
+
+  // Copied under the lock and turned into text outside it, so the writer holds up the stations
+  // of the domain no longer than a copy takes.
+  std::optional<std::string> currentText() const override {
+    std::vector<DhcpLease> copy;
+    {
+      const std::unique_lock lock(mutex, kLeaseLockWait);
+      if (!lock.owns_lock()) {
+        return std::nullopt;
+      }
+      copy = leases;
+    }
+    return fileText(copy);
   }
-  std::string writeError;
-  if (!platform::replaceWholeFile(path_, fileText(), &writeError)) {
-    *err = "cannot write " + path_ + ": " + writeError;
+
+  const std::string path;
+  mutable common::TimedMutex mutex;
+  std::vector<DhcpLease> leases;
+};
+
+DhcpLeases::DhcpLeases(std::string path, std::shared_ptr<LeaseWriter> writer)
+    : table_(std::make_shared<Table>(std::move(path))), writer_(std::move(writer)) {}
+
+const std::string& DhcpLeases::path() const {
+  return table_->path;
+}
+
+bool DhcpLeases::load(std::string* err) {
+  std::vector<DhcpLease> leases = readFile();
+  const std::unique_lock lock(table_->mutex, kLeaseLockWait);
+  if (!lock.owns_lock()) {
+    *err = "the lease list of " + path() + " stayed locked";
     return false;
   }
+  table_->leases = std::move(leases);
   return true;
 }
 
-std::string DhcpLeases::fileText() const {
-  std::string text;
-  int number = 0;
-  for (const DhcpLease& lease : leases_) {
-    text += "[" + sectionName(++number) + "]\r\n";
-    text += std::string(kExpiryKey) + "=" + std::to_string(lease.expiry) + "\r\n";
-    text += std::string(kMacAddressKey) + "=" + macDigits(lease.hardwareAddress) + "\r\n";
-    // A name from the file or from a station never holds a line break (see hostNameOf), but the
-    // file must stay readable whatever the list holds.
-    text += std::string(kHostNameKey) + "=" + quotedIfNeeded(hostNameOf(lease.hostName)) + "\r\n";
-    text += std::string(kAddressKey) + "=" + dottedText(lease.address) + "\r\n";
+std::vector<DhcpLease> DhcpLeases::readFile() const {
+  if (path().empty()) {
+    return {};
   }
-  return text;
+  // A change still on its way to the file (made by a service that was let go) is what the file
+  // is about to hold.
+  const std::shared_ptr<const LeaseWriter::Source> outstanding =
+      writer_ ? writer_->outstanding(path()) : nullptr;
+  std::optional<std::string> content = outstanding ? outstanding->currentText() : std::nullopt;
+  if (!content) {
+    std::string ignored;
+    content.emplace();
+    if (platform::readWholeFile(path(), &*content, &ignored) != platform::ReadOutcome::kRead) {
+      return {};
+    }
+  }
+  return leasesOfText(*content);
+}
+
+bool DhcpLeases::save(std::string* err) {
+  if (path().empty()) {
+    return true;
+  }
+  const std::optional<std::string> text = table_->currentText();
+  if (!text) {
+    *err = "the lease list of " + path() + " stayed locked";
+    return false;
+  }
+  std::string writeError;
+  if (!platform::replaceWholeFile(path(), *text, &writeError)) {
+    *err = "cannot write " + path() + ": " + writeError;
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::uint32_t> DhcpLeases::allocate(const MacAddress& station,
@@ -197,13 +246,14 @@ std::optional<std::uint32_t> DhcpLeases::allocate(const MacAddress& station,
                                                   std::int64_t now, std::int64_t leaseTime) {
   std::optional<std::uint32_t> given;
   {
-    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    const std::unique_lock lock(table_->mutex, kLeaseLockWait);
     if (!lock.owns_lock()) {
       return std::nullopt;
     }
-    dropExpired(now);
+    std::vector<DhcpLease>& leases = table_->leases;
+    std::erase_if(leases, [now](const DhcpLease& lease) { return lease.expiry < now; });
     // A station that comes back gets its own address again, even when a lower one is free.
-    for (DhcpLease& lease : leases_) {
+    for (DhcpLease& lease : leases) {
       if (pool.contains(lease.address) && lease.hardwareAddress == station &&
           lease.hostName == hostName) {
         lease.expiry = expiryAfter(now, leaseTime);
@@ -213,12 +263,12 @@ std::optional<std::uint32_t> DhcpLeases::allocate(const MacAddress& station,
     }
     if (!given) {
       std::unordered_set<std::uint32_t> held;
-      for (const DhcpLease& lease : leases_) {
+      for (const DhcpLease& lease : leases) {
         held.insert(lease.address);
       }
       for (std::uint32_t candidate = pool.lower; candidate < pool.upper; ++candidate) {
         if (!held.contains(candidate)) {
-          leases_.push_back(
+          leases.push_back(
               {expiryAfter(now, leaseTime), station, std::string(hostName), candidate});
           given = candidate;
           break;
@@ -226,7 +276,7 @@ std::optional<std::uint32_t> DhcpLeases::allocate(const MacAddress& station,
       }
     }
   }
-  saveIgnoringFailure();
+  markChanged();
   return given;
 }
 
@@ -234,50 +284,51 @@ std::optional<bool> DhcpLeases::check(std::uint32_t address, const MacAddress& s
                                       const DhcpPool& pool, std::int64_t now,
                                       std::int64_t leaseTime) {
   {
-    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    const std::unique_lock lock(table_->mutex, kLeaseLockWait);
     if (!lock.owns_lock()) {
       return std::nullopt;
     }
     if (!pool.contains(address)) {
       return false;
     }
-    DhcpLease* lease = leaseHolding(address);
+    DhcpLease* lease = leaseHolding(table_->leases, address);
     if (lease == nullptr) {
-      leases_.push_back({expiryAfter(now, leaseTime), station, std::string(), address});
+      table_->leases.push_back({expiryAfter(now, leaseTime), station, std::string(), address});
     } else if (lease->hardwareAddress == station) {
       lease->expiry = expiryAfter(now, leaseTime);
     } else {
       return false;
     }
   }
-  saveIgnoringFailure();
+  markChanged();
   return true;
 }
 
 bool DhcpLeases::release(std::uint32_t address, const MacAddress& station, const DhcpPool& pool) {
   {
-    const std::unique_lock lock(mutex_, kLeaseLockWait);
+    const std::unique_lock lock(table_->mutex, kLeaseLockWait);
     if (!lock.owns_lock() || !pool.contains(address)) {
       return false;
     }
-    DhcpLease* lease = leaseHolding(address);
+    DhcpLease* lease = leaseHolding(table_->leases, address);
     if (lease != nullptr && lease->hardwareAddress != station) {
       return false;
     }
     if (lease != nullptr) {
-      leases_.erase(leases_.begin() + (lease - leases_.data()));
+      std::vector<DhcpLease>& leases = table_->leases;
+      leases.erase(leases.begin() + (lease - leases.data()));
     }
   }
-  saveIgnoringFailure();
+  markChanged();
   return true;
 }
 
 std::optional<std::uint32_t> DhcpLeases::addressOf(const MacAddress& station) const {
-  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  const std::unique_lock lock(table_->mutex, kLeaseLockWait);
   if (!lock.owns_lock()) {
     return std::nullopt;
   }
-  for (const DhcpLease& lease : leases_) {
+  for (const DhcpLease& lease : table_->leases) {
     if (lease.hardwareAddress == station) {
       return lease.address;
     }
@@ -286,29 +337,19 @@ std::optional<std::uint32_t> DhcpLeases::addressOf(const MacAddress& station) co
 }
 
 std::vector<DhcpLease> DhcpLeases::leases() const {
-  const std::unique_lock lock(mutex_, kLeaseLockWait);
+  const std::unique_lock lock(table_->mutex, kLeaseLockWait);
   if (!lock.owns_lock()) {
     return {};
   }
-  return leases_;
+  return table_->leases;
 }
 
-DhcpLease* DhcpLeases::leaseHolding(std::uint32_t address) {
-  const auto found =
-      std::find_if(leases_.begin(), leases_.end(),
-                   [address](const DhcpLease& lease) { return lease.address == address; });
-  return found == leases_.end() ? nullptr : &*found;
-}
-
-void DhcpLeases::dropExpired(std::int64_t now) {
-  std::erase_if(leases_, [now](const DhcpLease& lease) { return lease.expiry < now; });
-}
-
-// A failed save is not the station's problem: the list in memory stays authoritative and the
-// next change writes the file again.
-bool DhcpLeases::saveIgnoringFailure() {
-  std::string ignored;
-  return save(&ignored);
+// Only the file is marked: the writer writes it later on its own thread, and a failed write
+// is not the station's problem, since the list in memory stays authoritative.
+void DhcpLeases::markChanged() {
+  if (writer_ && !path().empty()) {
+    writer_->markChanged(table_);
+  }
 }
 
 }  // namespace korvane::hub

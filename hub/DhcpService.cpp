@@ -92,13 +92,13 @@ struct DhcpService::OpenedRecord {
 };
 
 DhcpService::DhcpService(std::string iniDirectory, int hubNumber, std::u16string domain,
-                         const platform::Clock& clock)
+                         const platform::Clock& clock, std::shared_ptr<LeaseWriter> writer)
     : settingsPath_(settingsFilePath(iniDirectory, hubNumber)),
       domainText_(domainFileText(domain)),
       hubNumber_(hubNumber),
       domain_(std::move(domain)),
       clock_(clock),
-      leases_(leaseFilePath(iniDirectory, hubNumber, domainText_)) {}
+      leases_(leaseFilePath(iniDirectory, hubNumber, domainText_), std::move(writer)) {}
 
 void DhcpService::loadSettings() {
   disable();

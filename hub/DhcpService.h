@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -12,6 +13,7 @@
 #include "hub/DhcpFrame.h"
 #include "hub/DhcpLeases.h"
 #include "hub/DomainDhcp.h"
+#include "hub/LeaseWriter.h"
 #include "platform/Clock.h"
 
 namespace korvane::hub {
@@ -43,14 +45,17 @@ std::string dhcpLeaseFileName(int hubNumber, std::string_view domainText);
 /// encrypts its replies the same way.
 ///
 /// handleFrame and addressTextOf run on the connection threads under the hub's ServiceLock;
-/// the lease list has its own lock. loadSettings is called before the service is shared.
+/// the lease list has its own lock, and they never touch the disk: a lease change only marks
+/// the lease file for the hub's lease writer. loadSettings is called before the service is
+/// shared.
 class DhcpService final : public DomainDhcp {
  public:
   /// A disabled service without leases, lease time 259200 s, for the domain `domain` (empty for
   /// the global domain) of hub `hubNumber`, whose settings and lease files lie in
-  /// `iniDirectory` (ending in '/'); lease times are taken from `clock`.
+  /// `iniDirectory` (ending in '/'); lease times are taken from `clock`, and lease changes are
+  /// written by `writer` (null: only by saveLeases).
   DhcpService(std::string iniDirectory, int hubNumber, std::u16string domain,
-              const platform::Clock& clock);
+              const platform::Clock& clock, std::shared_ptr<LeaseWriter> writer);
 
   /// The domain's text, empty for the global domain.
   const std::u16string& domain() const { return domain_; }
@@ -71,7 +76,7 @@ class DhcpService final : public DomainDhcp {
   /// Replaces the leases by the lease file's; a missing file gives none. False with a message
   /// only when the lease list stayed locked.
   [[nodiscard]] bool loadLeases(std::string* err);
-  /// Writes the leases to the lease file. False with a message when it cannot be written.
+  /// Writes the leases to the lease file now. False with a message when it cannot be written.
   [[nodiscard]] bool saveLeases(std::string* err);
 
   /// True when `other` has the same enabled flag, address and mask texts, lease time and

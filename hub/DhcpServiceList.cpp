@@ -7,8 +7,10 @@ namespace korvane::hub {
 namespace {
 
 std::shared_ptr<DhcpService> newService(const std::string& iniDirectory, int hubNumber,
-                                        std::u16string domain, const platform::Clock& clock) {
-  auto service = std::make_shared<DhcpService>(iniDirectory, hubNumber, std::move(domain), clock);
+                                        std::u16string domain, const platform::Clock& clock,
+                                        const std::shared_ptr<LeaseWriter>& writer) {
+  auto service =
+      std::make_shared<DhcpService>(iniDirectory, hubNumber, std::move(domain), clock, writer);
   service->loadSettings();
   return service;
 }
@@ -17,7 +19,8 @@ std::shared_ptr<DhcpService> newService(const std::string& iniDirectory, int hub
 
 DhcpRebuild rebuildDhcpServices(const DhcpServiceList& current, const std::string& iniDirectory,
                                 int hubNumber, const AccountStore& accounts,
-                                const platform::Clock& clock) {
+                                const platform::Clock& clock,
+                                const std::shared_ptr<LeaseWriter>& writer) {
   DhcpRebuild rebuild;
   const auto highest = static_cast<std::size_t>(std::max(accounts.highestDomainIndex(), 0));
   rebuild.services.resize(highest + 1);
@@ -35,7 +38,7 @@ DhcpRebuild rebuildDhcpServices(const DhcpServiceList& current, const std::strin
         rebuild.services[index]) {
       continue;
     }
-    auto fresh = newService(iniDirectory, hubNumber, existing->domain(), clock);
+    auto fresh = newService(iniDirectory, hubNumber, existing->domain(), clock, writer);
     if (fresh->sameSettings(*existing)) {
       rebuild.services[index] = existing;
       continue;
@@ -47,8 +50,8 @@ DhcpRebuild rebuildDhcpServices(const DhcpServiceList& current, const std::strin
     if (rebuild.services[index]) {
       continue;
     }
-    auto service =
-        newService(iniDirectory, hubNumber, accounts.domainNameOf(static_cast<int>(index)), clock);
+    auto service = newService(iniDirectory, hubNumber,
+                              accounts.domainNameOf(static_cast<int>(index)), clock, writer);
     std::string ignored;  // a service nobody else knows yet cannot be locked
     (void)service->loadLeases(&ignored);
     rebuild.services[index] = std::move(service);
@@ -57,8 +60,9 @@ DhcpRebuild rebuildDhcpServices(const DhcpServiceList& current, const std::strin
 }
 
 DhcpServiceList makeDhcpServices(const std::string& iniDirectory, int hubNumber,
-                                 const AccountStore& accounts, const platform::Clock& clock) {
-  return rebuildDhcpServices({}, iniDirectory, hubNumber, accounts, clock).services;
+                                 const AccountStore& accounts, const platform::Clock& clock,
+                                 const std::shared_ptr<LeaseWriter>& writer) {
+  return rebuildDhcpServices({}, iniDirectory, hubNumber, accounts, clock, writer).services;
 }
 
 }  // namespace korvane::hub

@@ -10,6 +10,7 @@
 namespace korvane::hub {
 
 class AccountStore;
+class LeaseWriter;
 
 /// The DHCP services of a hub, one per domain index (position = index), as HubState keeps them.
 using DhcpServiceList = std::vector<std::shared_ptr<DomainDhcp>>;
@@ -30,15 +31,19 @@ struct DhcpRebuild {
 /// without leases (its index is listed in changedDomains); one whose domain no longer exists is
 /// dropped, except the global domain's, which always stays at index 0; every index still empty
 /// gets a new service with its settings and its lease file loaded. Settings and lease files lie
-/// in `iniDirectory` of hub `hubNumber`. Entries of `current` that are not DhcpService objects
-/// are dropped. Never fails: unreadable settings give disabled services.
+/// in `iniDirectory` of hub `hubNumber`; new services have their lease changes written by
+/// `writer`. Entries of `current` that are not DhcpService objects are dropped. Never fails:
+/// unreadable settings give disabled services.
 DhcpRebuild rebuildDhcpServices(const DhcpServiceList& current, const std::string& iniDirectory,
                                 int hubNumber, const AccountStore& accounts,
-                                const platform::Clock& clock);
+                                const platform::Clock& clock,
+                                const std::shared_ptr<LeaseWriter>& writer);
 
 /// The services of a hub at start-up: one per domain index from 0 to the account store's
-/// highest, each with its settings and its lease file loaded.
+/// highest, each with its settings and its lease file loaded, their lease changes written by
+/// `writer`.
 DhcpServiceList makeDhcpServices(const std::string& iniDirectory, int hubNumber,
-                                 const AccountStore& accounts, const platform::Clock& clock);
+                                 const AccountStore& accounts, const platform::Clock& clock,
+                                 const std::shared_ptr<LeaseWriter>& writer);
 
 }  // namespace korvane::hub

@@ -16,6 +16,7 @@
 #include "hub/HealthThread.h"
 #include "hub/HostFilter.h"
 #include "hub/HubState.h"
+#include "hub/LeaseWriter.h"
 #include "hub/Listener.h"
 #include "hub/ManagerWatchdog.h"
 #include "hub/PortManager.h"
@@ -67,10 +68,14 @@ void createAccountsAndFilter(HubState& state) {
 }
 
 // One DHCP service per domain index, with its settings and leases, and the BlockDHCP flags.
+// Their lease files are written by the lease writer, which starts first.
 void createDhcpServices(HubState& state) {
+  state.leaseWriter = std::make_shared<LeaseWriter>(
+      [&state](std::string_view line) { state.log(line); }, state.clock);
+  state.leaseWriter->start();
   const std::lock_guard lock(state.serviceLock);
   state.dhcpServices = makeDhcpServices(state.programDirectory + "ini/", state.hubNumber,
-                                        *state.accounts, state.clock);
+                                        *state.accounts, state.clock, state.leaseWriter);
   loadBlockFlags(state);
 }
 
@@ -82,6 +87,10 @@ void endConnections(HubState& state, Listener& listener) {
   {
     const std::lock_guard lock(state.serviceLock);
     state.dhcpServices.clear();
+  }
+  // No service is reachable any more, so the lease files get their last content now.
+  if (state.leaseWriter) {
+    state.leaseWriter->stop();
   }
   state.hostFilter.reset();
   state.portManager.reset();

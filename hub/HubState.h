@@ -20,6 +20,7 @@ namespace korvane::hub {
 class AccountStore;
 class DomainDhcp;
 class HostFilter;
+class LeaseWriter;
 class PortManager;
 
 /// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
@@ -105,6 +106,10 @@ struct HubState {
       log(leftOutLine(*heldBack));
     }
   }
+
+  /// Writes the DHCP lease files behind the connection threads; made and started before the
+  /// DHCP services, stopped after the connections ended.
+  std::shared_ptr<LeaseWriter> leaseWriter;
 };
 
 }  // namespace korvane::hub

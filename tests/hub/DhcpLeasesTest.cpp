@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "hub/DhcpLeases.h"
 #include "tests/hub/DhcpTestFrames.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 
 namespace korvane::hub {
@@ -19,8 +21,17 @@ constexpr std::int64_t kLeaseTime = 3600;
 /// 2100-01-01 00:00 UTC, well beyond what a 32-bit time can hold.
 constexpr std::int64_t kYear2100 = 4'102'444'800;
 
+/// A lease writer without its thread: a test writes the marked files with flush().
+class Writer {
+ public:
+  Writer() : writer(std::make_shared<LeaseWriter>([](std::string_view) {}, clock)) {}
+
+  testing::ManualClock clock;
+  std::shared_ptr<LeaseWriter> writer;
+};
+
 std::vector<DhcpLease> loaded(const std::string& path) {
-  DhcpLeases leases(path);
+  DhcpLeases leases(path, nullptr);
   std::string err;
   EXPECT_TRUE(leases.load(&err)) << err;
   return leases.leases();
@@ -29,9 +40,12 @@ std::vector<DhcpLease> loaded(const std::string& path) {
 TEST(DhcpLeases, SavedFileHoldsTheLeasesInOrder) {
   testing::TempProgramDir dir;
   const std::string path = dir.ini("0001__dhcp.leases");
-  DhcpLeases leases(path);
+  Writer writer;
+  DhcpLeases leases(path, writer.writer);
   ASSERT_EQ(leases.allocate(station(0xAB), "pc one", kPool, kNow, kLeaseTime), kPool.lower);
   ASSERT_EQ(leases.allocate(station(2), "", kPool, kNow, kLeaseTime), kPool.lower + 1);
+  EXPECT_FALSE(testing::fileExists(path)) << "written by the writer, not by the change";
+  writer.writer->flush();
   EXPECT_EQ(testing::readFile(path),
             "[DHCP_ENTRY_1]\r\n"
             "LeaseExpireTime=1700003600\r\n"
@@ -48,11 +62,13 @@ TEST(DhcpLeases, SavedFileHoldsTheLeasesInOrder) {
 TEST(DhcpLeases, ReleaseRenumbersTheFileWithoutLeftovers) {
   testing::TempProgramDir dir;
   const std::string path = dir.ini("0001_sales_dhcp.leases");
-  DhcpLeases leases(path);
+  Writer writer;
+  DhcpLeases leases(path, writer.writer);
   for (std::uint8_t n = 1; n <= 3; ++n) {
     ASSERT_TRUE(leases.allocate(station(n), "pc", kPool, kNow, kLeaseTime));
   }
   ASSERT_TRUE(leases.release(kPool.lower + 1, station(2), kPool));
+  writer.writer->flush();
   const std::string text = testing::readFile(path);
   EXPECT_NE(text.find("[DHCP_ENTRY_1]"), std::string::npos);
   EXPECT_NE(text.find("[DHCP_ENTRY_2]"), std::string::npos);
@@ -66,6 +82,7 @@ TEST(DhcpLeases, ReleaseRenumbersTheFileWithoutLeftovers) {
   // Down to no lease at all, the file holds nothing.
   ASSERT_TRUE(leases.release(kPool.lower, station(1), kPool));
   ASSERT_TRUE(leases.release(kPool.lower + 2, station(3), kPool));
+  writer.writer->flush();
   EXPECT_EQ(testing::readFile(path), "");
   EXPECT_TRUE(loaded(path).empty());
 }
@@ -73,13 +90,15 @@ TEST(DhcpLeases, ReleaseRenumbersTheFileWithoutLeftovers) {
 TEST(DhcpLeases, ExpiryBeyond2038SurvivesSaveAndLoad) {
   testing::TempProgramDir dir;
   const std::string path = dir.ini("0001__dhcp.leases");
-  DhcpLeases leases(path);
+  Writer writer;
+  DhcpLeases leases(path, writer.writer);
   ASSERT_TRUE(leases.allocate(station(1), "future", kPool, kYear2100, kLeaseTime));
+  writer.writer->flush();
   const std::vector<DhcpLease> reread = loaded(path);
   ASSERT_EQ(reread.size(), 1u);
   EXPECT_EQ(reread[0].expiry, kYear2100 + kLeaseTime);
   // Still valid in 2100: another station does not get the address.
-  DhcpLeases restarted(path);
+  DhcpLeases restarted(path, nullptr);
   std::string err;
   ASSERT_TRUE(restarted.load(&err)) << err;
   EXPECT_EQ(restarted.allocate(station(2), "", kPool, kYear2100 + 1, kLeaseTime), kPool.lower + 1);
@@ -169,6 +188,35 @@ TEST(DhcpLeases, ReadingStopsAtTheFirstMissingNumber) {
   EXPECT_TRUE(loaded(dir.ini("0001__dhcp.leases")).empty()) << "missing file";
 }
 
+TEST(DhcpLeases, LargeFileLoadsEveryLeaseInOrder) {
+  // A /18 pool's worth of leases; read key by key from the top of the file, this took seconds.
+  constexpr int kLeaseCount = 16'000;
+  std::string text;
+  for (int n = 1; n <= kLeaseCount; ++n) {
+    text += "[DHCP_ENTRY_" + std::to_string(n) +
+            "]\r\nLeaseExpireTime=" + std::to_string(kNow + n) + "\r\nMacAddress=5254" +
+            std::to_string(10'000'000 + n) + "\r\nHostName=pc" + std::to_string(n) +
+            "\r\nIPAddress=10." + std::to_string(n / 65536) + "." + std::to_string(n / 256 % 256) +
+            "." + std::to_string(n % 256) + "\r\n";
+  }
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0001__dhcp.leases");
+  testing::writeFile(path, text);
+  const std::vector<DhcpLease> leases = loaded(path);
+  ASSERT_EQ(leases.size(), static_cast<std::size_t>(kLeaseCount));
+  for (int n : {1, 2, 255, 256, 9'999, kLeaseCount}) {
+    SCOPED_TRACE(n);
+    const DhcpLease& lease = leases[static_cast<std::size_t>(n - 1)];
+    EXPECT_EQ(lease.expiry, kNow + n);
+    EXPECT_EQ(lease.hostName, "pc" + std::to_string(n));
+    EXPECT_EQ(lease.address,
+              ip(10, 0, static_cast<std::uint8_t>(n / 256), static_cast<std::uint8_t>(n % 256)));
+    const std::string digits = std::to_string(10'000'000 + n);
+    EXPECT_EQ(lease.hardwareAddress[2], (digits[0] - '0') * 16 + (digits[1] - '0'));
+    EXPECT_EQ(lease.hardwareAddress[5], (digits[6] - '0') * 16 + (digits[7] - '0'));
+  }
+}
+
 TEST(DhcpLeases, HostNamesSurviveSaveAndLoad) {
   const std::string names[] = {
       "host with spaces", " leading blank",
@@ -180,8 +228,10 @@ TEST(DhcpLeases, HostNamesSurviveSaveAndLoad) {
     SCOPED_TRACE(name);
     testing::TempProgramDir dir;
     const std::string path = dir.ini("0001__dhcp.leases");
-    DhcpLeases leases(path);
+    Writer writer;
+    DhcpLeases leases(path, writer.writer);
     ASSERT_TRUE(leases.allocate(station(1), name, kPool, kNow, kLeaseTime));
+    writer.writer->flush();
     const std::vector<DhcpLease> reread = loaded(path);
     ASSERT_EQ(reread.size(), 1u);
     EXPECT_EQ(reread[0].hostName, name);
@@ -189,7 +239,7 @@ TEST(DhcpLeases, HostNamesSurviveSaveAndLoad) {
 }
 
 TEST(DhcpLeases, CheckPassesOnlyForFreeOrOwnPoolAddresses) {
-  DhcpLeases leases("");
+  DhcpLeases leases("", nullptr);
   ASSERT_EQ(leases.allocate(station(1), "one", kPool, kNow, kLeaseTime), kPool.lower);
   struct Row {
     const char* name;
@@ -221,7 +271,7 @@ TEST(DhcpLeases, CheckPassesOnlyForFreeOrOwnPoolAddresses) {
 
 TEST(DhcpLeases, ListWithoutPathStaysInMemory) {
   testing::TempProgramDir dir;
-  DhcpLeases leases("");
+  DhcpLeases leases("", nullptr);
   ASSERT_TRUE(leases.allocate(station(1), "", kPool, kNow, kLeaseTime));
   std::string err;
   EXPECT_TRUE(leases.save(&err)) << err;
@@ -232,7 +282,7 @@ TEST(DhcpLeases, ListWithoutPathStaysInMemory) {
 TEST(DhcpLeases, FailedSaveKeepsTheListAndSaysWhy) {
   testing::TempProgramDir dir;
   const std::string path = dir.path() + "missing-folder/0001__dhcp.leases";
-  DhcpLeases leases(path);
+  DhcpLeases leases(path, nullptr);
   ASSERT_EQ(leases.allocate(station(1), "", kPool, kNow, kLeaseTime), kPool.lower);
   EXPECT_EQ(leases.leases().size(), 1u);
   std::string err;

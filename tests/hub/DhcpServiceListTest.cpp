@@ -56,7 +56,7 @@ class ListBench {
   }
 
   DhcpRebuild rebuild(const DhcpServiceList& current) {
-    return rebuildDhcpServices(current, dir.ini(""), kHubNumber, *accounts_, clock);
+    return rebuildDhcpServices(current, dir.ini(""), kHubNumber, *accounts_, clock, writer);
   }
 
   static DhcpService& service(const DhcpServiceList& list, std::size_t index) {
@@ -67,6 +67,9 @@ class ListBench {
 
   testing::TempProgramDir dir;
   testing::ManualClock clock;
+  /// Its thread does not run: a test writes the lease files with flush().
+  std::shared_ptr<LeaseWriter> writer =
+      std::make_shared<LeaseWriter>([](std::string_view) {}, clock);
   std::shared_ptr<AccountStore> accounts_;
 };
 
@@ -84,7 +87,7 @@ TEST(DhcpServiceList, StartUpMakesOneServicePerDomainWithItsLeases) {
                      "[DHCP_ENTRY_1]\r\nLeaseExpireTime=1\r\nMacAddress=525400123401\r\n"
                      "HostName=x\r\nIPAddress=10.1.0.10\r\n");
   const DhcpServiceList list =
-      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock);
+      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock, bench.writer);
   ASSERT_EQ(list.size(), 3u);
   const std::u16string domains[] = {u"", u"sales", u"lab"};
   const std::uint32_t owners[] = {testframes::ip(10, 0, 0, 20), testframes::ip(10, 1, 0, 20),
@@ -103,7 +106,7 @@ TEST(DhcpServiceList, StartUpMakesOneServicePerDomainWithItsLeases) {
 TEST(DhcpServiceList, RebuildKeepsUnchangedServicesAndReplacesChangedOnes) {
   ListBench bench;
   const DhcpServiceList before =
-      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock);
+      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock, bench.writer);
   takeLease(*before[2], testframes::station(1));
 
   const DhcpRebuild unchanged = bench.rebuild(before);
@@ -122,6 +125,7 @@ TEST(DhcpServiceList, RebuildKeepsUnchangedServicesAndReplacesChangedOnes) {
   EXPECT_TRUE(lab.leases().empty()) << "a service with new settings starts without leases";
   // Its first change overwrites the domain's lease file.
   takeLease(lab, testframes::station(2));
+  bench.writer->flush();
   const std::string text = testing::readFile(bench.dir.ini("0004_lab_dhcp.leases"));
   EXPECT_NE(text.find("10.2.0.50"), std::string::npos);
   EXPECT_EQ(text.find("10.2.0.10"), std::string::npos);
@@ -130,7 +134,7 @@ TEST(DhcpServiceList, RebuildKeepsUnchangedServicesAndReplacesChangedOnes) {
 TEST(DhcpServiceList, RebuildFollowsRenumberedDomains) {
   ListBench bench;
   const DhcpServiceList before =
-      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock);
+      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock, bench.writer);
   // "sales" goes, "lab" becomes domain 1, "new" takes domain 2.
   bench.setAccounts({"carol", "bob@lab", "dave@new"});
   bench.setRange("DHCP@new", "10.3.0.10", "10.3.0.20");
@@ -146,10 +150,26 @@ TEST(DhcpServiceList, RebuildFollowsRenumberedDomains) {
   EXPECT_TRUE(rebuilt.changedDomains.empty());
 }
 
+TEST(DhcpServiceList, DomainBackBeforeItsLeasesWereWrittenKeepsThem) {
+  ListBench bench;
+  const DhcpServiceList before =
+      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock, bench.writer);
+  takeLease(*before[2], testframes::station(1));  // marked for the writer, not yet written
+  bench.setAccounts({"carol", "alice@sales", "bob@other"});
+  const DhcpRebuild without = bench.rebuild(before);
+  ASSERT_EQ(without.services.size(), 3u);
+  ASSERT_EQ(ListBench::service(without.services, 2).domain(), u"other");
+  bench.setAccounts({"carol", "alice@sales", "bob@lab"});
+  const DhcpRebuild back = bench.rebuild(without.services);
+  ASSERT_EQ(back.services.size(), 3u);
+  EXPECT_NE(back.services[2], before[2]);
+  EXPECT_EQ(back.services[2]->addressTextOf(testframes::station(1)), "10.2.0.10");
+}
+
 TEST(DhcpServiceList, GlobalServiceStaysAtIndexZero) {
   ListBench bench;
   const DhcpServiceList before =
-      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock);
+      makeDhcpServices(bench.dir.ini(""), kHubNumber, *bench.accounts_, bench.clock, bench.writer);
   // A name ending in the splitter gives the empty domain text an index of its own.
   bench.setAccounts({"eve@", "carol", "alice@sales"});
   ASSERT_EQ(bench.accounts_->domainIndexOfDomain(u""), 1);

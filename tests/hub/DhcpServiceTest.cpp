@@ -1,5 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <optional>
 #include <random>
@@ -81,7 +86,8 @@ class Bench {
   explicit Bench(const Settings& settings = {}, std::u16string domain = u"",
                  const std::string& section = "DHCP") {
     writeSettings(dir.ini("0003_dhcp.ini"), section, settings);
-    service = std::make_unique<DhcpService>(dir.ini(""), kHubNumber, std::move(domain), clock);
+    service =
+        std::make_unique<DhcpService>(dir.ini(""), kHubNumber, std::move(domain), clock, writer);
     service->loadSettings();
   }
 
@@ -118,6 +124,9 @@ class Bench {
 
   testing::TempProgramDir dir;
   testing::ManualClock clock;
+  /// Its thread does not run: a test writes the lease file with flush().
+  std::shared_ptr<LeaseWriter> writer =
+      std::make_shared<LeaseWriter>([](std::string_view) {}, clock);
   std::unique_ptr<DhcpService> service;
 };
 
@@ -249,8 +258,9 @@ TEST(DhcpService, OfferOfARequestedAddressMakesALeaseWithoutHostName) {
   EXPECT_EQ(leases[0].address, kLower + 1);
   EXPECT_EQ(leases[0].hardwareAddress, station(1));
   EXPECT_EQ(leases[0].hostName, "");
-  // The lease is in the file at once.
-  DhcpLeases reread(bench.service->leasePath());
+  // The lease is in the file once the writer got to it.
+  bench.writer->flush();
+  DhcpLeases reread(bench.service->leasePath(), nullptr);
   std::string err;
   ASSERT_TRUE(reread.load(&err)) << err;
   EXPECT_EQ(reread.leases(), leases);
@@ -666,7 +676,7 @@ TEST(DhcpService, SettingsThatDisableTheService) {
   }
   testing::TempProgramDir empty;
   testing::ManualClock clock;
-  DhcpService missingFile(empty.ini(""), kHubNumber, u"", clock);
+  DhcpService missingFile(empty.ini(""), kHubNumber, u"", clock, nullptr);
   missingFile.loadSettings();
   EXPECT_FALSE(missingFile.enabled());
   EXPECT_EQ(missingFile.leaseTime(), kDefaultLeaseTime);
@@ -678,6 +688,7 @@ TEST(DhcpService, DomainsReadTheirOwnSectionAndLeaseFile) {
   EXPECT_EQ(bench.service->ownAddress(), ip(10, 1, 0, 20));
   EXPECT_EQ(bench.service->leasePath(), bench.dir.ini("0003_sales_dhcp.leases"));
   EXPECT_EQ(bench.offerTo(station(1)), ip(10, 1, 0, 10));
+  bench.writer->flush();
   EXPECT_TRUE(testing::fileExists(bench.dir.ini("0003_sales_dhcp.leases")));
 
   Bench global;
@@ -708,7 +719,7 @@ TEST(DhcpService, SameSettings) {
   testing::ManualClock clock;
   const std::string path = dir.ini("0003_dhcp.ini");
   writeSettings(path, "DHCP", {});
-  DhcpService reference(dir.ini(""), kHubNumber, u"", clock);
+  DhcpService reference(dir.ini(""), kHubNumber, u"", clock, nullptr);
   reference.loadSettings();
 
   struct Row {
@@ -731,7 +742,7 @@ TEST(DhcpService, SameSettings) {
     SCOPED_TRACE(row.name);
     testing::TempProgramDir other;
     writeSettings(other.ini("0003_dhcp.ini"), "DHCP", row.settings);
-    DhcpService fresh(other.ini(""), kHubNumber, u"", clock);
+    DhcpService fresh(other.ini(""), kHubNumber, u"", clock, nullptr);
     fresh.loadSettings();
     EXPECT_EQ(fresh.sameSettings(reference), row.same);
   }
@@ -749,12 +760,56 @@ TEST(DhcpService, LeasesSurviveARestart) {
   Bench bench;
   ASSERT_EQ(bench.offerTo(station(1), "one"), kLower);
   ASSERT_EQ(bench.offerTo(station(2), "two"), kLower + 1);
-  DhcpService restarted(bench.dir.ini(""), kHubNumber, u"", bench.clock);
+  bench.writer->flush();
+  DhcpService restarted(bench.dir.ini(""), kHubNumber, u"", bench.clock, nullptr);
   restarted.loadSettings();
   std::string err;
   ASSERT_TRUE(restarted.loadLeases(&err)) << err;
   EXPECT_EQ(restarted.leases(), bench.service->leases());
   EXPECT_EQ(restarted.addressTextOf(station(2)), "192.168.10.101");
+}
+
+/// Holds the exclusive lock on a folder, as any program that can open the folder may, and as
+/// every replacement of a file in it takes.
+class FolderLock {
+ public:
+  explicit FolderLock(const std::string& folder)
+      : fd_(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+    EXPECT_GE(fd_, 0) << folder;
+    EXPECT_EQ(::flock(fd_, LOCK_EX), 0);
+  }
+  ~FolderLock() { release(); }
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  void release() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+TEST(DhcpService, AnswersWhileTheLeaseFolderIsLockedAndWritesTheLeaseAfter) {
+  // An answer takes microseconds; this only keeps a failing run from hanging.
+  constexpr std::chrono::seconds kAnswerWait{10};
+  Bench bench;
+  bench.writer->start();
+  FolderLock lock(bench.dir.ini(""));
+  auto offered =
+      std::async(std::launch::async, [&bench] { return bench.offerTo(station(1), "pc"); });
+  const bool inTime = offered.wait_for(kAnswerWait) == std::future_status::ready;
+  lock.release();
+  EXPECT_TRUE(inTime) << "the answer waited for the ini folder's lock";
+  EXPECT_EQ(offered.get(), kLower);
+  bench.writer->stop();
+  DhcpLeases reread(bench.service->leasePath(), nullptr);
+  std::string err;
+  ASSERT_TRUE(reread.load(&err)) << err;
+  EXPECT_EQ(reread.leases(), bench.service->leases());
 }
 
 // --- Frames that are not the service's business, and malformed ones ---
