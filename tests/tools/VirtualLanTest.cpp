@@ -254,31 +254,6 @@ class VirtualLanTest : public ::testing::Test {
     return shown.out.substr(start, shown.out.find('/', start) - start);
   }
 
-  /// Whether kvhub makes its DHCP services at start-up: some source of the hub besides the DHCP
-  /// files themselves calls makeDhcpServices(). Until then the tests of the service are skipped.
-  static bool hubMakesDhcpServices() {
-    const auto root = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path();
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(root / "hub", ec)) {
-      const std::string name = entry.path().filename().string();
-      if (entry.path().extension() != ".cpp" || name.rfind("Dhcp", 0) == 0) {
-        continue;
-      }
-      if (testing::readFile(entry.path().string()).find("makeDhcpServices(") != std::string::npos) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-  void requireHubDhcp() {
-    static const bool wired = hubMakesDhcpServices();
-    if (!wired) {
-      GTEST_SKIP() << "kvhub does not make its DHCP services at start-up yet (no hub source "
-                      "calls makeDhcpServices())";
-    }
-  }
-
   void loggedIn(const std::vector<Host*>& hosts) {
     for (const Host* host : hosts) {
       ASSERT_TRUE(waitForLog(*host, "logged in")) << logOf(*host);
@@ -435,7 +410,6 @@ TEST_F(VirtualLanTest, AHostsDhcpServerServesAnotherHostThroughTheHub) {
 // --- the hub's DHCP service ---
 
 TEST_F(VirtualLanTest, HubHandsOutAddressesByDhcp) {
-  requireHubDhcp();
   writeHubConfig(false);
   writeDhcpSection("DHCP", "10.77.0.100", "10.77.0.110", "255.255.255.0");
   startHub();
@@ -452,7 +426,6 @@ TEST_F(VirtualLanTest, HubHandsOutAddressesByDhcp) {
 }
 
 TEST_F(VirtualLanTest, HubAnswersArpForItsOwnAddress) {
-  requireHubDhcp();
   writeHubConfig(false);
   writeDhcpSection("DHCP", "10.77.0.100", "10.77.0.110", "255.255.255.0");
   startHub();
@@ -471,7 +444,6 @@ TEST_F(VirtualLanTest, HubAnswersArpForItsOwnAddress) {
 }
 
 TEST_F(VirtualLanTest, DomainsLeaseFromTheirOwnRangesAndStayApart) {
-  requireHubDhcp();
   writeHubConfig(true, "@");
   writeAccounts({{"alice@red", "a"}, {"bob@red", "b"}, {"carol@blue", "c"}});
   // One /16 for both ranges, so that only the hub's domains keep the hosts apart.
@@ -493,7 +465,6 @@ TEST_F(VirtualLanTest, DomainsLeaseFromTheirOwnRangesAndStayApart) {
 }
 
 TEST_F(VirtualLanTest, DomainWithANetworkKeyServesEncryptingClients) {
-  requireHubDhcp();
   writeHubConfig(false);
   writeDhcpSection("DHCP", "10.77.0.100", "10.77.0.110", "255.255.255.0", true);
   startHub();
@@ -508,7 +479,6 @@ TEST_F(VirtualLanTest, DomainWithANetworkKeyServesEncryptingClients) {
 }
 
 TEST_F(VirtualLanTest, BlockDhcpSilencesTheHub) {
-  requireHubDhcp();
   writeHubConfig(false, "<NONE>", "BlockDHCP=1\r\n");
   writeDhcpSection("DHCP", "10.77.0.100", "10.77.0.110", "255.255.255.0");
   startHub();
@@ -519,7 +489,6 @@ TEST_F(VirtualLanTest, BlockDhcpSilencesTheHub) {
 }
 
 TEST_F(VirtualLanTest, LeasesSurviveAHubRestart) {
-  requireHubDhcp();
   writeHubConfig(false);
   writeDhcpSection("DHCP", "10.77.0.100", "10.77.0.110", "255.255.255.0");
   startHub();
