@@ -118,10 +118,10 @@ int millisecondsUntil(SteadyClock::time_point deadline) {
 
 enum class Wait { kReady, kTimedOut, kFailed };
 
-/// Waits until `fd` has something to read (data, end of stream or an error) or `deadline`.
-Wait waitReadable(int fd, SteadyClock::time_point deadline) {
+/// Waits until `fd` is ready for `events` (or has an error or end of stream) or `deadline`.
+Wait waitFor(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry{fd, events, 0};
     const int ready = poll(&entry, 1, millisecondsUntil(deadline));
     if (ready > 0) {
       return (entry.revents & POLLNVAL) != 0 ? Wait::kFailed : Wait::kReady;
@@ -133,6 +133,11 @@ Wait waitReadable(int fd, SteadyClock::time_point deadline) {
       return Wait::kFailed;
     }
   }
+}
+
+/// Waits until `fd` has something to read (data, end of stream or an error) or `deadline`.
+Wait waitReadable(int fd, SteadyClock::time_point deadline) {
+  return waitFor(fd, POLLIN, deadline);
 }
 
 /// One non-blocking receive: bytes read, 0 at end of stream, -1 for "nothing yet", -2 on error.
@@ -385,20 +390,31 @@ std::size_t PipeConnection::readSome(std::span<std::uint8_t> buffer,
   }
 }
 
-bool PipeConnection::writeAll(std::span<const std::uint8_t> data) {
+bool PipeConnection::writeAll(std::span<const std::uint8_t> data,
+                              std::chrono::milliseconds limit) {
   if (!isOpen()) {
     return false;
   }
+  const auto deadline = deadlineAfter(limit);
+  const int fd = static_cast<int>(handle_);
   while (!data.empty()) {
-    // MSG_NOSIGNAL: a peer that has gone makes this call fail, not the process die of SIGPIPE.
-    const ssize_t sent = send(static_cast<int>(handle_), data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
+    // MSG_DONTWAIT: a peer that does not read fills the socket buffer, and the wait for room
+    // below ends at the deadline instead of when the peer pleases. MSG_NOSIGNAL: a peer that
+    // has gone makes this call fail, not the process die of SIGPIPE.
+    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) {
+      data = data.subspan(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return false;
     }
-    data = data.subspan(static_cast<std::size_t>(sent));
+    if (waitFor(fd, POLLOUT, deadline) != Wait::kReady) {
+      return false;
+    }
   }
   return true;
 }

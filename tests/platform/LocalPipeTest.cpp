@@ -532,6 +532,28 @@ TEST(PipeConnection, WritingToAPeerThatHasGoneFailsWithoutKillingTheProcess) {
   EXPECT_FALSE(served->writeAll(bytesOf("on a closed connection")));
 }
 
+TEST(PipeConnection, WriteAllGivesUpAfterItsLimitWhenThePeerDoesNotRead) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  auto server = serve("KVTEST");
+  ASSERT_TRUE(server);
+  auto client = connect("KVTEST");
+  ASSERT_TRUE(client);
+  auto served = server->accept();
+  ASSERT_TRUE(served);
+
+  // A hub's largest connection list, which the socket buffers cannot hold; the client stays
+  // connected and never reads.
+  const std::vector<std::uint8_t> reply(16 + 409'600, 0x5A);
+  constexpr auto kLimit = 200ms;
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(served->writeAll(reply, kLimit));
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, kLimit);
+  EXPECT_LT(waited, kLimit + 2s);
+  EXPECT_TRUE(client->isOpen());
+}
+
 TEST(PipeConnection, FinishAndWaitForCloseReturnsOnceTheServerHasReadAndClosed) {
   TempProgramDir dir;
   dir.useForThisProcess();
