@@ -390,8 +390,7 @@ std::size_t PipeConnection::readSome(std::span<std::uint8_t> buffer,
   }
 }
 
-bool PipeConnection::writeAll(std::span<const std::uint8_t> data,
-                              std::chrono::milliseconds limit) {
+bool PipeConnection::writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds limit) {
   if (!isOpen()) {
     return false;
   }
