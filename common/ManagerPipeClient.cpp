@@ -25,9 +25,15 @@ ReloadResult failWith(ReloadResult result, std::string* err, std::string message
 
 ReloadResult requestManagerReload(std::string* err) {
   std::string openError;
-  std::optional<platform::PipeConnection> pipe = platform::openPipe(kManagerPipeName, &openError);
+  platform::PipeOpenFailure failure = platform::PipeOpenFailure::kError;
+  std::optional<platform::PipeConnection> pipe =
+      platform::openPipe(kManagerPipeName, &openError, &failure);
   if (!pipe) {
-    return failWith(ReloadResult::kNoManager, err, "cannot open the manager pipe: " + openError);
+    // A full queue of waiting clients means a manager runs that cannot take the request now.
+    const ReloadResult result = failure == platform::PipeOpenFailure::kBusy
+                                    ? ReloadResult::kNotConfirmed
+                                    : ReloadResult::kNoManager;
+    return failWith(result, err, "cannot open the manager pipe: " + openError);
   }
   const std::span<const std::uint8_t> request(
       reinterpret_cast<const std::uint8_t*>(kReloadRequest.data()), kReloadRequest.size());

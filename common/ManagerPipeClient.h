@@ -28,7 +28,8 @@ enum class ReloadResult {
   kConfirmed,     ///< the manager answered "OK": it reloads
   kNoManager,     ///< the pipe cannot be opened: no manager runs, and it reads the whole file when
                   ///< it next starts, so the change is not lost
-  kNotConfirmed,  ///< a manager serves the pipe but did not answer "OK" within kReloadReplyWait
+  kNotConfirmed,  ///< a manager serves the pipe but did not answer "OK" within kReloadReplyWait,
+                  ///< or its queue of waiting clients is full
 };
 
 /// Sends the reload request to the manager and waits (at most kReloadReplyWait) for its reply

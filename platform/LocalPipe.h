@@ -24,6 +24,13 @@ enum class PipeAccess {
   kEveryone,   ///< every local user (the manager pipe)
 };
 
+/// Why a pipe could not be opened.
+enum class PipeOpenFailure {
+  kNoServer,  ///< the pipe does not exist, or no server serves it
+  kBusy,      ///< a server serves it, but its queue of waiting clients is full
+  kError,     ///< anything else: a bad name, no program directory, no descriptor left
+};
+
 /// Where the pipe `name` lives: <program directory>pipe/<name>. Empty when the program directory
 /// cannot be found.
 std::string pipePath(std::string_view name);
@@ -63,7 +70,8 @@ class PipeConnection {
 
  private:
   friend class PipeServer;
-  friend std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+  friend std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                                PipeOpenFailure* failure);
   explicit PipeConnection(std::intptr_t handle) : handle_(handle) {}
 
   std::intptr_t handle_ = -1;
@@ -102,8 +110,9 @@ class PipeServer {
 };
 
 /// Connects to the pipe `name` without waiting: a server that has not accepted yet keeps the
-/// client in its queue. Empty with a message in `err` when the pipe cannot be opened: it does not
-/// exist, no server serves it, or its queue is full.
-std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+/// client in its queue. Empty with a message in `err`, and the reason in `failure` (when not
+/// null), when the pipe cannot be opened.
+std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                       PipeOpenFailure* failure = nullptr);
 
 }  // namespace korvane::platform

@@ -254,6 +254,15 @@ bool isPassingAcceptError(int error) {
          error == EPROTO;
 }
 
+/// What a failed connect to a pipe means for its caller.
+PipeOpenFailure connectFailure(int error) {
+  if (error == ENOENT || error == ECONNREFUSED) {
+    return PipeOpenFailure::kNoServer;  // no socket file, or one that nobody listens on
+  }
+  // A Unix-domain connect that would block has found the server's listen queue full.
+  return error == EAGAIN ? PipeOpenFailure::kBusy : PipeOpenFailure::kError;
+}
+
 bool isDescriptorShortage(int error) {
   return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
 }
@@ -535,29 +544,37 @@ void PipeServer::close() {
 // ---------------------------------------------------------------------------------------------
 // Client side
 
-std::optional<PipeConnection> openPipe(std::string_view name, std::string* err) {
+std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                       PipeOpenFailure* failure) {
+  const auto fails = [&](PipeOpenFailure why, std::string message) {
+    setError(err, std::move(message));
+    if (failure != nullptr) {
+      *failure = why;
+    }
+    return std::nullopt;
+  };
   std::string path;
   sockaddr_un address{};
-  if (!pipeAddress(name, &path, &address, err)) {
-    return std::nullopt;
+  std::string addressError;
+  if (!pipeAddress(name, &path, &address, &addressError)) {
+    return fails(PipeOpenFailure::kError, std::move(addressError));
   }
   // Non-blocking, so that a server whose listen queue is full makes the open fail with EAGAIN
   // at once (the pipe is busy) instead of blocking the caller until the server catches up.
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.valid()) {
-    setError(err, "socket: " + errnoText(errno));
-    return std::nullopt;
+    return fails(PipeOpenFailure::kError, "socket: " + errnoText(errno));
   }
   while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINTR) {
-      setError(err, "connect " + path + ": " + errnoText(errno));
-      return std::nullopt;
+    if (errno == EINTR) {
+      continue;
     }
+    const int error = errno;
+    return fails(connectFailure(error), "connect " + path + ": " + errnoText(error));
   }
   const int flags = fcntl(fd.get(), F_GETFL);
   if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    setError(err, "fcntl " + path + ": " + errnoText(errno));
-    return std::nullopt;
+    return fails(PipeOpenFailure::kError, "fcntl " + path + ": " + errnoText(errno));
   }
   return PipeConnection(static_cast<std::intptr_t>(fd.release()));
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "common/ManagerPipeClient.h"
 #include "platform/LocalPipe.h"
@@ -64,6 +65,29 @@ TEST(ManagerPipeClient, ManagerThatDoesNotAnswerOkIsNotConfirmation) {
     EXPECT_LT(steady_clock::now() - start, kReloadReplyWait);
     EXPECT_EQ(manager.requests(), 1);
   }
+}
+
+TEST(ManagerPipeClient, ManagerWhosePipeQueueIsFullIsNotConfirmation) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  std::string err;
+  auto manager = platform::PipeServer::create(kManagerPipeName, platform::PipeAccess::kEveryone,
+                                              &err);  // a manager that never accepts
+  ASSERT_TRUE(manager) << err;
+  std::vector<platform::PipeConnection> waiting;
+  platform::PipeOpenFailure failure = platform::PipeOpenFailure::kError;
+  for (int i = 0; i < 10'000; ++i) {  // the queue holds at most SOMAXCONN (4096) clients
+    auto client = platform::openPipe(kManagerPipeName, &err, &failure);
+    if (!client) {
+      break;
+    }
+    waiting.push_back(std::move(*client));
+  }
+  if (failure != platform::PipeOpenFailure::kBusy) {
+    GTEST_SKIP() << "the queue could not be filled: " << err;
+  }
+
+  EXPECT_EQ(requestManagerReload(&err), ReloadResult::kNotConfirmed) << err;
 }
 
 TEST(ManagerPipeClient, FailsAtOnceWithoutManager) {

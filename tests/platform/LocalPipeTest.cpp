@@ -176,10 +176,38 @@ TEST(LocalPipe, OpeningAMissingPipeFailsAtOnceWithAMessage) {
 
     const auto start = SteadyClock::now();
     std::string err;
-    EXPECT_FALSE(openPipe("KVTEST", &err).has_value());
+    PipeOpenFailure failure = PipeOpenFailure::kError;
+    EXPECT_FALSE(openPipe("KVTEST", &err, &failure).has_value());
     EXPECT_LT(SteadyClock::now() - start, 1s);
     EXPECT_EQ(err, "connect " + dir.path() + "pipe/KVTEST: No such file or directory");
+    EXPECT_EQ(failure, PipeOpenFailure::kNoServer);
   }
+}
+
+TEST(LocalPipe, OpeningAPipeWhoseQueueIsFullFailsAtOnceAsBusy) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  auto server = serve("KVTEST");  // never accepts
+  ASSERT_TRUE(server);
+
+  // The queue holds at most SOMAXCONN (4096) clients; the loop is bounded well above that.
+  std::vector<PipeConnection> waiting;
+  std::string err;
+  PipeOpenFailure failure = PipeOpenFailure::kError;
+  for (int i = 0; i < 10'000; ++i) {
+    auto client = openPipe("KVTEST", &err, &failure);
+    if (!client) {
+      break;
+    }
+    waiting.push_back(std::move(*client));
+  }
+  if (failure == PipeOpenFailure::kError) {
+    GTEST_SKIP() << "the queue could not be filled: " << err;
+  }
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(openPipe("KVTEST", &err, &failure).has_value());
+  EXPECT_LT(SteadyClock::now() - start, 1s);
+  EXPECT_EQ(failure, PipeOpenFailure::kBusy) << err;
 }
 
 TEST(LocalPipe, PathIsInsideTheProgramDirectory) {
