@@ -93,9 +93,15 @@ int lowestFreeNumber(std::vector<int> used) {
   return candidate;
 }
 
-void askManagerToReload() {
-  // When no manager runs, the change takes effect when it next starts and reads the whole file.
-  requestManagerReload();
+/// Asks the running manager to reload after `change` was written. No manager running is no
+/// failure: it reads the whole file when it next starts. A manager that does not confirm is one:
+/// the change stays written, but the running hubs do not follow it until the next reload.
+[[nodiscard]] bool askManagerToReload(const std::string& change, std::string* err) {
+  std::string why;
+  if (requestManagerReload(&why) != ReloadResult::kNotConfirmed) {
+    return true;
+  }
+  return fail(err, change + ", but the manager did not confirm the reload: " + why);
 }
 
 }  // namespace
@@ -267,7 +273,9 @@ int ManagerConfig::createHub(std::string_view name, std::string* err) {
       return 0;
     }
   }
-  askManagerToReload();
+  if (!askManagerToReload("hub " + section + " was created in " + path_, err)) {
+    return 0;
+  }
   return number;
 }
 
@@ -285,14 +293,16 @@ bool ManagerConfig::deleteHub(int hubNumber, std::string* err) {
   std::string hostsError;
   const bool dhcpRemoved = removeFile(hubFilePath(hubNumber, "_dhcp.ini"), &dhcpError);
   const bool hostsRemoved = removeFile(hubFilePath(hubNumber, "_hosts.ini"), &hostsError);
-  askManagerToReload();
+  std::string reloadError;
+  const bool reloaded = askManagerToReload(
+      "hub " + hubSectionName(hubNumber) + " was removed from " + path_, &reloadError);
   if (!dhcpRemoved) {
     return fail(err, dhcpError);
   }
   if (!hostsRemoved) {
     return fail(err, hostsError);
   }
-  return true;
+  return reloaded || fail(err, reloadError);
 }
 
 bool ManagerConfig::startHub(int hubNumber, std::string* err) {
@@ -352,7 +362,11 @@ bool ManagerConfig::switchHub(int hubNumber, bool on, std::string* err) {
   if (!writeValue(hubNumber, kStatusKey, on ? kStatusOn : kStatusOff, err)) {
     return false;
   }
-  askManagerToReload();
+  if (!askManagerToReload("hub " + hubSectionName(hubNumber) + " was switched " +
+                              (on ? "on" : "off") + " in " + path_,
+                          err)) {
+    return false;
+  }
   if (!on) {
     clock_.sleepFor(kStopSettleTime);
   }

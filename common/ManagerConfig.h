@@ -36,7 +36,9 @@ inline constexpr std::chrono::milliseconds kStopSettleTime{2000};
 /// file by its path, reads or writes one key at a time, and keeps nothing between calls. Readers
 /// never fail: a missing file, section or key gives the default, a value out of range its
 /// fallback. Writers return false with a message in `err` (when not null) and leave the file as
-/// it was when the file cannot be written or the value cannot be stored as given.
+/// it was when the file cannot be written or the value cannot be stored as given. Creating,
+/// deleting, starting and stopping a hub ask the running manager to reload; when a manager runs
+/// but does not confirm, they fail with a message saying so, and the change stays written.
 class ManagerConfig {
  public:
   /// Accessors of the file at `path`; the hubs' DHCP, filter and lease files are looked for in
@@ -106,7 +108,9 @@ class ManagerConfig {
   /// Creates a hub with the lowest positive number no section uses: a section holding exactly
   /// HubName, Status=OFF, PortNo=0 and AuthFlag=0, then asks the manager to reload. Returns the
   /// new number; 0 with a message when the file already lists more than 32 hubs, the name has a
-  /// line break, or the file cannot be written (a half-made section is then removed again).
+  /// line break, or the file cannot be written (a half-made section is then removed again), and
+  /// also when the hub was written but the running manager did not confirm the reload (the
+  /// message names the new hub).
   int createHub(std::string_view name, std::string* err);
   /// Removes the hub's section and its DHCP settings and filter files (the account file stays),
   /// then asks the manager to reload. Fails, changing nothing, when the hub is not listed; fails

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -18,18 +17,23 @@ inline constexpr std::string_view kReloadRequest{"AAA\0", 4};
 /// The manager's answer, "OK" and a zero.
 inline constexpr std::string_view kReloadReply{"OK\0", 3};
 
-/// The reply is read into a buffer of 1023 bytes, more than the 3 the manager sends.
-inline constexpr std::size_t kReloadReplyBufferSize = 1023;
-
 /// How long the client waits for the reply. The manager answers at once, but serves one client
-/// at a time, so a reply may wait behind another client; five seconds covers that and still
-/// keeps a caller from hanging on a manager that stopped answering.
+/// at a time and gives a client that stays silent one second, so a reply may wait behind a few
+/// others; five seconds covers that and still keeps a caller from hanging on a manager that
+/// stopped answering.
 inline constexpr std::chrono::milliseconds kReloadReplyWait{5000};
 
-/// Sends the reload request to the manager and waits (at most kReloadReplyWait) for its reply,
-/// whose content is not examined. Returns 0 when the request was written; -1, with a message in
-/// `err` when it is not null, when the pipe cannot be opened (no manager runs) or the write
-/// fails.
-int requestManagerReload(std::string* err = nullptr);
+/// What became of a reload request.
+enum class ReloadResult {
+  kConfirmed,     ///< the manager answered "OK": it reloads
+  kNoManager,     ///< the pipe cannot be opened: no manager runs, and it reads the whole file when
+                  ///< it next starts, so the change is not lost
+  kNotConfirmed,  ///< a manager serves the pipe but did not answer "OK" within kReloadReplyWait,
+                  ///< or its queue of waiting clients is full
+};
+
+/// Sends the reload request to the manager and waits (at most kReloadReplyWait) for its reply
+/// "OK". Every result but kConfirmed comes with a message in `err` when it is not null.
+[[nodiscard]] ReloadResult requestManagerReload(std::string* err = nullptr);
 
 }  // namespace korvane::common

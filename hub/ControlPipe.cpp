@@ -22,6 +22,11 @@ using common::HubCommand;
 // A client that connects and then sends nothing is dropped after this, so that it cannot keep
 // the hub from being stopped or queried.
 constexpr auto kRequestReadLimit = 1000ms;
+// A reply (at most a full connection list, 512 records of 528 bytes) must be taken by the
+// client within this time, or the client is dropped and the next one served: a client that asks
+// and never reads would otherwise hold the pipe, and the manager's stop command would go unheard.
+// The panel itself gives up on a reply after five seconds.
+constexpr auto kReplyWriteLimit = 5000ms;
 // Pipe creation is retried at this pace, without a log line, for as long as it fails.
 constexpr auto kCreateRetryDelay = 1000ms;
 // After its DHCP settings changed, a domain refuses logins this long, so that the clients cut
@@ -187,7 +192,7 @@ ControlPipe::Outcome ControlPipe::sendListenState(platform::PipeConnection& clie
   std::copy(header.begin(), header.end(), reply.begin());
   putWord(&reply[common::kControlHeaderSize],
           static_cast<std::uint32_t>(static_cast<int>(state_.listenState.load())));
-  (void)client.writeAll(reply);
+  (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }
 
@@ -212,7 +217,7 @@ ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
               reply.begin() + static_cast<std::ptrdiff_t>(common::kControlHeaderSize +
                                                            i * common::kPortListRecordSize));
   }
-  (void)client.writeAll(reply);
+  (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }
 

@@ -12,7 +12,8 @@ namespace korvane::hub {
 /// The hub's control pipe "KVHUB_nnnn": one 16-byte request per connection, served one client at
 /// a time on the main thread, until the stop command or the shutdown flag ends it. The panel and
 /// kvctl tell the hub through it that its account or filter file changed, ask for its listening
-/// state and fetch its connection list; the manager stops the hub through it.
+/// state and fetch its connection list; the manager stops the hub through it. A client that does
+/// not send its request within a second, or does not take its reply within five, is dropped.
 class ControlPipe {
  public:
   explicit ControlPipe(HubState& state) : state_(state) {}

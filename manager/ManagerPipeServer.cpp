@@ -15,9 +15,14 @@ using namespace std::chrono_literals;
 constexpr std::size_t kRequestBufferSize = 1024;
 // Creation of the pipe is retried at this pace for as long as it fails.
 constexpr auto kCreateRetryDelay = 1000ms;
-// A client that connects and sends nothing for this long is dropped like one that left, so a
-// silent client cannot keep the next one from being served.
-constexpr auto kRequestReadLimit = 5000ms;
+// A client that connects and sends nothing for this long is dropped like one that left. A request
+// is one small write that arrives at once; one second (the pipe's default time-out) keeps a
+// silent client from delaying the clients queued behind it by more than that, and they stay
+// queued: the pipe itself is kept.
+constexpr auto kRequestReadLimit = 1000ms;
+// The reply is three bytes, for which the socket always has room; the limit only keeps a
+// connection that went wrong from holding the pipe.
+constexpr auto kReplyWriteLimit = 1000ms;
 
 }  // namespace
 
@@ -68,28 +73,28 @@ void ManagerPipeServer::serve() {
       }
       continue;
     }
-    // The same instance serves client after client until a read fails.
+    // The same instance serves client after client; only an instance that can no longer accept
+    // is made anew, since that drops the clients waiting in its queue.
     while (auto client = server_->accept()) {
-      if (stopping_ || !serveClient(*client)) {
+      if (stopping_) {
         break;
       }
+      serveClient(*client);
     }
   }
 }
 
-bool ManagerPipeServer::serveClient(platform::PipeConnection& client) {
+void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
   std::array<std::uint8_t, kRequestBufferSize> request{};
   if (client.readSome(request, kRequestReadLimit) == 0) {
-    return false;  // a client that left without a request: make a new instance, no reload
+    return;  // a client that left or stayed silent: no request, no reload, no reply
   }
   if (stopping_) {
-    return false;
+    return;
   }
   onRequest_();
   const auto* reply = reinterpret_cast<const std::uint8_t*>(common::kReloadReply.data());
-  (void)client.writeAll({reply, common::kReloadReply.size()});
-  client.close();
-  return true;
+  (void)client.writeAll({reply, common::kReloadReply.size()}, kReplyWriteLimit);
 }
 
 }  // namespace korvane::manager

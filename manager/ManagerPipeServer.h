@@ -13,7 +13,8 @@ namespace korvane::manager {
 
 /// The manager pipe "KVTOLLMAR", open to every local user: each message of 1 to 1024 bytes,
 /// whatever it holds, asks for one reload and is answered "OK" and a zero byte. Served on a
-/// thread of its own, one client at a time.
+/// thread of its own, one client at a time; a client that sends nothing within a second is
+/// dropped without a reply, and the clients queued behind it are served next.
 class ManagerPipeServer {
  public:
   explicit ManagerPipeServer(const platform::Clock& clock) : clock_(clock) {}
@@ -30,7 +31,7 @@ class ManagerPipeServer {
  private:
   bool createInstance();
   void serve();
-  bool serveClient(platform::PipeConnection& client);
+  void serveClient(platform::PipeConnection& client);
 
   const platform::Clock& clock_;
   std::function<void()> onRequest_;

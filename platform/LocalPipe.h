@@ -12,10 +12,23 @@
 /// lives at <program directory>pipe/NAME, so two installations (or two test runs) never meet.
 namespace korvane::platform {
 
+/// How long a write waits for a peer to take the bytes when no other limit is given. A pipe
+/// message is at most about 400 KB (a hub's connection list), which a peer that reads takes in
+/// milliseconds; five seconds only run out for a peer that does not read, and it is the time the
+/// panel itself waits for a hub's reply.
+inline constexpr std::chrono::milliseconds kPipeWriteLimit{5000};
+
 /// Who may connect to a pipe.
 enum class PipeAccess {
   kOwnerOnly,  ///< only the user that runs the server (hub control and notification pipes)
   kEveryone,   ///< every local user (the manager pipe)
+};
+
+/// Why a pipe could not be opened.
+enum class PipeOpenFailure {
+  kNoServer,  ///< the pipe does not exist, or no server serves it
+  kBusy,      ///< a server serves it, but its queue of waiting clients is full
+  kError,     ///< anything else: a bad name, no program directory, no descriptor left
 };
 
 /// Where the pipe `name` lives: <program directory>pipe/<name>. Empty when the program directory
@@ -42,8 +55,11 @@ class PipeConnection {
   /// byte. Returns 0 when the peer closed, nothing came in time, or the read failed.
   std::size_t readSome(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit);
 
-  /// Writes all of `data`. False when the peer is gone or the write fails.
-  [[nodiscard]] bool writeAll(std::span<const std::uint8_t> data);
+  /// Writes all of `data`, waiting at most `limit` for the peer to make room. False when the peer
+  /// is gone, the write fails, or the peer has not taken every byte within `limit` (it does not
+  /// read); the connection then holds part of a message and is only good for closing.
+  [[nodiscard]] bool writeAll(std::span<const std::uint8_t> data,
+                              std::chrono::milliseconds limit = kPipeWriteLimit);
 
   /// Tells the peer that nothing more will be sent and waits, at most `limit`, until the peer
   /// has closed its side: after it returns true the peer has taken every byte sent.
@@ -54,7 +70,8 @@ class PipeConnection {
 
  private:
   friend class PipeServer;
-  friend std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+  friend std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                                PipeOpenFailure* failure);
   explicit PipeConnection(std::intptr_t handle) : handle_(handle) {}
 
   std::intptr_t handle_ = -1;
@@ -78,7 +95,9 @@ class PipeServer {
   static std::optional<PipeServer> create(std::string_view name, PipeAccess access,
                                           std::string* err);
 
-  /// Waits without limit for the next client. Empty when the server has been closed or fails.
+  /// Waits without limit for the next client to connect (close() ends the wait); what the client
+  /// sends is read with the connection's bounded reads. Empty when the server has been closed or
+  /// fails.
   std::optional<PipeConnection> accept();
 
   /// Removes the pipe; clients waiting to be accepted are dropped, and a thread waiting in
@@ -90,8 +109,10 @@ class PipeServer {
   std::unique_ptr<State> state_;
 };
 
-/// Connects to the pipe `name`. Empty with a message in `err` when the pipe cannot be opened: it
-/// does not exist, or no server serves it.
-std::optional<PipeConnection> openPipe(std::string_view name, std::string* err);
+/// Connects to the pipe `name` without waiting: a server that has not accepted yet keeps the
+/// client in its queue. Empty with a message in `err`, and the reason in `failure` (when not
+/// null), when the pipe cannot be opened.
+std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                       PipeOpenFailure* failure = nullptr);
 
 }  // namespace korvane::platform

@@ -118,10 +118,10 @@ int millisecondsUntil(SteadyClock::time_point deadline) {
 
 enum class Wait { kReady, kTimedOut, kFailed };
 
-/// Waits until `fd` has something to read (data, end of stream or an error) or `deadline`.
-Wait waitReadable(int fd, SteadyClock::time_point deadline) {
+/// Waits until `fd` is ready for `events` (or has an error or end of stream) or `deadline`.
+Wait waitFor(int fd, short events, SteadyClock::time_point deadline) {
   for (;;) {
-    pollfd entry{fd, POLLIN, 0};
+    pollfd entry{fd, events, 0};
     const int ready = poll(&entry, 1, millisecondsUntil(deadline));
     if (ready > 0) {
       return (entry.revents & POLLNVAL) != 0 ? Wait::kFailed : Wait::kReady;
@@ -133,6 +133,11 @@ Wait waitReadable(int fd, SteadyClock::time_point deadline) {
       return Wait::kFailed;
     }
   }
+}
+
+/// Waits until `fd` has something to read (data, end of stream or an error) or `deadline`.
+Wait waitReadable(int fd, SteadyClock::time_point deadline) {
+  return waitFor(fd, POLLIN, deadline);
 }
 
 /// One non-blocking receive: bytes read, 0 at end of stream, -1 for "nothing yet", -2 on error.
@@ -247,6 +252,15 @@ bool isPassingAcceptError(int error) {
   // A client that gave up before it was accepted, or a signal: the next client is unaffected.
   return error == EINTR || error == EAGAIN || error == EWOULDBLOCK || error == ECONNABORTED ||
          error == EPROTO;
+}
+
+/// What a failed connect to a pipe means for its caller.
+PipeOpenFailure connectFailure(int error) {
+  if (error == ENOENT || error == ECONNREFUSED) {
+    return PipeOpenFailure::kNoServer;  // no socket file, or one that nobody listens on
+  }
+  // A Unix-domain connect that would block has found the server's listen queue full.
+  return error == EAGAIN ? PipeOpenFailure::kBusy : PipeOpenFailure::kError;
 }
 
 bool isDescriptorShortage(int error) {
@@ -385,20 +399,30 @@ std::size_t PipeConnection::readSome(std::span<std::uint8_t> buffer,
   }
 }
 
-bool PipeConnection::writeAll(std::span<const std::uint8_t> data) {
+bool PipeConnection::writeAll(std::span<const std::uint8_t> data, std::chrono::milliseconds limit) {
   if (!isOpen()) {
     return false;
   }
+  const auto deadline = deadlineAfter(limit);
+  const int fd = static_cast<int>(handle_);
   while (!data.empty()) {
-    // MSG_NOSIGNAL: a peer that has gone makes this call fail, not the process die of SIGPIPE.
-    const ssize_t sent = send(static_cast<int>(handle_), data.data(), data.size(), MSG_NOSIGNAL);
-    if (sent < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
+    // MSG_DONTWAIT: a peer that does not read fills the socket buffer, and the wait for room
+    // below ends at the deadline instead of when the peer pleases. MSG_NOSIGNAL: a peer that
+    // has gone makes this call fail, not the process die of SIGPIPE.
+    const ssize_t sent = send(fd, data.data(), data.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent >= 0) {
+      data = data.subspan(static_cast<std::size_t>(sent));
+      continue;
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
       return false;
     }
-    data = data.subspan(static_cast<std::size_t>(sent));
+    if (waitFor(fd, POLLOUT, deadline) != Wait::kReady) {
+      return false;
+    }
   }
   return true;
 }
@@ -520,29 +544,37 @@ void PipeServer::close() {
 // ---------------------------------------------------------------------------------------------
 // Client side
 
-std::optional<PipeConnection> openPipe(std::string_view name, std::string* err) {
+std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
+                                       PipeOpenFailure* failure) {
+  const auto fails = [&](PipeOpenFailure why, std::string message) {
+    setError(err, std::move(message));
+    if (failure != nullptr) {
+      *failure = why;
+    }
+    return std::nullopt;
+  };
   std::string path;
   sockaddr_un address{};
-  if (!pipeAddress(name, &path, &address, err)) {
-    return std::nullopt;
+  std::string addressError;
+  if (!pipeAddress(name, &path, &address, &addressError)) {
+    return fails(PipeOpenFailure::kError, std::move(addressError));
   }
   // Non-blocking, so that a server whose listen queue is full makes the open fail with EAGAIN
   // at once (the pipe is busy) instead of blocking the caller until the server catches up.
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.valid()) {
-    setError(err, "socket: " + errnoText(errno));
-    return std::nullopt;
+    return fails(PipeOpenFailure::kError, "socket: " + errnoText(errno));
   }
   while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    if (errno != EINTR) {
-      setError(err, "connect " + path + ": " + errnoText(errno));
-      return std::nullopt;
+    if (errno == EINTR) {
+      continue;
     }
+    const int error = errno;
+    return fails(connectFailure(error), "connect " + path + ": " + errnoText(error));
   }
   const int flags = fcntl(fd.get(), F_GETFL);
   if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    setError(err, "fcntl " + path + ": " + errnoText(errno));
-    return std::nullopt;
+    return fails(PipeOpenFailure::kError, "fcntl " + path + ": " + errnoText(errno));
   }
   return PipeConnection(static_cast<std::intptr_t>(fd.release()));
 }

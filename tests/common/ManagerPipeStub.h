@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "common/ManagerPipeClient.h"
@@ -16,10 +17,11 @@
 namespace korvane::testing {
 
 /// A stand-in for the manager's pipe server in the current program directory: it counts the
-/// requests it reads and, unless told to stay silent, answers each with "OK" and a zero.
+/// requests it reads and answers each with "OK" and a zero, or, when told so, closes without an
+/// answer or answers something else.
 class ManagerPipeStub {
  public:
-  enum class Reply { kAnswer, kCloseWithoutAnswer };
+  enum class Reply { kAnswer, kCloseWithoutAnswer, kWrongAnswer };
 
   explicit ManagerPipeStub(Reply reply = Reply::kAnswer) : reply_(reply) {
     server_ = platform::PipeServer::create(common::kManagerPipeName,
@@ -62,10 +64,11 @@ class ManagerPipeStub {
         lastRequest_.assign(reinterpret_cast<const char*>(request.data()), size);
       }
       ++requests_;
-      if (reply_ == Reply::kAnswer) {
+      if (reply_ != Reply::kCloseWithoutAnswer) {
+        const std::string_view text =
+            reply_ == Reply::kAnswer ? common::kReloadReply : std::string_view("NO\0", 3);
         const std::span<const std::uint8_t> answer(
-            reinterpret_cast<const std::uint8_t*>(common::kReloadReply.data()),
-            common::kReloadReply.size());
+            reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
         (void)client->writeAll(answer);
       }
     }

@@ -1,17 +1,26 @@
-// Process-level tests of the hub's control pipe against a running kvhub: the panel's queries, the
-// reload commands and the notifications of status windows.
+// Tests of the hub's control pipe: against a running kvhub, the panel's queries, the reload
+// commands and the notifications of status windows; in-process, a hub with hundreds of
+// connections whose list a client asks for and never reads.
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "hub/ControlPipe.h"
+#include "hub/PortManager.h"
 #include "panel/logic/HubQueryClient.h"
 #include "panel/logic/NotificationServer.h"
 #include "platform/LocalPipe.h"
 #include "tests/hub/RunningHub.h"
+#include "tests/hub/SwitchTestBed.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LoopbackServer.h"
 
@@ -43,6 +52,61 @@ bool cutByHub(common::HubClient& client) {
       return result == ReceiveResult::kClosed || result == ReceiveResult::kFailed;
     }
   }
+}
+
+TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard) {
+  // Enough connections that their list does not fit into the pipe's socket buffer, which takes a
+  // little more than wmem_default bytes of data before a write has to wait for the reader.
+  const std::size_t socketBuffer =
+      std::strtoul(testing::readFile("/proc/sys/net/core/wmem_default").c_str(), nullptr, 10);
+  const std::size_t needed = socketBuffer * 9 / 8 / common::kPortListRecordSize + 1;
+  if (socketBuffer == 0 || needed > static_cast<std::size_t>(common::kMaxConnectionsLimit)) {
+    GTEST_SKIP() << "socket buffers of " << socketBuffer << " bytes hold a full connection list";
+  }
+  HubTestBed bed;
+  bed.dir.useForThisProcess();
+  bed.state->portManager = std::make_shared<PortManager>(*bed.state, common::kMaxConnectionsLimit);
+  std::vector<TestPort> ports;
+  for (std::size_t i = 0; i < needed; ++i) {
+    ports.push_back(makeTestPort(*bed.state, "192.0.2.1", 40000 + static_cast<int>(i)));
+    ports.back().port->admit();
+    bed.state->portManager->addPort(ports.back().port);
+  }
+  ControlPipe pipe(*bed.state);
+  std::atomic<bool> ended{false};
+  std::thread server([&] {
+    pipe.runControlPipe();
+    ended = true;
+  });
+  // Declared before the clients, so that it runs after they have closed, which also ends a write
+  // to the silent one that never gave up.
+  struct EndServer {
+    HubState& state;
+    std::thread& thread;
+    ~EndServer() {
+      state.requestShutdown();
+      wakeControlPipe(state.hubNumber);
+      thread.join();
+    }
+  } endServer{*bed.state, server};
+
+  std::string err;
+  std::optional<platform::PipeConnection> silent;
+  ASSERT_TRUE(waitUntil(
+      [&] { return (silent = platform::openPipe(common::hubPipeName(1), &err)).has_value(); }, 5s))
+      << err;
+  ASSERT_TRUE(silent->writeAll(common::encodeControlHeader(
+      {common::kControlMagic, 0, static_cast<std::uint32_t>(HubCommand::kPortList), 4711})));
+  auto stop = platform::openPipe(common::hubPipeName(1), &err);
+  ASSERT_TRUE(stop) << err;
+  const auto sentAt = std::chrono::steady_clock::now();
+  ASSERT_TRUE(stop->writeAll(common::encodeControlHeader(
+      {common::kControlMagic, 0, static_cast<std::uint32_t>(HubCommand::kStop), 0})));
+
+  // The silent client gets five seconds to take its reply; then the stop is heard.
+  EXPECT_TRUE(waitUntil([&] { return ended.load(); }, 10s));
+  EXPECT_LT(std::chrono::steady_clock::now() - sentAt, 8s);
+  EXPECT_EQ(bed.linesEndingWith("Detect Termination Signal !"), 1);
 }
 
 class ControlPipeTest : public ::testing::Test {

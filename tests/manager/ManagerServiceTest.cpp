@@ -278,5 +278,35 @@ TEST_F(ManagerServiceTest, EveryPipeMessageStartsOneReload) {
   stopManager(*manager);
 }
 
+TEST_F(ManagerServiceTest, SilentClientIsDroppedAndTheClientsQueuedBehindItAreAnswered) {
+  writeConfig({});
+  auto manager = startManager();
+  ASSERT_TRUE(managerPipeReady());
+  ASSERT_EQ(sendToManager("AAA"), std::string("OK\0", 3)) << "the pipe thread serves";
+
+  std::string err;
+  auto silent = platform::openPipe("KVTOLLMAR", &err);
+  ASSERT_TRUE(silent) << err;
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<platform::PipeConnection> queued;
+  for (int i = 0; i < 3; ++i) {
+    auto pipe = platform::openPipe("KVTOLLMAR", &err);
+    ASSERT_TRUE(pipe) << err;
+    ASSERT_TRUE(pipe->writeAll(std::vector<std::uint8_t>{'A', 'A', 'A', 0}));
+    queued.push_back(std::move(*pipe));
+  }
+  for (std::size_t i = 0; i < queued.size(); ++i) {
+    SCOPED_TRACE("queued client " + std::to_string(i));
+    std::uint8_t reply[16] = {};
+    const std::size_t got = queued[i].readSome(reply, 5s);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply), got), std::string("OK\0", 3));
+  }
+  // The silent client costs one second of the pipe's time, not five.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  std::uint8_t nothing[4] = {};
+  EXPECT_EQ(silent->readSome(nothing, 1s), 0u) << "a client without a request gets no reply";
+  stopManager(*manager);
+}
+
 }  // namespace
 }  // namespace korvane::manager

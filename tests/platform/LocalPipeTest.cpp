@@ -176,10 +176,38 @@ TEST(LocalPipe, OpeningAMissingPipeFailsAtOnceWithAMessage) {
 
     const auto start = SteadyClock::now();
     std::string err;
-    EXPECT_FALSE(openPipe("KVTEST", &err).has_value());
+    PipeOpenFailure failure = PipeOpenFailure::kError;
+    EXPECT_FALSE(openPipe("KVTEST", &err, &failure).has_value());
     EXPECT_LT(SteadyClock::now() - start, 1s);
     EXPECT_EQ(err, "connect " + dir.path() + "pipe/KVTEST: No such file or directory");
+    EXPECT_EQ(failure, PipeOpenFailure::kNoServer);
   }
+}
+
+TEST(LocalPipe, OpeningAPipeWhoseQueueIsFullFailsAtOnceAsBusy) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  auto server = serve("KVTEST");  // never accepts
+  ASSERT_TRUE(server);
+
+  // The queue holds at most SOMAXCONN (4096) clients; the loop is bounded well above that.
+  std::vector<PipeConnection> waiting;
+  std::string err;
+  PipeOpenFailure failure = PipeOpenFailure::kError;
+  for (int i = 0; i < 10'000; ++i) {
+    auto client = openPipe("KVTEST", &err, &failure);
+    if (!client) {
+      break;
+    }
+    waiting.push_back(std::move(*client));
+  }
+  if (failure == PipeOpenFailure::kError) {
+    GTEST_SKIP() << "the queue could not be filled: " << err;
+  }
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(openPipe("KVTEST", &err, &failure).has_value());
+  EXPECT_LT(SteadyClock::now() - start, 1s);
+  EXPECT_EQ(failure, PipeOpenFailure::kBusy) << err;
 }
 
 TEST(LocalPipe, PathIsInsideTheProgramDirectory) {
@@ -530,6 +558,28 @@ TEST(PipeConnection, WritingToAPeerThatHasGoneFailsWithoutKillingTheProcess) {
   // Without MSG_NOSIGNAL this write would raise SIGPIPE and end the test program.
   EXPECT_FALSE(client->writeAll(bytesOf("after the peer has gone")));
   EXPECT_FALSE(served->writeAll(bytesOf("on a closed connection")));
+}
+
+TEST(PipeConnection, WriteAllGivesUpAfterItsLimitWhenThePeerDoesNotRead) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  auto server = serve("KVTEST");
+  ASSERT_TRUE(server);
+  auto client = connect("KVTEST");
+  ASSERT_TRUE(client);
+  auto served = server->accept();
+  ASSERT_TRUE(served);
+
+  // A hub's largest connection list, which the socket buffers cannot hold; the client stays
+  // connected and never reads.
+  const std::vector<std::uint8_t> reply(16 + 409'600, 0x5A);
+  constexpr auto kLimit = 200ms;
+  const auto start = SteadyClock::now();
+  EXPECT_FALSE(served->writeAll(reply, kLimit));
+  const auto waited = SteadyClock::now() - start;
+  EXPECT_GE(waited, kLimit);
+  EXPECT_LT(waited, kLimit + 2s);
+  EXPECT_TRUE(client->isOpen());
 }
 
 TEST(PipeConnection, FinishAndWaitForCloseReturnsOnceTheServerHasReadAndClosed) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/ManagerPipeStub.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempProgramDir.h"
@@ -155,6 +156,34 @@ TEST_F(KvctlHubTest, StatusTellsStoppedAndSilentHubs) {
             std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("\"state\": \"not-answering\""), std::string::npos) << result.out;
+}
+
+TEST_F(KvctlHubTest, ManagerThatDoesNotConfirmTheReloadFailsTheCommandAndKeepsTheChange) {
+  ok({"hub", "create", "Alpha"});  // no manager runs: the change waits for its start
+  dir_.useForThisProcess();
+  testing::ManagerPipeStub manager(testing::ManagerPipeStub::Reply::kCloseWithoutAnswer);
+  ASSERT_TRUE(manager.running()) << manager.error();
+
+  struct Row {
+    std::vector<std::string> args;
+    const char* written;  // what the file holds afterwards
+    bool present;
+  };
+  const Row rows[] = {
+      {{"hub", "start", "1"}, "[0001]\r\nHubName=Alpha\r\nStatus=ON\r\n", true},
+      {{"hub", "stop", "1"}, "[0001]\r\nHubName=Alpha\r\nStatus=OFF\r\n", true},
+      {{"hub", "create", "Beta"}, "[0002]\r\nHubName=Beta\r\n", true},
+      {{"hub", "delete", "2"}, "[0002]", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.args[1]);
+    const auto result = kvctl(row.args);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.err.find("but the manager did not confirm the reload"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(config().find(row.written) != std::string::npos, row.present) << config();
+  }
+  EXPECT_EQ(manager.requests(), 4);
 }
 
 }  // namespace
