@@ -2,7 +2,19 @@
 
 #include <algorithm>
 
+#include "hub/SocketPort.h"
+
 namespace korvane::hub {
+namespace {
+
+/// Whether an entry last seen at `lastSeen` has aged out at `now`. The difference is taken as
+/// signed: a frame's tick read just before a sweep's own may be a little later than it, and
+/// that entry is new, not 49 days old.
+bool hasAged(platform::Tick lastSeen, platform::Tick now) {
+  return static_cast<std::int32_t>(now - lastSeen) > kMacAgeingTime.count();
+}
+
+}  // namespace
 
 MacTable::MacTable(std::size_t slotCount)
     : heads_(kMacBuckets, kNone), pool_(slotCount * kMacEntriesPerSlot) {}
@@ -14,28 +26,36 @@ std::uint16_t MacTable::bucketOf(const MacAddress& address) {
   return static_cast<std::uint16_t>(word(0) ^ word(2) ^ word(4));
 }
 
-void MacTable::learn(const MacAddress& address, const SocketPort* port) {
+// Called for every frame: refreshing a known address is a lookup in its chain and one store.
+void MacTable::learn(const MacAddress& address, const SocketPort* port, platform::Tick now) {
   if (address == MacAddress{} || port == nullptr) {
     return;
   }
   const std::lock_guard lock(mutex_);
   const std::int32_t known = find(address);
   if (known != kNone) {
-    pool_[static_cast<std::size_t>(known)].port = port;
+    Entry& entry = pool_[static_cast<std::size_t>(known)];
+    if (entry.port != port) {
+      // A station that moved is re-learned at once, unless its new port has its whole share:
+      // then the address stays where it was, as a new one would not be learned.
+      if (!mayTakeMore(*port)) {
+        return;
+      }
+      move(entry, port);
+    }
+    entry.lastSeen = now;
+    return;
+  }
+  if (!mayTakeMore(*port)) {
     return;
   }
   const std::int32_t index = takeFreeEntry();
   if (index == kNone) {
     return;
   }
-  Entry& entry = pool_[static_cast<std::size_t>(index)];
-  entry = Entry{kNone, port, address};
-  // New entries go to the end of their chain, as stations are looked up in the order they came.
-  std::int32_t* link = &heads_[bucketOf(address)];
-  while (*link != kNone) {
-    link = &pool_[static_cast<std::size_t>(*link)].next;
-  }
-  *link = index;
+  pool_[static_cast<std::size_t>(index)] = Entry{kNone, now, nullptr, address};
+  move(pool_[static_cast<std::size_t>(index)], port);
+  link(index);
   ++used_;
 }
 
@@ -61,6 +81,20 @@ void MacTable::forgetPort(const SocketPort* port) {
   }
 }
 
+// One pass over the pool, which is sized once (32 entries of 24 bytes per slot): even at 512
+// slots this is a short walk, and the health check makes it twice a second.
+std::size_t MacTable::expire(platform::Tick now) {
+  const std::lock_guard lock(mutex_);
+  std::size_t expired = 0;
+  for (std::size_t i = 0; i < pool_.size() && used_ > 0; ++i) {
+    if (pool_[i].port != nullptr && hasAged(pool_[i].lastSeen, now)) {
+      unlink(static_cast<std::int32_t>(i));
+      ++expired;
+    }
+  }
+  return expired;
+}
+
 std::size_t MacTable::size() const {
   const std::lock_guard lock(mutex_);
   return used_;
@@ -76,6 +110,28 @@ std::int32_t MacTable::find(const MacAddress& address) const {
   return kNone;
 }
 
+bool MacTable::mayTakeMore(const SocketPort& port) const {
+  return port.bridgeAllow() || port.macShare().held_ < kMacEntriesPerPort;
+}
+
+// Hands `entry` from its port (if any) to `port`, keeping both ports' shares right.
+void MacTable::move(Entry& entry, const SocketPort* port) {
+  if (entry.port != nullptr) {
+    --entry.port->macShare().held_;
+  }
+  entry.port = port;
+  ++port->macShare().held_;
+}
+
+// New entries go to the end of their chain, as stations are looked up in the order they came.
+void MacTable::link(std::int32_t index) {
+  std::int32_t* link = &heads_[bucketOf(pool_[static_cast<std::size_t>(index)].address)];
+  while (*link != kNone) {
+    link = &pool_[static_cast<std::size_t>(*link)].next;
+  }
+  *link = index;
+}
+
 void MacTable::unlink(std::int32_t index) {
   Entry& entry = pool_[static_cast<std::size_t>(index)];
   std::int32_t* link = &heads_[bucketOf(entry.address)];
@@ -83,6 +139,7 @@ void MacTable::unlink(std::int32_t index) {
     link = &pool_[static_cast<std::size_t>(*link)].next;
   }
   *link = entry.next;
+  --entry.port->macShare().held_;
   entry = Entry{};
   --used_;
   firstMaybeFree_ = std::min(firstMaybeFree_, static_cast<std::size_t>(index));

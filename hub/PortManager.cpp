@@ -182,6 +182,8 @@ void PortManager::reportPendingOverflow() {
 }
 
 void PortManager::healthCheck() {
+  // Ageing needs only the table's own lock, so a switch busy for a second does not skip it.
+  macTable_.expire(hub_.clock.tickCount());
   Lock lock(mutex_, std::defer_lock);
   if (!lock.try_lock_for(kHealthLockWait)) {
     return;  // the next round, half a second later, tries again

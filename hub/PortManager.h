@@ -63,8 +63,10 @@ class PortManager {
   /// Whether `port` is in a slot.
   bool holds(const SocketPort& port) const;
 
-  /// Records that `address` lives on `port`.
-  void learn(const MacAddress& address, const SocketPort& port) { macTable_.learn(address, &port); }
+  /// Records that `address` lives on `port`, seen at tick `now` (see MacTable::learn).
+  void learn(const MacAddress& address, const SocketPort& port, platform::Tick now) {
+    macTable_.learn(address, &port, now);
+  }
   const MacTable& macTable() const { return macTable_; }
 
   /// Switches one receive pass of `source`: decides the target of every record still marked
@@ -74,7 +76,8 @@ class PortManager {
   void sendData(SocketPort& source, std::span<ForwardEntry> list);
 
   /// Cuts the ports that missed the login deadline ("%s # NOT LOGGED IN") or the keep-alive
-  /// time-out ("%s # HEALTH CHECK TIMEOUT"). The health thread calls it twice a second.
+  /// time-out ("%s # HEALTH CHECK TIMEOUT") and ages the MAC table. The health thread calls it
+  /// twice a second.
   void healthCheck();
 
   /// One record per occupied slot, in slot order, whatever the port's state.

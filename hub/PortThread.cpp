@@ -194,7 +194,8 @@ PortThread::Next PortThread::handleBuffer() {
 }
 
 PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
-  port_->setLastReceiveTick(state_->clock.tickCount());
+  passTick_ = state_->clock.tickCount();
+  port_->setLastReceiveTick(passTick_);
   for (std::size_t i = 0; i < parse.count; ++i) {
     forward_[i] = ForwardEntry{std::span(buffer_).subspan(spans_[i].offset, spans_[i].length)};
   }
@@ -213,16 +214,43 @@ PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
   return Next::kGoOn;
 }
 
+// The login, authentication and keep-alive records are answered here and go no further; a
+// control record of any other type is switched like a frame.
 PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
-  if (field(entry.record, common::kKindOffset) == common::kKindControl) {
-    return handleControl(entry, field(entry.record, common::kTypeOffset));
+  const bool control = field(entry.record, common::kKindOffset) == common::kKindControl;
+  const std::uint32_t type = field(entry.record, common::kTypeOffset);
+  if (control && isAnsweredByTheHub(type)) {
+    return handleControl(entry, type);
   }
-  handleData(entry);
+  if (!mayUseTheSwitch()) {
+    entry.forward = false;
+    return Next::kGoOn;
+  }
+  if (!control) {
+    handleData(entry);
+  }
   return Next::kGoOn;
 }
 
-// The login, authentication and keep-alive records are answered here and go no further; a
-// control record of any other type is switched like a frame.
+// Where the hub asks who a client is, a client that has not said so yet is heard only for its
+// login and keep-alives: its frames are neither learned, nor answered by the DHCP service, nor
+// switched, so that it cannot take a station's address, drain the address pool or reach anyone.
+// Without authentication every client may log in at once, and its frames count from the start.
+bool PortThread::mayUseTheSwitch() const {
+  return state_->settings.authFlag != 1 || port_->state() == PortState::kLoggedIn;
+}
+
+bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
+  switch (static_cast<ControlType>(type)) {
+    case ControlType::kKeepAlive:
+    case ControlType::kLogin:
+    case ControlType::kAuthAnswer:
+      return true;
+    default:
+      return false;
+  }
+}
+
 PortThread::Next PortThread::handleControl(ForwardEntry& entry, std::uint32_t type) {
   switch (static_cast<ControlType>(type)) {
     case ControlType::kKeepAlive:
@@ -355,7 +383,7 @@ void PortThread::handleData(ForwardEntry& entry) {
   learnAddressText(source);
   MacAddress address;
   std::copy(source.begin(), source.end(), address.begin());
-  ports_->learn(address, *port_);
+  ports_->learn(address, *port_, passTick_);
   port_->addBytesReceived(entry.record.size());
   examineWithDhcp(entry);
 }
@@ -413,7 +441,7 @@ void PortThread::forwardPass(std::size_t count) {
   step_ = kStepForwarding;
   const std::lock_guard lock(state_->serviceLock);
   ports_->sendData(*port_, std::span(forward_.data(), count));
-  if (addressFound_ || addressLookups_ >= kAddressLookups) {
+  if (addressFound_ || addressLookups_ >= kAddressLookups || !mayUseTheSwitch()) {
     return;
   }
   ++addressLookups_;

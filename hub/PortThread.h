@@ -15,6 +15,7 @@
 #include "hub/ForwardEntry.h"
 #include "hub/HubState.h"
 #include "hub/SocketPort.h"
+#include "platform/Clock.h"
 
 namespace korvane::hub {
 
@@ -42,7 +43,8 @@ inline constexpr std::size_t kLoggedAccountNameMax = 254;
 /// stream into records, answers the login, authentication and keep-alive records, learns the
 /// stations behind the client, lets the domain's DHCP service answer what is meant for it,
 /// hands the rest of each receive pass to the port manager, and cleans the port up when the
-/// connection ends.
+/// connection ends. With authentication on, the frames of a client that has not logged in are
+/// dropped unseen.
 class PortThread {
  public:
   /// The thread for `port`, using the hub's accounts, filter and switch from `state`.
@@ -61,6 +63,8 @@ class PortThread {
   Next handleBuffer();
   Next handlePass(const common::ParseResult& parse);
   Next handleRecord(ForwardEntry& entry);
+  static bool isAnsweredByTheHub(std::uint32_t controlType);
+  bool mayUseTheSwitch() const;
   Next handleControl(ForwardEntry& entry, std::uint32_t type);
   void answerKeepAlive(std::span<const std::uint8_t> record);
   void handleLogin(std::span<const std::uint8_t> record);
@@ -94,6 +98,7 @@ class PortThread {
   bool addressKnown_ = false;
   bool addressFound_ = false;
   int addressLookups_ = 0;
+  platform::Tick passTick_ = 0;  // when the current receive pass came in
   int step_ = 0;
 };
 

@@ -13,6 +13,7 @@
 
 #include "hub/ForwardEntry.h"
 #include "hub/HubState.h"
+#include "hub/MacTable.h"
 #include "hub/PortConnection.h"
 #include "hub/SendQueue.h"
 #include "platform/Clock.h"
@@ -90,6 +91,8 @@ class SocketPort {
   std::u16string accountName() const;
   /// Stores the account of the login and the domain it belongs to.
   void setAccount(std::u16string_view name, int domainIndex);
+  /// How many addresses the port holds in the MAC table; kept by the table under its lock.
+  MacShare& macShare() const { return macShare_; }
 
   double bytesSent() const { return bytesSent_.load(); }
   double bytesReceived() const { return bytesReceived_.load(); }
@@ -150,6 +153,7 @@ class SocketPort {
   std::atomic<double> bytesSent_{0.0};
   std::atomic<double> bytesReceived_{0.0};
   std::atomic<bool> cut_{false};
+  mutable MacShare macShare_;  // the MAC table's bookkeeping, not the port's state
 };
 
 }  // namespace korvane::hub

@@ -58,8 +58,8 @@ TEST_F(PortManagerTest, UnicastReachesOnlyThePortThatOwnsTheAddress) {
   TestPort a = join();
   TestPort b = join();
   TestPort c = join();
-  manager_.learn(kStationB, *b.port);
-  manager_.learn(kStationC, *c.port);
+  manager_.learn(kStationB, *b.port, 0);
+  manager_.learn(kStationC, *c.port, 0);
 
   const auto record = frameRecord(kStationB, kStationA);
   send(a, {record});
@@ -94,7 +94,7 @@ TEST_F(PortManagerTest, BroadcastAndMulticastReachEveryOtherLoggedInPort) {
 TEST_F(PortManagerTest, APassIsOneSendPerReceiver) {
   TestPort a = join();
   TestPort b = join();
-  manager_.learn(kStationB, *b.port);
+  manager_.learn(kStationB, *b.port, 0);
   const int callsBefore = b.stream->sendCalls();
 
   send(a, {frameRecord(kBroadcast, kStationA), frameRecord(kStationB, kStationA),
@@ -126,7 +126,7 @@ TEST_F(PortManagerTest, GuestsNeverReachGuests) {
     TestPort target = join();
     source.port->setGuest(row.sourceGuest);
     target.port->setGuest(row.targetGuest);
-    manager_.learn(kStationB, *target.port);
+    manager_.learn(kStationB, *target.port, 0);
     send(source, {frameRecord(row.broadcast ? kBroadcast : kStationB, kStationA)});
     EXPECT_EQ(framesAt(target), row.delivered ? 1u : 0u);
     manager_.removePort(*source.port);
@@ -139,7 +139,7 @@ TEST_F(PortManagerTest, UnicastStaysInItsDomainWhileBroadcastCrossesDomains) {
   TestPort second = join();
   first.port->setDomainIndex(1);
   second.port->setDomainIndex(2);
-  manager_.learn(kStationB, *second.port);
+  manager_.learn(kStationB, *second.port, 0);
 
   send(first, {frameRecord(kBroadcast, kStationA)});
   EXPECT_EQ(framesAt(second), 1u);
@@ -166,7 +166,7 @@ TEST_F(PortManagerTest, AccountWithoutBridgeAllowSendsOnlyFromAdapterAddresses) 
     TestPort source = join();
     TestPort target = join();
     source.port->setBridgeAllow(row.bridgeAllow);
-    manager_.learn(kStationB, *target.port);
+    manager_.learn(kStationB, *target.port, 0);
     send(source, {frameRecord(kStationB, row.source)});
     EXPECT_EQ(framesAt(target), row.delivered ? 1u : 0u);
     manager_.removePort(*source.port);
@@ -277,9 +277,9 @@ TEST_F(PortManagerTest, HealthCheckMeasuresAcrossTheTickWrap) {
 TEST_F(PortManagerTest, RemovedPortLeavesNoSlotAndNoAddress) {
   TestPort a = join();
   TestPort b = join();
-  manager_.learn(kStationA, *a.port);
-  manager_.learn(kStationC, *a.port);
-  manager_.learn(kStationB, *b.port);
+  manager_.learn(kStationA, *a.port, 0);
+  manager_.learn(kStationC, *a.port, 0);
+  manager_.learn(kStationB, *b.port, 0);
   ASSERT_EQ(manager_.usedCount(), 2);
 
   manager_.removePort(*a.port);
@@ -392,9 +392,9 @@ TEST(MacTable, AddressMovesToThePortItWasLastSeenOn) {
   TestPort a = makeTestPort(*bed.state);
   TestPort b = makeTestPort(*bed.state);
   MacTable table(1);
-  table.learn(kStationA, a.port.get());
+  table.learn(kStationA, a.port.get(), 0);
   EXPECT_EQ(table.lookup(kStationA), a.port.get());
-  table.learn(kStationA, b.port.get());
+  table.learn(kStationA, b.port.get(), 0);
   EXPECT_EQ(table.lookup(kStationA), b.port.get());
   EXPECT_EQ(table.size(), 1u);
   table.forget(kStationA);
@@ -407,16 +407,16 @@ TEST(MacTable, FullPoolLearnsNoMoreUntilEntriesAreFreed) {
   TestPort b = makeTestPort(*bed.state);
   MacTable table(1);  // 32 entries
   for (std::uint8_t i = 0; i < kMacEntriesPerSlot; ++i) {
-    table.learn({0x40, 0, 0, 0, 1, i}, a.port.get());
+    table.learn({0x40, 0, 0, 0, 1, i}, a.port.get(), 0);
   }
-  table.learn(kStationB, b.port.get());
+  table.learn(kStationB, b.port.get(), 0);
   EXPECT_EQ(table.lookup(kStationB), nullptr) << "the pool is full";
-  table.learn({0x40, 0, 0, 0, 1, 0}, b.port.get());
+  table.learn({0x40, 0, 0, 0, 1, 0}, b.port.get(), 0);
   EXPECT_EQ(table.lookup({0x40, 0, 0, 0, 1, 0}), b.port.get()) << "a known address still moves";
 
   table.forgetPort(a.port.get());
   EXPECT_EQ(table.size(), 1u);
-  table.learn(kStationB, b.port.get());
+  table.learn(kStationB, b.port.get(), 0);
   EXPECT_EQ(table.lookup(kStationB), b.port.get());
 }
 
@@ -424,7 +424,7 @@ TEST(MacTable, AllZeroAddressIsNotLearned) {
   HubTestBed bed;
   TestPort a = makeTestPort(*bed.state);
   MacTable table(1);
-  table.learn(MacAddress{}, a.port.get());
+  table.learn(MacAddress{}, a.port.get(), 0);
   EXPECT_EQ(table.size(), 0u);
   EXPECT_EQ(table.lookup(MacAddress{}), nullptr);
 }
@@ -437,13 +437,77 @@ TEST(MacTable, AddressesSharingABucketAreKeptApart) {
   const MacAddress second = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00};  // 1 ^ 2 == 3
   ASSERT_EQ(MacTable::bucketOf(first), MacTable::bucketOf(second));
   MacTable table(1);
-  table.learn(first, a.port.get());
-  table.learn(second, b.port.get());
+  table.learn(first, a.port.get(), 0);
+  table.learn(second, b.port.get(), 0);
   EXPECT_EQ(table.lookup(first), a.port.get());
   EXPECT_EQ(table.lookup(second), b.port.get());
   table.forget(first);
   EXPECT_EQ(table.lookup(first), nullptr);
   EXPECT_EQ(table.lookup(second), b.port.get());
+}
+
+TEST(MacTable, EntriesAgeOutUnlessFramesRefreshThem) {
+  HubTestBed bed;
+  TestPort a = makeTestPort(*bed.state);
+  constexpr auto kAgeing = static_cast<platform::Tick>(kMacAgeingTime.count());
+  struct Row {
+    const char* what;
+    platform::Tick learned;
+    platform::Tick refreshed;
+    platform::Tick sweep;
+    bool kept;
+  };
+  const Row rows[] = {
+      {"exactly the ageing time", 0, 0, kAgeing, true},
+      {"a millisecond longer", 0, 0, kAgeing + 1, false},
+      {"refreshed by a later frame", 0, 200000, kAgeing + 1, true},
+      {"refreshed, then silent too long", 0, 200000, 200000 + kAgeing + 1, false},
+      {"seen just after the sweep read its time", 5000, 5000, 4999, true},
+      {"across the wrap of the tick", 0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u + kAgeing, true},
+      {"across the wrap, too long", 0xFFFF0000u, 0xFFFF0000u, 0xFFFF0000u + kAgeing + 1, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    MacTable table(1);
+    table.learn(kStationA, a.port.get(), row.learned);
+    table.learn(kStationA, a.port.get(), row.refreshed);
+    EXPECT_EQ(table.expire(row.sweep), row.kept ? 0u : 1u);
+    EXPECT_EQ(table.lookup(kStationA), row.kept ? a.port.get() : nullptr);
+  }
+}
+
+TEST(MacTable, PortWithoutBridgePermissionHoldsOnlyItsShare) {
+  HubTestBed bed;
+  TestPort client = makeTestPort(*bed.state);
+  TestPort bridge = makeTestPort(*bed.state);
+  client.port->setBridgeAllow(false);
+  const auto address = [](std::uint8_t group, std::uint8_t n) {
+    return MacAddress{0x40, 0, 0, 0, group, n};
+  };
+  MacTable table(4);  // 128 entries
+  for (std::uint8_t n = 0; n < 40; ++n) {
+    table.learn(address(1, n), client.port.get(), 0);
+  }
+  EXPECT_EQ(table.size(), kMacEntriesPerPort);
+  EXPECT_EQ(table.lookup(address(1, kMacEntriesPerPort)), nullptr);
+
+  table.learn(kStationB, bridge.port.get(), 0);
+  table.learn(kStationB, client.port.get(), 0);
+  EXPECT_EQ(table.lookup(kStationB), bridge.port.get()) << "not moved beyond the share either";
+  table.forget(address(1, 0));
+  table.learn(kStationB, client.port.get(), 0);
+  EXPECT_EQ(table.lookup(kStationB), client.port.get()) << "a forgotten address frees a place";
+
+  EXPECT_EQ(table.expire(kMacAgeingTime.count() + 1), kMacEntriesPerPort);
+  for (std::uint8_t n = 0; n < kMacEntriesPerPort; ++n) {
+    table.learn(address(2, n), client.port.get(), 400000);
+  }
+  EXPECT_EQ(table.size(), kMacEntriesPerPort) << "aged addresses gave the share back";
+
+  for (std::uint8_t n = 0; n < 200; ++n) {
+    table.learn(address(3, n), bridge.port.get(), 400000);
+  }
+  EXPECT_EQ(table.size(), table.capacity()) << "a bridge takes whatever the pool has free";
 }
 
 }  // namespace

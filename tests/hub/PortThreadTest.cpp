@@ -11,10 +11,12 @@
 
 #include "common/HubClient.h"
 #include "hub/AccountStore.h"
+#include "hub/DhcpService.h"
 #include "hub/HostFilter.h"
 #include "hub/PortManager.h"
 #include "hub/PortThread.h"
 #include "tests/hub/AccountFile.h"
+#include "tests/hub/DhcpTestFrames.h"
 #include "tests/hub/SwitchTestBed.h"
 #include "tests/support/ChildProcess.h"
 
@@ -28,6 +30,7 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr auto kWait = 5s;
 constexpr MacAddress kStationA = {0x40, 0x00, 0x00, 0x00, 0x00, 0x0a};
 constexpr MacAddress kStationB = {0x40, 0x00, 0x00, 0x00, 0x00, 0x0b};
+constexpr MacAddress kStationC = {0x40, 0x00, 0x00, 0x00, 0x00, 0x0c};
 
 Bytes joined(std::initializer_list<Bytes> parts) {
   Bytes out;
@@ -66,13 +69,23 @@ class PortThreadTest : public ::testing::Test {
   void SetUp() override { makeHub(0, {}); }
 
   void makeHub(int authFlag, const std::vector<TestAccount>& accounts,
-               const std::string& hosts = "") {
+               const std::string& hosts = "", int slotCount = 8) {
     bed_.state->settings.authFlag = authFlag;
     testing::writeFile(bed_.dir.ini("0001_account.ini"), accountFileText(accounts));
     testing::writeFile(bed_.dir.ini("0001_hosts.ini"), hosts);
     bed_.state->accounts = std::make_shared<AccountStore>(bed_.dir.path() + "ini/", 1, '#');
     bed_.state->hostFilter = std::make_shared<HostFilter>(bed_.dir.path() + "ini/", 1);
-    bed_.state->portManager = std::make_shared<PortManager>(*bed_.state, 8);
+    bed_.state->portManager = std::make_shared<PortManager>(*bed_.state, slotCount);
+  }
+
+  /// Gives the global domain a DHCP service that hands out addresses.
+  void startDhcp() {
+    testing::writeFile(bed_.dir.ini("0001_dhcp.ini"),
+                       "[DHCP]\r\nDHCPFlag=TRUE\r\nLowerAddress=192.168.10.100\r\n"
+                       "UpperAddress=192.168.10.102\r\nSubNetMask=255.255.255.0\r\n");
+    auto service = std::make_shared<DhcpService>(bed_.dir.ini(""), 1, u"", bed_.clock);
+    service->loadSettings();
+    bed_.state->dhcpServices = {service};
   }
 
   std::unique_ptr<Connection> connect(std::string address = "192.0.2.5") {
@@ -96,6 +109,23 @@ class PortThreadTest : public ::testing::Test {
     EXPECT_TRUE(connection->waitForWritten(32));
     EXPECT_TRUE(waitForLog(connection->logName + " * LOGIN"));
     return connection;
+  }
+
+  /// A client logged in as `name` (password "secret") without keep-alives, so that moving the
+  /// clock does not cut it.
+  std::unique_ptr<Connection> loggedInAs(const std::string& name, std::string address) {
+    auto connection = connect(std::move(address));
+    const Bytes challenge = challengeAfterLogin(*connection, controlRecord(ControlType::kLogin));
+    connection->feed(answerFor(challenge, name, "secret"));
+    EXPECT_TRUE(connection->waitForWritten(48 + 32));
+    EXPECT_TRUE(waitForLog(connection->logName + " * LOGIN AUTH OK : " + name));
+    return connection;
+  }
+
+  /// Waits until the hub wrote `count` whole records to `connection`.
+  static bool waitForRecords(const Connection& connection, std::size_t count) {
+    return testing::waitUntil([&] { return recordsIn(connection.written()).size() >= count; },
+                              kWait);
   }
 
   /// The AUTH_CHALLENGE the hub answered a LOGIN with (empty when none came).
@@ -377,6 +407,87 @@ TEST_F(PortThreadTest, FrameFromAPortThatHasNotLoggedInIsStillSwitched) {
   EXPECT_TRUE(newcomer->written().empty());
   member->end();
   newcomer->end();
+}
+
+TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthenticationIsOn) {
+  makeHub(1, {{"alice", "secret"}, {"bob", "secret"}});
+  startDhcp();
+  auto station = loggedInAs("alice", "192.0.2.5");
+  auto member = loggedInAs("bob", "192.0.2.6");
+  const Bytes stationHello = frameRecord(kBroadcast, kStationA);
+  station->feed(stationHello);
+  ASSERT_TRUE(waitForRecords(*member, 3));  // challenge, LOGIN_OK, the hello
+
+  auto intruder = connect("192.0.2.7");
+  testframes::DhcpMessage discover;
+  discover.station = kStationB;
+  intruder->feed(joined({frameRecord(kBroadcast, kStationA),  // the station's address, forged
+                         testframes::plainRecord(testframes::dhcpFrame(discover)),
+                         makeRecord(0, 42, Bytes(20, 0xff))}));
+  intruder->feed(controlRecord(ControlType::kKeepAlive));  // its own pass, after the first
+  ASSERT_TRUE(waitForRecords(*intruder, 1));
+  EXPECT_EQ(recordsIn(intruder->written()).size(), 1u) << "the echo, and no DHCP offer";
+
+  const Bytes toStation = frameRecord(kStationA, kStationB);
+  member->feed(toStation);
+  ASSERT_TRUE(waitForRecords(*station, 3)) << "the station's address stayed with the station";
+  EXPECT_EQ(dataRecordsIn(station->written()), std::vector<Bytes>{toStation});
+  EXPECT_EQ(dataRecordsIn(member->written()), std::vector<Bytes>{stationHello})
+      << "nothing of the intruder's reached a logged-in client";
+  const MacTable& table = bed_.state->portManager->macTable();
+  EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
+  EXPECT_EQ(table.size(), 2u) << "only the station and the member were learned";
+
+  // The same DISCOVER from a client that logged in is answered.
+  member->feed(testframes::plainRecord(testframes::dhcpFrame(discover)));
+  EXPECT_TRUE(waitForRecords(*member, 4));
+  intruder->end();
+  station->end();
+  member->end();
+}
+
+TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
+  constexpr int kSlots = 4;  // a pool of 128 addresses, fewer than the forger sends
+  constexpr std::size_t kForged = 200;
+  makeHub(1, {{"mallory", "secret", 0, false, 0, false}, {"alice", "secret"}, {"bob", "secret"}},
+          "", kSlots);
+  const auto forgedAddress = [](std::size_t n) {
+    return MacAddress{
+        0x40, 0xee, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+  };
+  auto forger = loggedInAs("mallory", "192.0.2.5");
+  auto member = loggedInAs("bob", "192.0.2.6");
+  Bytes forged;
+  for (std::size_t n = 0; n < kForged; ++n) {
+    const Bytes record = frameRecord(kStationC, forgedAddress(n));
+    forged.insert(forged.end(), record.begin(), record.end());
+  }
+  forger->feed(forged);
+  forger->feed(controlRecord(ControlType::kKeepAlive));
+  ASSERT_TRUE(waitForRecords(*forger, 3));
+
+  auto station = loggedInAs("alice", "192.0.2.7");
+  station->feed(frameRecord(kBroadcast, kStationA));
+  ASSERT_TRUE(waitForRecords(*member, 3));
+  member->feed(frameRecord(kStationA, kStationB));
+  ASSERT_TRUE(waitForRecords(*station, 3)) << "the station was learned despite the forger";
+  const MacTable& table = bed_.state->portManager->macTable();
+  EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort - 1)), forger->test.port.get());
+  EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort)), nullptr) << "beyond its share";
+
+  // The station speaks again 200 s later; a sweep after the ageing time keeps it alone.
+  bed_.clock.advance(200s);
+  station->feed(frameRecord(kBroadcast, kStationA));
+  ASSERT_TRUE(waitForRecords(*member, 4));
+  bed_.clock.advance(kMacAgeingTime - 200s + 1ms);
+  bed_.state->portManager->healthCheck();
+  EXPECT_EQ(table.lookup(forgedAddress(0)), nullptr);
+  EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
+  EXPECT_EQ(table.size(), 1u) << "the member's address aged out as well";
+  EXPECT_FALSE(forger->test.port->wasCut()) << "ageing forgets addresses, not clients";
+  forger->end();
+  station->end();
+  member->end();
 }
 
 TEST_F(PortThreadTest, DataRecordTooShortForAddressesIsDropped) {
