@@ -131,7 +131,7 @@ void LeaseWriter::writeOne(const Source& source) {
     failing_.erase(path);
     return;
   }
-  if (failing_.insert(path).second && failureLines_.allow(clock_.tickCount())) {
+  if (failing_.insert(path).second && failureLines_.pass(clock_.tickCount())) {
     log_("Cannot write the lease file " + path + ": " + err);
   }
 }

@@ -83,7 +83,7 @@ class PortThreadTest : public ::testing::Test {
     testing::writeFile(bed_.dir.ini("0001_dhcp.ini"),
                        "[DHCP]\r\nDHCPFlag=TRUE\r\nLowerAddress=192.168.10.100\r\n"
                        "UpperAddress=192.168.10.102\r\nSubNetMask=255.255.255.0\r\n");
-    auto service = std::make_shared<DhcpService>(bed_.dir.ini(""), 1, u"", bed_.clock);
+    auto service = std::make_shared<DhcpService>(bed_.dir.ini(""), 1, u"", bed_.clock, nullptr);
     service->loadSettings();
     bed_.state->dhcpServices = {service};
   }
