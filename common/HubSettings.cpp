@@ -1,16 +1,14 @@
 #include "common/HubSettings.h"
 
 #include "common/Atoi.h"
-#include "common/ManagerConfigFormat.h"
-#include "platform/ProfileFile.h"
+#include "common/ManagerConfigSnapshot.h"
 
 namespace korvane::common {
 namespace {
 
-int readNumber(const std::string& path, const std::string& section, std::string_view key,
-               std::string_view defaultValue) {
-  return atoiLike(
-      platform::profile::readString(path, section, key, defaultValue, kHubValueBufferSize));
+int readNumber(const platform::profile::ProfileSections& file, const std::string& section,
+               std::string_view key, std::string_view defaultValue) {
+  return atoiLike(file.readString(section, key, defaultValue, kHubValueBufferSize));
 }
 
 /// `value` when it lies in `low`..`high`, else `fallback`.
@@ -20,21 +18,30 @@ int inRangeOr(int value, int low, int high, int fallback) {
 
 }  // namespace
 
-HubSettings readHubSettings(const std::string& path, int hubNumber) {
+std::optional<HubSettings> readHubSettings(const std::string& path, int hubNumber,
+                                           std::string* err) {
+  const std::optional<ManagerConfigSnapshot> file = ManagerConfigSnapshot::read(path, err);
+  if (!file) {
+    return std::nullopt;
+  }
+  return hubSettingsFrom(file->sections(), hubNumber);
+}
+
+HubSettings hubSettingsFrom(const platform::profile::ProfileSections& file, int hubNumber) {
   const std::string section = hubSectionName(hubNumber);
   HubSettings settings;
   // A port beyond 16 bits keeps only its low 16 bits, as a 16-bit field would hold it.
-  settings.portNo = static_cast<std::uint16_t>(readNumber(path, section, kPortNoKey, "0"));
-  settings.authFlag = readNumber(path, section, kAuthFlagKey, "0");
-  settings.maxCon = inRangeOr(readNumber(path, section, kMaxConKey, "512"), 1, kMaxConnectionsLimit,
+  settings.portNo = static_cast<std::uint16_t>(readNumber(file, section, kPortNoKey, "0"));
+  settings.authFlag = readNumber(file, section, kAuthFlagKey, "0");
+  settings.maxCon = inRangeOr(readNumber(file, section, kMaxConKey, "512"), 1, kMaxConnectionsLimit,
                               kMaxConnectionsLimit);
-  settings.snatPort = inRangeOr(readNumber(path, section, kSnatPortKey, "0"), 1, kMaxPortNumber, 0);
+  settings.snatPort = inRangeOr(readNumber(file, section, kSnatPortKey, "0"), 1, kMaxPortNumber, 0);
   settings.garbageMonths =
-      inRangeOr(readNumber(path, section, kGarbageMonthsKey, "0"), 0, kHubMaxGarbageMonths, 0);
+      inRangeOr(readNumber(file, section, kGarbageMonthsKey, "0"), 0, kHubMaxGarbageMonths, 0);
   settings.garbageDays =
-      inRangeOr(readNumber(path, section, kGarbageDaysKey, "0"), 0, kHubMaxGarbageDays, 0);
-  settings.splitter = splitterFromValue(platform::profile::readString(
-      path, kSystemSection, kDomainSplitterKey, kNoneText, kHubValueBufferSize));
+      inRangeOr(readNumber(file, section, kGarbageDaysKey, "0"), 0, kHubMaxGarbageDays, 0);
+  settings.splitter = splitterFromValue(
+      file.readString(kSystemSection, kDomainSplitterKey, kNoneText, kHubValueBufferSize));
   return settings;
 }
 

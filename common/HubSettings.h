@@ -2,7 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/ProfileSections.h"
 
 namespace korvane::common {
 
@@ -31,8 +34,14 @@ inline constexpr int kHubMaxGarbageDays = 65536;
 /// Highest TCP port number.
 inline constexpr int kMaxPortNumber = 65535;
 
-/// The settings of hub `hubNumber` from the file at `path`; a missing file, section or key gives
-/// the default, a value out of range its fallback (never a failure).
-HubSettings readHubSettings(const std::string& path, int hubNumber);
+/// The settings of hub `hubNumber` from one reading of the file at `path`, so they all come from
+/// the same version of it; a missing file, section or key gives the default, a value out of
+/// range its fallback. std::nullopt with "cannot read PATH: reason" in `err` when the file
+/// exists but cannot be read or is refused (not a regular file, too large).
+std::optional<HubSettings> readHubSettings(const std::string& path, int hubNumber,
+                                           std::string* err);
+
+/// The settings of hub `hubNumber` taken from the sections of the file, as readHubSettings does.
+HubSettings hubSettingsFrom(const platform::profile::ProfileSections& file, int hubNumber);
 
 }  // namespace korvane::common

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <cassert>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 #include <utility>
 
-#include "common/Atoi.h"
 #include "common/HubSettings.h"
 #include "common/ManagerPipeClient.h"
 #include "platform/ProfileFile.h"
@@ -23,11 +21,6 @@ bool fail(std::string* err, std::string message) {
     *err = std::move(message);
   }
   return false;
-}
-
-/// `value` when it lies in `low`..`high`, else `fallback`.
-int inRangeOr(int value, int low, int high, int fallback) {
-  return value >= low && value <= high ? value : fallback;
 }
 
 /// A line break would end the line early and let the rest be read as further keys or sections;
@@ -52,14 +45,41 @@ bool checkRange(std::string_view what, int value, int low, int high, std::string
                        std::to_string(low) + ".." + std::to_string(high));
 }
 
+/// Why `key` = `value` would not read back as written; empty when it would.
+std::string entryProblem(std::string_view key, std::string_view value) {
+  if (breaksLine(key) || key.find('=') != std::string_view::npos) {
+    return "the key name \"" + std::string(key) + "\" holds a line break or '='";
+  }
+  if (breaksLine(value)) {
+    return "the value of " + std::string(key) + " holds a line break or a zero byte";
+  }
+  return {};
+}
+
+/// Writes several keys of one section in one replacement, after making sure that every key and
+/// value reads back as written.
+bool writeEntries(const std::string& path, std::string_view section,
+                  const std::vector<std::pair<std::string, std::string>>& entries,
+                  std::string* err) {
+  std::vector<platform::profile::ProfileChange> changes;
+  for (const auto& [key, value] : entries) {
+    if (std::string problem = entryProblem(key, value); !problem.empty()) {
+      return fail(err, std::move(problem));
+    }
+    changes.push_back(platform::profile::ProfileChange::setValue(section, key, value));
+  }
+  std::string writeError;
+  if (!platform::profile::writeChanges(path, changes, &writeError)) {
+    return fail(err, "cannot write [" + std::string(section) + "] to " + path + ": " + writeError);
+  }
+  return true;
+}
+
 /// Writes one key after making sure that it and its value read back as written.
 bool writeEntry(const std::string& path, std::string_view section, std::string_view key,
                 std::string_view value, std::string* err) {
-  if (breaksLine(key) || key.find('=') != std::string_view::npos) {
-    return fail(err, "the key name \"" + std::string(key) + "\" holds a line break or '='");
-  }
-  if (breaksLine(value)) {
-    return fail(err, "the value of " + std::string(key) + " holds a line break or a zero byte");
+  if (std::string problem = entryProblem(key, value); !problem.empty()) {
+    return fail(err, std::move(problem));
   }
   std::string writeError;
   if (!platform::profile::writeString(path, section, key, value, &writeError)) {
@@ -67,6 +87,14 @@ bool writeEntry(const std::string& path, std::string_view section, std::string_v
                          path + ": " + writeError);
   }
   return true;
+}
+
+/// A hub's lease files are "%04d_DOMAIN_dhcp.leases", the global domain's DOMAIN being empty.
+bool isLeaseFileOf(std::string_view fileName, std::string_view hubSection) {
+  constexpr std::string_view kLeaseSuffix = "_dhcp.leases";
+  return fileName.size() >= hubSection.size() + 1 + kLeaseSuffix.size() &&
+         fileName.starts_with(hubSection) && fileName[hubSection.size()] == '_' &&
+         fileName.ends_with(kLeaseSuffix);
 }
 
 /// Deletes a file; one that is not there counts as deleted.
@@ -112,67 +140,68 @@ ManagerConfig::ManagerConfig(std::string path, const platform::Clock& clock)
   iniFolder_ = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
 }
 
+std::optional<ManagerConfigSnapshot> ManagerConfig::snapshot(std::string* err) const {
+  std::string readError;
+  std::optional<ManagerConfigSnapshot> read = ManagerConfigSnapshot::read(path_, &readError);
+  if (!read) {
+    fail(err, std::move(readError));
+  }
+  return read;
+}
+
+// A single-key reader takes what it can: an unreadable file reads as a missing one.
+ManagerConfigSnapshot ManagerConfig::current() const {
+  std::string ignored;
+  std::optional<ManagerConfigSnapshot> read = ManagerConfigSnapshot::read(path_, &ignored);
+  return read ? std::move(*read) : ManagerConfigSnapshot("");
+}
+
 std::vector<int> ManagerConfig::listHubs(std::size_t capacity) const {
-  return listHubNumbers(path_, capacity);
+  return current().listHubs(capacity);
 }
 
 std::string ManagerConfig::readName(int hubNumber) const {
-  return readValue(hubNumber, kHubNameKey, "", kHubNameBufferSize);
+  return current().readName(hubNumber);
 }
 
 std::optional<bool> ManagerConfig::readStatus(int hubNumber) const {
-  const std::string status = readValue(hubNumber, kStatusKey, "", kValueBufferSize);
-  if (status == kStatusOn) {
-    return true;
-  }
-  if (status == kStatusOff) {
-    return false;
-  }
-  return std::nullopt;
+  return current().readStatus(hubNumber);
 }
 
 int ManagerConfig::readPort(int hubNumber) const {
-  return readNumber(hubNumber, kPortNoKey, "0");
+  return current().readPort(hubNumber);
 }
 
 int ManagerConfig::readAuthFlag(int hubNumber) const {
-  return readNumber(hubNumber, kAuthFlagKey, "0");
+  return current().readAuthFlag(hubNumber);
 }
 
 int ManagerConfig::readMaxConnections(int hubNumber) const {
-  return inRangeOr(readNumber(hubNumber, kMaxConKey, "512"), 1, kMaxConnectionsLimit,
-                   kMaxConnectionsLimit);
+  return current().readMaxConnections(hubNumber);
 }
 
 int ManagerConfig::readSnatPort(int hubNumber) const {
-  return inRangeOr(readNumber(hubNumber, kSnatPortKey, "0"), 1, kMaxPortNumber, 0);
+  return current().readSnatPort(hubNumber);
 }
 
 LogRetention ManagerConfig::readLogRetention(int hubNumber) const {
-  LogRetention retention;
-  retention.months =
-      inRangeOr(readNumber(hubNumber, kGarbageMonthsKey, "1"), 0, kPanelMaxGarbageMonths, 0);
-  retention.days =
-      inRangeOr(readNumber(hubNumber, kGarbageDaysKey, "0"), 0, kPanelMaxGarbageDays, 0);
-  return retention;
+  return current().readLogRetention(hubNumber);
 }
 
 int ManagerConfig::readDhcpBlock(int hubNumber, std::string_view domain) const {
-  return readNumber(hubNumber, blockDhcpKey(domain), "0");
+  return current().readDhcpBlock(hubNumber, domain);
 }
 
 char ManagerConfig::readDomainSplitter() const {
-  return splitterFromValue(platform::profile::readString(path_, kSystemSection, kDomainSplitterKey,
-                                                         kNoneText, kValueBufferSize));
+  return current().readDomainSplitter();
 }
 
 bool ManagerConfig::readFirewallSetting() const {
-  return platform::profile::readString(path_, kFirewallSection, kAutoSettingKey, "on",
-                                       kValueBufferSize) == "on";
+  return current().readFirewallSetting();
 }
 
 std::string ManagerConfig::readPassCode() const {
-  return platform::profile::readString(path_, kSystemSection, kPassCodeKey, "", kValueBufferSize);
+  return current().readPassCode();
 }
 
 bool ManagerConfig::writeName(int hubNumber, std::string_view name, std::string* err) {
@@ -200,10 +229,40 @@ bool ManagerConfig::writeSnatPort(int hubNumber, int port, std::string* err) {
 }
 
 bool ManagerConfig::writeLogRetention(int hubNumber, int months, int days, std::string* err) {
-  return checkRange("log retention in months", months, 0, kPanelMaxGarbageMonths, err) &&
-         checkRange("log retention in days", days, 0, kPanelMaxGarbageDays, err) &&
-         writeNumber(hubNumber, kGarbageMonthsKey, months, err) &&
-         writeNumber(hubNumber, kGarbageDaysKey, days, err);
+  HubSettingsChange change;
+  change.garbageMonths = months;
+  change.garbageDays = days;
+  return writeHubSettings(hubNumber, change, err);
+}
+
+bool ManagerConfig::writeHubSettings(int hubNumber, const HubSettingsChange& change,
+                                     std::string* err) {
+  if (!checkHubNumber(hubNumber, err)) {
+    return false;
+  }
+  // In the order of the hub section, so a section written anew reads as the panel writes it.
+  std::vector<std::pair<std::string, std::string>> entries;
+  const auto number = [&](std::string_view key, const std::optional<int>& value,
+                          std::string_view what, int low, int high) {
+    if (!value) {
+      return true;
+    }
+    entries.emplace_back(key, std::to_string(*value));
+    return checkRange(what, *value, low, high, err);
+  };
+  if (change.name) {
+    entries.emplace_back(kHubNameKey, *change.name);
+  }
+  return number(kPortNoKey, change.port, "port", 0, kMaxPortNumber) &&
+         number(kAuthFlagKey, change.authFlag, "authentication flag", 0, 1) &&
+         number(kMaxConKey, change.maxConnections, "maximum connections", 1,
+                kMaxConnectionsLimit) &&
+         number(kSnatPortKey, change.snatPort, "SNAT port", 0, kMaxPortNumber) &&
+         number(kGarbageMonthsKey, change.garbageMonths, "log retention in months", 0,
+                kPanelMaxGarbageMonths) &&
+         number(kGarbageDaysKey, change.garbageDays, "log retention in days", 0,
+                kPanelMaxGarbageDays) &&
+         writeEntries(path_, hubSectionName(hubNumber), entries, err);
 }
 
 bool ManagerConfig::writeDhcpBlock(int hubNumber, std::string_view domain, int value,
@@ -233,76 +292,117 @@ bool ManagerConfig::writePassCode(std::string_view passCode, std::string* err) {
 }
 
 bool ManagerConfig::nameIsFree(int hubNumber, std::string_view name) const {
-  for (const int other : listHubs()) {
-    if (other != hubNumber && readName(other) == name) {
-      return false;
-    }
-  }
-  return true;
+  return current().nameIsFree(hubNumber, name);
 }
 
 bool ManagerConfig::portIsFree(int hubNumber, int port) const {
-  if (port == 0) {
-    return true;
-  }
-  for (const int other : listHubs()) {
-    if (other != hubNumber && readPort(other) == port) {
-      return false;
-    }
-  }
-  return true;
+  return current().portIsFree(hubNumber, port);
 }
 
 int ManagerConfig::createHub(std::string_view name, std::string* err) {
-  const std::vector<int> hubs = listHubs();
-  if (hubs.size() > kMaxHubsBeforeCreate) {
-    fail(err, "no hub can be created: " + path_ + " already lists " + std::to_string(hubs.size()) +
-                  " hubs");
+  if (breaksLine(name)) {
+    fail(err, "the value of " + std::string(kHubNameKey) + " holds a line break or a zero byte");
     return 0;
   }
-  const int number = lowestFreeNumber(hubs);
-  assert(number <= kMaxHubNumber && "a file of at most 32 hubs leaves a four-digit number free");
-  const std::string section = hubSectionName(number);
-  const std::pair<std::string_view, std::string_view> entries[] = {
-      {kHubNameKey, name}, {kStatusKey, kStatusOff}, {kPortNoKey, "0"}, {kAuthFlagKey, "0"}};
-  for (const auto& [key, value] : entries) {
-    if (!writeEntry(path_, section, key, value, err)) {
-      // Leave no half-made hub behind: the section did not exist before.
-      std::string ignored;
-      (void)platform::profile::deleteSection(path_, section, &ignored);
-      return 0;
-    }
+  int number = 0;
+  std::string editError;
+  // The number is chosen from the file as it is under the lock, so two creators never pick the
+  // same one, and the whole section is one replacement.
+  const bool created = platform::profile::editFile(
+      path_,
+      [&](platform::profile::ProfileText& profile, std::string* refusal) {
+        const std::vector<int> hubs = ManagerConfigSnapshot(profile.text()).listHubs();
+        if (hubs.size() > kMaxHubsBeforeCreate) {
+          *refusal = "no hub can be created: " + path_ + " already lists " +
+                     std::to_string(hubs.size()) + " hubs";
+          return false;
+        }
+        number = lowestFreeNumber(hubs);
+        assert(number <= kMaxHubNumber &&
+               "a file of at most 32 hubs leaves a four-digit number free");
+        const std::string section = hubSectionName(number);
+        return profile.apply(
+            {platform::profile::ProfileChange::setValue(section, kHubNameKey, name),
+             platform::profile::ProfileChange::setValue(section, kStatusKey, kStatusOff),
+             platform::profile::ProfileChange::setValue(section, kPortNoKey, "0"),
+             platform::profile::ProfileChange::setValue(section, kAuthFlagKey, "0")},
+            refusal);
+      },
+      &editError);
+  if (!created) {
+    fail(err, editError.starts_with("no hub can be created")
+                  ? editError
+                  : "cannot create a hub in " + path_ + ": " + editError);
+    return 0;
   }
-  if (!askManagerToReload("hub " + section + " was created in " + path_, err)) {
+  if (!askManagerToReload("hub " + hubSectionName(number) + " was created in " + path_, err)) {
     return 0;
   }
   return number;
 }
 
 bool ManagerConfig::deleteHub(int hubNumber, std::string* err) {
-  const std::vector<int> hubs = listHubs();
-  if (std::find(hubs.begin(), hubs.end(), hubNumber) == hubs.end()) {
-    return fail(err, "hub " + hubSectionName(hubNumber) + " does not exist in " + path_);
+  const std::string section = hubSectionName(hubNumber);
+  std::string editError;
+  // Listed and switched off are decided from the file as it is under the lock.
+  const bool removed = platform::profile::editFile(
+      path_,
+      [&](platform::profile::ProfileText& profile, std::string* refusal) {
+        const ManagerConfigSnapshot hubs(profile.text());
+        const std::vector<int> listed = hubs.listHubs();
+        if (std::find(listed.begin(), listed.end(), hubNumber) == listed.end()) {
+          *refusal = "hub " + section + " does not exist in " + path_;
+          return false;
+        }
+        if (hubs.readStatus(hubNumber).value_or(false)) {
+          *refusal = "hub " + section + " is switched on; stop it before deleting it";
+          return false;
+        }
+        profile.removeSection(section);
+        return true;
+      },
+      &editError);
+  if (!removed) {
+    return fail(err, editError.starts_with("hub " + section)
+                         ? editError
+                         : "cannot remove hub " + section + " from " + path_ + ": " + editError);
   }
-  std::string deleteError;
-  if (!platform::profile::deleteSection(path_, hubSectionName(hubNumber), &deleteError)) {
-    return fail(err, "cannot remove hub " + hubSectionName(hubNumber) + " from " + path_ + ": " +
-                         deleteError);
-  }
-  std::string dhcpError;
-  std::string hostsError;
-  const bool dhcpRemoved = removeFile(hubFilePath(hubNumber, "_dhcp.ini"), &dhcpError);
-  const bool hostsRemoved = removeFile(hubFilePath(hubNumber, "_hosts.ini"), &hostsError);
+  const bool filesRemoved = removeHubFiles(hubNumber, err);
   std::string reloadError;
-  const bool reloaded = askManagerToReload(
-      "hub " + hubSectionName(hubNumber) + " was removed from " + path_, &reloadError);
-  if (!dhcpRemoved) {
-    return fail(err, dhcpError);
-  }
-  if (!hostsRemoved) {
-    return fail(err, hostsError);
+  const bool reloaded =
+      askManagerToReload("hub " + section + " was removed from " + path_, &reloadError);
+  if (!filesRemoved) {
+    return false;
   }
   return reloaded || fail(err, reloadError);
+}
+
+// Deletes every file kept for the hub; one that cannot be deleted does not stop the others.
+bool ManagerConfig::removeHubFiles(int hubNumber, std::string* err) const {
+  std::vector<std::string> paths = {hubFilePath(hubNumber, "_account.ini"),
+                                    hubFilePath(hubNumber, "_hosts.ini"),
+                                    hubFilePath(hubNumber, "_dhcp.ini")};
+  std::error_code ec;
+  const std::string section = hubSectionName(hubNumber);
+  const std::string folder = iniFolder_.empty() ? std::string(".") : iniFolder_;
+  for (std::filesystem::directory_iterator entry(folder, ec), end; !ec && entry != end;
+       entry.increment(ec)) {
+    const std::string name = entry->path().filename().string();
+    if (isLeaseFileOf(name, section)) {
+      paths.push_back(iniFolder_ + name);
+    }
+  }
+  bool removedAll = true;
+  if (ec) {
+    removedAll = fail(err, "cannot list the lease files in " + folder + ": " + ec.message());
+  }
+  for (const std::string& path : paths) {
+    std::string removeError;
+    if (!removeFile(path, &removeError) && removedAll) {
+      removedAll = fail(err, std::move(removeError));
+    }
+  }
+  return removedAll;
 }
 
 bool ManagerConfig::startHub(int hubNumber, std::string* err) {
@@ -324,17 +424,6 @@ bool ManagerConfig::deleteLeases(int hubNumber, std::string_view domain, std::st
   const std::string_view text =
       domain == kGlobalDomainName ? std::string_view() : domain.substr(0, kLeaseDomainTextMax);
   return removeFile(hubFilePath(hubNumber, "_" + std::string(text) + "_dhcp.leases"), err);
-}
-
-std::string ManagerConfig::readValue(int hubNumber, std::string_view key,
-                                     std::string_view defaultValue, std::size_t bufferSize) const {
-  return platform::profile::readString(path_, hubSectionName(hubNumber), key, defaultValue,
-                                       bufferSize);
-}
-
-int ManagerConfig::readNumber(int hubNumber, std::string_view key,
-                              std::string_view defaultValue) const {
-  return atoiLike(readValue(hubNumber, key, defaultValue, kValueBufferSize));
 }
 
 bool ManagerConfig::writeValue(int hubNumber, std::string_view key, std::string_view value,

@@ -8,37 +8,38 @@
 #include <vector>
 
 #include "common/ManagerConfigFormat.h"
+#include "common/ManagerConfigSnapshot.h"
 #include "platform/Clock.h"
 
 namespace korvane::common {
 
-/// How long the daily logs of a hub are kept.
-struct LogRetention {
-  int months = 1;
-  int days = 0;
-};
-
-/// Buffer the hub name is read into: names are cut to 255 bytes.
-inline constexpr std::size_t kHubNameBufferSize = 256;
-/// Buffer every other value is read into (1023 characters and the terminating zero).
-inline constexpr std::size_t kValueBufferSize = 1024;
-/// Longest daily log retention in months that the panel shows and writes (ten years).
-inline constexpr int kPanelMaxGarbageMonths = 120;
-/// Longest daily log retention in days that the panel shows and writes: four digits.
-inline constexpr int kPanelMaxGarbageDays = 9999;
 /// A new hub is refused once the file lists more than this many hubs, so at most 33 exist.
 inline constexpr std::size_t kMaxHubsBeforeCreate = 32;
 /// How long stopping a hub waits after asking the manager to reload, so that the hub process has
 /// ended before the caller shows the hubs again.
 inline constexpr std::chrono::milliseconds kStopSettleTime{2000};
 
+/// Fields of a hub section that one call of writeHubSettings changes; those left empty stay.
+struct HubSettingsChange {
+  std::optional<std::string> name;
+  std::optional<int> port;
+  std::optional<int> authFlag;
+  std::optional<int> maxConnections;
+  std::optional<int> snatPort;
+  std::optional<int> garbageMonths;
+  std::optional<int> garbageDays;
+};
+
 /// The panel's accessors of the manager configuration file ini/Tollmar.ini: each call opens the
-/// file by its path, reads or writes one key at a time, and keeps nothing between calls. Readers
-/// never fail: a missing file, section or key gives the default, a value out of range its
-/// fallback. Writers return false with a message in `err` (when not null) and leave the file as
-/// it was when the file cannot be written or the value cannot be stored as given. Creating,
-/// deleting, starting and stopping a hub ask the running manager to reload; when a manager runs
-/// but does not confirm, they fail with a message saying so, and the change stays written.
+/// file by its path and keeps nothing between calls. A single-key reader never fails: a missing
+/// or unreadable file, section or key gives the default, a value out of range its fallback; a
+/// reader that needs several values takes them from one snapshot(), which reports a file it
+/// cannot read. Every writer changes the file in one replacement, so a reader never sees half a
+/// change; it returns false with a message in `err` (when not null) and leaves the file as it
+/// was when the file cannot be read or written or a value cannot be stored as given.
+/// Creating, deleting, starting and stopping a hub ask the running manager to reload; when a
+/// manager runs but does not confirm, they fail with a message saying so, and the change stays
+/// written.
 class ManagerConfig {
  public:
   /// Accessors of the file at `path`; the hubs' DHCP, filter and lease files are looked for in
@@ -46,6 +47,10 @@ class ManagerConfig {
   explicit ManagerConfig(std::string path, const platform::Clock& clock = platform::systemClock());
 
   const std::string& path() const { return path_; }
+
+  /// The whole file read once, for a reader that takes several values; std::nullopt with a
+  /// message in `err` when the file exists but cannot be read or is refused.
+  std::optional<ManagerConfigSnapshot> snapshot(std::string* err) const;
 
   /// The numbers of all hub sections in file order, at most `capacity`; empty for a missing file.
   std::vector<int> listHubs(std::size_t capacity = kHubListCapacity) const;
@@ -84,9 +89,13 @@ class ManagerConfig {
   [[nodiscard]] bool writeMaxConnections(int hubNumber, int maxConnections, std::string* err);
   /// Writes SNATPort. Fails for a port outside 0..65535 (0: no router mapping).
   [[nodiscard]] bool writeSnatPort(int hubNumber, int port, std::string* err);
-  /// Writes GarbageMonths, then GarbageDays. Fails for months outside 0..120 or days outside
-  /// 0..9999, before writing either.
+  /// Writes GarbageMonths and GarbageDays in one replacement. Fails for months outside 0..120
+  /// or days outside 0..9999, writing neither.
   [[nodiscard]] bool writeLogRetention(int hubNumber, int months, int days, std::string* err);
+  /// Writes the fields that `change` holds in one replacement, after checking all of them as the
+  /// single writers do; fails writing none when one is refused.
+  [[nodiscard]] bool writeHubSettings(int hubNumber, const HubSettingsChange& change,
+                                      std::string* err);
   /// Writes the DHCP block flag of `domain`. Fails for a value other than 0 or 1 and for a
   /// domain name that cannot be part of a key (a line break or '=').
   [[nodiscard]] bool writeDhcpBlock(int hubNumber, std::string_view domain, int value,
@@ -106,15 +115,19 @@ class ManagerConfig {
   bool portIsFree(int hubNumber, int port) const;
 
   /// Creates a hub with the lowest positive number no section uses: a section holding exactly
-  /// HubName, Status=OFF, PortNo=0 and AuthFlag=0, then asks the manager to reload. Returns the
-  /// new number; 0 with a message when the file already lists more than 32 hubs, the name has a
-  /// line break, or the file cannot be written (a half-made section is then removed again), and
-  /// also when the hub was written but the running manager did not confirm the reload (the
+  /// HubName, Status=OFF, PortNo=0 and AuthFlag=0, written in one replacement under the folder
+  /// lock (two creators never take the same number), then asks the manager to reload. Returns
+  /// the new number; 0 with a message, and the file unchanged, when the file already lists more
+  /// than 32 hubs, the name has a line break, or the file cannot be read or written.
+  /// Also 0 when the hub was written but the running manager did not confirm the reload (the
   /// message names the new hub).
   int createHub(std::string_view name, std::string* err);
-  /// Removes the hub's section and its DHCP settings and filter files (the account file stays),
-  /// then asks the manager to reload. Fails, changing nothing, when the hub is not listed; fails
-  /// when the section cannot be removed or a file cannot be deleted.
+  /// Deletes a hub with everything kept for it: its section, then its account, filter and DHCP
+  /// settings files and every lease file of its domains ("%04d_*_dhcp.leases"), so a hub created
+  /// later under the same number starts empty; then asks the manager to reload. Fails, changing
+  /// nothing, when the hub is not listed or is switched on (its process would write its leases
+  /// again); fails when the section cannot be removed or a file cannot be deleted (the other
+  /// files are deleted all the same).
   [[nodiscard]] bool deleteHub(int hubNumber, std::string* err);
   /// Switches the hub on (Status "ON") and asks the manager to reload; succeeds without writing
   /// when it is on already. Fails when its Status is neither ON nor OFF or cannot be written.
@@ -128,9 +141,8 @@ class ManagerConfig {
   [[nodiscard]] bool deleteLeases(int hubNumber, std::string_view domain, std::string* err);
 
  private:
-  std::string readValue(int hubNumber, std::string_view key, std::string_view defaultValue,
-                        std::size_t bufferSize) const;
-  int readNumber(int hubNumber, std::string_view key, std::string_view defaultValue) const;
+  ManagerConfigSnapshot current() const;
+  [[nodiscard]] bool removeHubFiles(int hubNumber, std::string* err) const;
   [[nodiscard]] bool writeValue(int hubNumber, std::string_view key, std::string_view value,
                                 std::string* err);
   [[nodiscard]] bool writeNumber(int hubNumber, std::string_view key, int value, std::string* err);

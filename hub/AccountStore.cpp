@@ -42,23 +42,30 @@ AccountStore::AccountStore(std::string iniDirectory, int hubNumber, char splitte
 }
 
 void AccountStore::load() {
-  std::vector<AccountRecord> records = readAccountFile();
+  std::optional<std::vector<AccountRecord>> records = readAccountFile();
+  if (!records) {
+    return;  // a file put in the way says nothing about the accounts: the last ones read stay
+  }
   int highest = 0;
-  for (const AccountRecord& record : records) {
+  for (const AccountRecord& record : *records) {
     highest = std::max(highest, record.domainIndex);
   }
   const std::unique_lock lock(mutex_);
-  records_ = std::move(records);
+  records_ = std::move(*records);
   highestDomainIndex_ = std::max(highestDomainIndex_, highest);
 }
 
 // The file is read once and every key looked up in that one snapshot: reading key by key from
 // disk would scan the whole file for each of the thousands of keys of a large account list.
-std::vector<AccountStore::AccountRecord> AccountStore::readAccountFile() const {
+std::optional<std::vector<AccountStore::AccountRecord>> AccountStore::readAccountFile() const {
   std::vector<AccountRecord> records;
   std::string text;
   std::string err;
-  if (platform::readWholeFile(path_, &text, &err) != platform::ReadOutcome::kRead) {
+  const platform::ReadOutcome outcome = platform::readWholeFile(path_, &text, &err);
+  if (outcome == platform::ReadOutcome::kFailed) {
+    return std::nullopt;
+  }
+  if (outcome == platform::ReadOutcome::kMissing) {
     return records;
   }
   const platform::profile::ProfileSections file(text);

@@ -55,8 +55,9 @@ class AccountStore {
   /// The path of the account file.
   const std::string& path() const { return path_; }
 
-  /// Re-reads the account file and replaces every account; a missing or unreadable file leaves
-  /// the store empty, sections without Password or Status are skipped, nothing is reported.
+  /// Re-reads the account file and replaces every account; a missing file leaves the store
+  /// empty, sections without Password or Status are skipped, nothing is reported. A file that
+  /// cannot be read or is refused (not a regular file, too large) keeps the accounts read last.
   void load();
 
   /// The first account in use (Status 0) whose name and password give `answer` for
@@ -120,7 +121,7 @@ class AccountStore {
     Credentials credentials{};
   };
 
-  std::vector<AccountRecord> readAccountFile() const;
+  std::optional<std::vector<AccountRecord>> readAccountFile() const;
   std::optional<AccountRecord> readAccount(const platform::profile::ProfileSections& file,
                                            const std::string& section) const;
   void numberDomain(const std::vector<AccountRecord>& earlier, AccountRecord* record) const;

@@ -58,11 +58,21 @@ std::optional<std::uint8_t> parseQuadNumber(std::string_view digits) {
 }  // namespace
 
 HostFilter::HostFilter(std::string iniDirectory, int hubNumber)
-    : path_(filterFilePath(std::move(iniDirectory), hubNumber)), rules_(readFilterFile()) {}
+    : path_(filterFilePath(std::move(iniDirectory), hubNumber)) {
+  std::string ignored;
+  rules_ = readFilterFile(&ignored).value_or(std::vector<FilterRule>{});
+}
 
 bool HostFilter::loadRules(std::string* err) {
   // The file is read before the lock is taken, so checks wait only for the swap.
-  std::vector<FilterRule> rules = readFilterFile();
+  std::string readError;
+  std::optional<std::vector<FilterRule>> rules = readFilterFile(&readError);
+  if (!rules) {
+    if (err != nullptr) {
+      *err = readError + "; the filter keeps its rules";
+    }
+    return false;
+  }
   const std::unique_lock lock(mutex_, kFilterLockWait);
   if (!lock.owns_lock()) {
     if (err != nullptr) {
@@ -70,16 +80,22 @@ bool HostFilter::loadRules(std::string* err) {
     }
     return false;
   }
-  rules_ = std::move(rules);
+  rules_ = std::move(*rules);
   return true;
 }
 
 // The file is read once and every rule looked up in that one snapshot.
-std::vector<HostFilter::FilterRule> HostFilter::readFilterFile() const {
+std::optional<std::vector<HostFilter::FilterRule>> HostFilter::readFilterFile(
+    std::string* err) const {
   std::vector<FilterRule> rules;
   std::string text;
-  std::string err;
-  if (platform::readWholeFile(path_, &text, &err) != platform::ReadOutcome::kRead) {
+  std::string readError;
+  const platform::ReadOutcome outcome = platform::readWholeFile(path_, &text, &readError);
+  if (outcome == platform::ReadOutcome::kFailed) {
+    *err = "cannot read " + path_ + ": " + readError;
+    return std::nullopt;
+  }
+  if (outcome == platform::ReadOutcome::kMissing) {
     return rules;
   }
   const platform::profile::ProfileSections file(text);

@@ -60,7 +60,8 @@ class HostFilter {
   const std::string& path() const { return path_; }
 
   /// Re-reads the filter file and replaces every rule; a missing file gives no rules, invalid
-  /// sections are skipped. False with a message in `err` when the lock is not free within
+  /// sections are skipped. False with a message in `err` when the file cannot be read or is
+  /// refused (not a regular file, too large), or when the lock is not free within
   /// kFilterLockWait; the old rules then stay.
   [[nodiscard]] bool loadRules(std::string* err);
 
@@ -94,7 +95,7 @@ class HostFilter {
     bool allow = false;
   };
 
-  std::vector<FilterRule> readFilterFile() const;
+  std::optional<std::vector<FilterRule>> readFilterFile(std::string* err) const;
   std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file,
                                      const std::string& section) const;
   /// The decision for a client whose IPv4 address is `address`, or which has none (a pure IPv6

@@ -3,8 +3,10 @@
 #include <array>
 #include <chrono>
 #include <exception>
+#include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/HubSettings.h"
@@ -155,7 +157,15 @@ int runHubProcess(const HubCommandLine& commandLine, const platform::Clock& cloc
   auto state =
       std::make_shared<HubState>(commandLine.hubNumber, commandLine.managerProcessId, clock);
   state->programDirectory = platform::programDirectory();
-  state->settings = common::readHubSettings(common::managerConfigPath(), state->hubNumber);
+  std::string settingsError;
+  const std::optional<common::HubSettings> settings =
+      common::readHubSettings(common::managerConfigPath(), state->hubNumber, &settingsError);
+  if (!settings) {
+    // No log is open yet: the refusal goes where the manager's own output goes.
+    std::cerr << "kvhub: " << settingsError << '\n';
+    return kHubExitFailure;
+  }
+  state->settings = *settings;
   if (state->settings.portNo == 0) {
     return kHubExitFailure;
   }

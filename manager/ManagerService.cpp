@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 #include <iostream>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "common/ManagerHubList.h"
@@ -87,10 +89,22 @@ void ManagerService::reload() {
   if (shared_->stopping) {
     return;
   }
+  std::string readError;
+  const std::optional<std::vector<int>> enabled =
+      common::hubsToRun(options_.configPath, &readError);
+  if (!enabled) {
+    // A file that cannot be read says nothing about which hubs should run (it may be a FIFO or
+    // a device put in its place): the hubs keep running as they are until a good file is read.
+    if (options_.foregroundLog != nullptr) {
+      *options_.foregroundLog << "[ServiceMain] " << readError
+                              << "; the hubs are kept as they are\n"
+                              << std::flush;
+    }
+    return;
+  }
   std::array<HubSlot, kHubSlots> fresh{};
-  const std::vector<int> enabled = common::hubsToRun(options_.configPath);
-  for (std::size_t i = 0; i < enabled.size() && i < kHubSlots; ++i) {
-    fresh[i].hubNumber = enabled[i];
+  for (std::size_t i = 0; i < enabled->size() && i < kHubSlots; ++i) {
+    fresh[i].hubNumber = (*enabled)[i];
   }
 
   std::vector<HubToStop> toStop;

@@ -26,7 +26,9 @@ struct HubSlot {
 
 /// The hub manager: keeps one hub process running for every hub switched on in the manager
 /// configuration file, restarts a hub one second after it ends, reloads the file when asked over
-/// the manager pipe, and stops every hub when it stops itself.
+/// the manager pipe, and stops every hub when it stops itself. A reload that cannot read the file
+/// (refused as not a regular file or too large, or unreadable) changes no hub and says why in the
+/// foreground log.
 class ManagerService {
  public:
   struct Options {

@@ -1,9 +1,12 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/ProfileText.h"
 
 /// Reading and writing INI profile files with the semantics that every program of the system
 /// relies on:
@@ -15,6 +18,8 @@
 /// - CR LF and LF line ends are both read; files are written with CR LF;
 /// - writing a key replaces it in place, or appends it at the end of its section, creating the
 ///   section (at the end of the file) and the file as needed;
+/// - a logical change of several keys or sections is one write (writeChanges, editFile), so a
+///   reader sees all of it or none of it;
 /// - every write replaces the whole file atomically (temporary file in the same folder, flush,
 ///   rename), under an exclusive lock of the folder, so a reader in another process never sees a
 ///   half-written file and two writers never lose each other's change.
@@ -52,5 +57,24 @@ std::vector<std::string> readKeyNames(const std::string& path, std::string_view 
 /// there succeeds and writes nothing.
 [[nodiscard]] bool deleteSection(const std::string& path, std::string_view section,
                                  std::string* err);
+
+/// Applies `changes` in order as one replacement of the file, so a reader sees all of them or
+/// none. Every value to be set is checked (as writeString checks it) before anything is written;
+/// false with a message in `err` and the file unchanged when one is refused or the file cannot
+/// be read or written.
+[[nodiscard]] bool writeChanges(const std::string& path, const std::vector<ProfileChange>& changes,
+                                std::string* err);
+
+/// Changes the text of a file, which the caller decides from what the file holds now.
+/// Returns false with a message in its `err` to write nothing.
+using ProfileEdit = std::function<bool(ProfileText& profile, std::string* err)>;
+
+/// Under the folder's exclusive lock: reads the file (a missing one as empty text), lets `edit`
+/// change it, and writes the result in one replacement (nothing when the text did not change).
+/// So a decision taken from the file's content (the lowest free hub number, the accounts as
+/// they are now) cannot be overtaken by another writer. False with a message in `err` and the
+/// file unchanged when the file cannot be read (the read refuses what is not a regular file of
+/// bounded size) or written, or when `edit` fails.
+[[nodiscard]] bool editFile(const std::string& path, const ProfileEdit& edit, std::string* err);
 
 }  // namespace korvane::platform::profile

@@ -302,6 +302,53 @@ void ProfileText::terminateLastLine() {
   text_ += text_.ends_with('\r') ? "\n" : kLineEnd;
 }
 
+ProfileChange ProfileChange::setValue(std::string_view section, std::string_view key,
+                                      std::string_view value) {
+  return ProfileChange{Kind::kSetValue, std::string(section), std::string(key), std::string(value)};
+}
+
+ProfileChange ProfileChange::removeKey(std::string_view section, std::string_view key) {
+  return ProfileChange{Kind::kRemoveKey, std::string(section), std::string(key), {}};
+}
+
+ProfileChange ProfileChange::removeSection(std::string_view section) {
+  return ProfileChange{Kind::kRemoveSection, std::string(section), {}, {}};
+}
+
+bool ProfileText::apply(const std::vector<ProfileChange>& changes, std::string* err) {
+  if (!checkChanges(changes, err)) {
+    return false;
+  }
+  for (const ProfileChange& change : changes) {
+    switch (change.kind) {
+      case ProfileChange::Kind::kSetValue:
+        setValue(change.section, change.key, change.value);
+        break;
+      case ProfileChange::Kind::kRemoveKey:
+        removeKey(change.section, change.key);
+        break;
+      case ProfileChange::Kind::kRemoveSection:
+        removeSection(change.section);
+        break;
+    }
+  }
+  return true;
+}
+
+bool checkChanges(const std::vector<ProfileChange>& changes, std::string* err) {
+  for (const ProfileChange& change : changes) {
+    if (change.kind != ProfileChange::Kind::kSetValue) {
+      continue;
+    }
+    std::string reason;
+    if (!checkWritable(change.section, change.key, change.value, &reason)) {
+      *err = "[" + change.section + "] " + change.key + ": " + reason;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool checkWritable(std::string_view section, std::string_view key, std::string_view value,
                    std::string* err) {
   const auto refuse = [err](const char* reason) {

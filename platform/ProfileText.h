@@ -9,6 +9,24 @@
 
 namespace korvane::platform::profile {
 
+/// One change of a profile: a key set to a value, a key removed or a section removed.
+struct ProfileChange {
+  enum class Kind { kSetValue, kRemoveKey, kRemoveSection };
+
+  /// Sets `key` in `section` to `value` (see ProfileText::setValue).
+  static ProfileChange setValue(std::string_view section, std::string_view key,
+                                std::string_view value);
+  /// Removes `key` from `section` (see ProfileText::removeKey).
+  static ProfileChange removeKey(std::string_view section, std::string_view key);
+  /// Removes every section named `section` (see ProfileText::removeSection).
+  static ProfileChange removeSection(std::string_view section);
+
+  Kind kind = Kind::kSetValue;
+  std::string section;
+  std::string key;    ///< unused for kRemoveSection
+  std::string value;  ///< used by kSetValue only
+};
+
 /// The text of one profile file, read and edited by the rules that ProfileFile.h lists. It knows
 /// nothing of files or locks, so the same rules hold on every operating system.
 ///
@@ -47,12 +65,21 @@ class ProfileText {
   /// Removes every section named `section`, from its header to the next section's header.
   void removeSection(std::string_view section);
 
+  /// Applies `changes` in order, after checking every value to be set with checkWritable: false
+  /// with the first refusal in `err` (naming the section and key), and the text unchanged, when
+  /// any of them would not read back as written.
+  [[nodiscard]] bool apply(const std::vector<ProfileChange>& changes, std::string* err);
+
  private:
   void appendSection(std::string_view section, std::string_view key, std::string_view value);
   void terminateLastLine();
 
   std::string text_;
 };
+
+/// False with a message in `err` when one of `changes` sets a value that checkWritable refuses;
+/// the message names the section and the key ("[0001] HubName: value contains a line break").
+[[nodiscard]] bool checkChanges(const std::vector<ProfileChange>& changes, std::string* err);
 
 /// False with a message in `err` when writing `key` = `value` into `section` would make a file
 /// that does not read back as written: an empty name, a line break or zero byte anywhere, a ']'

@@ -7,6 +7,7 @@
 
 #include "common/Atoi.h"
 #include "panel/logic/HubNumber.h"
+#include "platform/ProfileFile.h"
 #include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
@@ -54,14 +55,8 @@ std::optional<Account> readAccount(const platform::profile::ProfileSections& fil
   return account;
 }
 
-// The accounts of the file at `path` in file order; an empty list for a missing file.
-std::optional<std::vector<Account>> readAccountFile(const std::string& path, std::string* err) {
-  std::string text;
-  std::string readError;
-  if (platform::readWholeFile(path, &text, &readError) == platform::ReadOutcome::kFailed) {
-    *err = "cannot read " + path + ": " + readError;
-    return std::nullopt;
-  }
+// The accounts of an account file's text in file order.
+std::vector<Account> accountsOf(std::string_view text) {
   const platform::profile::ProfileSections file(text);
   std::vector<Account> accounts;
   for (const std::string& section : file.names(kAccountSectionListBytes)) {
@@ -89,6 +84,35 @@ std::string textProblem(std::u16string_view text, const char* what) {
 
 std::string noAccount(std::u16string_view name) {
   return "there is no account named \"" + displayText(name) + "\"";
+}
+
+// The account file holding `accounts`, each in the hub's format with CR LF line ends;
+// std::nullopt when a field cannot be sealed.
+std::optional<std::string> accountFileText(const std::vector<Account>& accounts, std::string* err) {
+  std::string text;
+  std::array<char, kSectionTextBytes> section{};
+  for (const Account& account : accounts) {
+    const std::optional<std::string> name = common::sealText(account.name);
+    const std::optional<std::string> password = common::sealText(account.password);
+    if (!name || !password) {
+      *err = "cannot seal the name or password of account \"" + displayText(account.name) +
+             "\": the crypto library failed";
+      return std::nullopt;
+    }
+    std::snprintf(section.data(), section.size(),
+                  "[%s]\r\nPassword=%s\r\nStatus=%d\r\nGuestFlag=%s\r\nConnectionMax=%d\r\n"
+                  "BridgeAllow=%s\r\n",
+                  name->c_str(), password->c_str(), account.status, boolText(account.guest),
+                  account.connectionLimit, boolText(account.bridgeAllowed));
+    text += section.data();
+  }
+  return text;
+}
+
+std::vector<Account>::iterator findByName(std::vector<Account>* accounts,
+                                          std::u16string_view name) {
+  return std::find_if(accounts->begin(), accounts->end(),
+                      [&](const Account& account) { return account.name == name; });
 }
 
 }  // namespace
@@ -131,11 +155,14 @@ std::vector<std::u16string> AccountListModel::domains() const {
 }
 
 bool AccountListModel::reload(std::string* err) {
-  std::optional<std::vector<Account>> accounts = readAccountFile(path_, err);
-  if (!accounts) {
+  std::string text;
+  std::string readError;
+  if (platform::readWholeFile(path_, &text, &readError) == platform::ReadOutcome::kFailed) {
+    *err = "cannot read " + path_ + ": " + readError;
     return false;
   }
-  adopt(std::move(*accounts));
+  adopt(accountsOf(text));
+  fileText_ = std::move(text);
   return true;
 }
 
@@ -197,29 +224,35 @@ bool AccountListModel::addAccount(const Account& account, std::string* err) {
     *err = "the connection limit must not be negative";
     return false;
   }
-  if (!nameIsFree(account.name)) {
-    *err = "an account named \"" + displayText(account.name) + "\" exists already";
-    return false;
-  }
-  if (accounts_.size() >= kMaxAccounts) {
-    *err = "the hub has " + std::to_string(kMaxAccounts) + " accounts, the most it can have";
-    return false;
-  }
-  std::vector<Account> accounts = accounts_;
-  accounts.push_back(account);
-  return saveAndReload(std::move(accounts), err);
+  return commit(
+      [&](std::vector<Account>* accounts, bool, std::string* refusal) {
+        if (findByName(accounts, account.name) != accounts->end()) {
+          *refusal = "an account named \"" + displayText(account.name) + "\" exists already";
+          return false;
+        }
+        if (accounts->size() >= kMaxAccounts) {
+          *refusal =
+              "the hub has " + std::to_string(kMaxAccounts) + " accounts, the most it can have";
+          return false;
+        }
+        accounts->push_back(account);
+        return true;
+      },
+      err);
 }
 
 bool AccountListModel::deleteAccount(std::u16string_view name, std::string* err) {
-  std::vector<Account> accounts = accounts_;
-  const auto found = std::find_if(accounts.begin(), accounts.end(),
-                                  [&](const Account& account) { return account.name == name; });
-  if (found == accounts.end()) {
-    *err = noAccount(name);
-    return false;
-  }
-  accounts.erase(found);
-  return saveAndReload(std::move(accounts), err);
+  return commit(
+      [&](std::vector<Account>* accounts, bool, std::string* refusal) {
+        const auto found = findByName(accounts, name);
+        if (found == accounts->end()) {
+          *refusal = noAccount(name);
+          return false;
+        }
+        accounts->erase(found);
+        return true;
+      },
+      err);
 }
 
 bool AccountListModel::lock(std::u16string_view name, std::string* err) {
@@ -261,15 +294,40 @@ CsvExportResult AccountListModel::exportCsv(const std::string& path) const {
 }
 
 CsvImportResult AccountListModel::importCsv(const std::string& path, CsvImportMode mode) {
-  std::vector<Account> accounts = accounts_;
-  CsvImportResult result = importAccountsCsv(path, mode, &accounts);
+  // The CSV file is read before the account file is locked, so a slow or bad CSV file never
+  // holds up the other writers of the folder.
+  std::vector<Account> imported = accounts_;
+  CsvImportResult result = importAccountsCsv(path, mode, &imported);
   if (!result.ok()) {
     return result;
   }
   const bool changed =
       mode == CsvImportMode::kReplaceAll || result.added > 0 || result.replaced > 0;
+  if (!changed) {
+    return result;
+  }
+  CsvImportResult failure;
   std::string err;
-  if (changed && !saveAndReload(std::move(accounts), &err)) {
+  const bool saved = commit(
+      [&](std::vector<Account>* accounts, bool fileChanged, std::string* refusal) {
+        if (!fileChanged) {
+          *accounts = std::move(imported);
+          return true;
+        }
+        // The file changed since it was read: the CSV lines apply to its accounts as they are.
+        result = importAccountsCsv(path, mode, accounts);
+        if (!result.ok()) {
+          failure = result;
+          *refusal = result.message;
+          return false;
+        }
+        return true;
+      },
+      &err);
+  if (!saved) {
+    if (!failure.ok()) {
+      return failure;
+    }
     result = CsvImportResult{};
     result.error = CsvError::kCannotOpen;
     result.message = err;
@@ -282,45 +340,36 @@ HubDelivery AccountListModel::tellHub(bool recheckClients, std::string* err,
   return client.send(hubNumber_, accountsReload(recheckClients), err);
 }
 
-// Writes the whole file anew, each account in the hub's format with CR LF line ends; nothing is
-// written when a field cannot be sealed.
-bool AccountListModel::save(const std::vector<Account>& accounts, std::string* err) const {
-  std::string text;
-  std::array<char, kSectionTextBytes> section{};
-  for (const Account& account : accounts) {
-    const std::optional<std::string> name = common::sealText(account.name);
-    const std::optional<std::string> password = common::sealText(account.password);
-    if (!name || !password) {
-      *err = "cannot seal the name or password of account \"" + displayText(account.name) +
-             "\": the crypto library failed";
-      return false;
-    }
-    std::snprintf(section.data(), section.size(),
-                  "[%s]\r\nPassword=%s\r\nStatus=%d\r\nGuestFlag=%s\r\nConnectionMax=%d\r\n"
-                  "BridgeAllow=%s\r\n",
-                  name->c_str(), password->c_str(), account.status, boolText(account.guest),
-                  account.connectionLimit, boolText(account.bridgeAllowed));
-    text += section.data();
-  }
-  std::string writeError;
-  if (!platform::replaceWholeFile(path_, text, &writeError)) {
-    *err = "cannot write " + path_ + ": " + writeError;
+// Applies the change to the accounts as the file holds them under the folder lock and writes
+// them back in the same replacement. The file differs from what the model last read or wrote
+// when another program wrote it meanwhile; its accounts are then read anew, so that change stays.
+bool AccountListModel::commit(const Change& change, std::string* err) {
+  std::vector<Account> accounts;
+  std::string written;
+  bool refused = false;
+  std::string editError;
+  const bool saved = platform::profile::editFile(
+      path_,
+      [&](platform::profile::ProfileText& file, std::string* refusal) {
+        const bool fileChanged = file.text() != fileText_;
+        accounts = fileChanged ? accountsOf(file.text()) : accounts_;
+        std::optional<std::string> text;
+        if (!change(&accounts, fileChanged, refusal) ||
+            !(text = accountFileText(accounts, refusal))) {
+          refused = true;
+          return false;
+        }
+        written = *text;
+        file = platform::profile::ProfileText(std::move(*text));
+        return true;
+      },
+      &editError);
+  if (!saved) {
+    *err = refused ? editError : "cannot write " + path_ + ": " + editError;
     return false;
   }
-  return true;
-}
-
-// Saves, then reads the file back so that domains are numbered from what the hub will read.
-bool AccountListModel::saveAndReload(std::vector<Account> accounts, std::string* err) {
-  if (!save(accounts, err)) {
-    return false;
-  }
-  std::string ignored;
-  if (!reload(&ignored)) {
-    // The file was written a moment ago; should it not read back, the list that was written
-    // is what it holds.
-    adopt(std::move(accounts));
-  }
+  adopt(std::move(accounts));
+  fileText_ = std::move(written);
   return true;
 }
 
@@ -329,21 +378,19 @@ void AccountListModel::adopt(std::vector<Account> accounts) {
   accounts_ = std::move(accounts);
 }
 
-template <typename Change>
-bool AccountListModel::changeAccount(std::u16string_view name, std::string* err, Change change) {
-  std::vector<Account> accounts = accounts_;
-  const auto found = std::find_if(accounts.begin(), accounts.end(),
-                                  [&](const Account& account) { return account.name == name; });
-  if (found == accounts.end()) {
-    *err = noAccount(name);
-    return false;
-  }
-  change(&*found);
-  if (!save(accounts, err)) {
-    return false;
-  }
-  accounts_ = std::move(accounts);
-  return true;
+template <typename Edit>
+bool AccountListModel::changeAccount(std::u16string_view name, std::string* err, Edit edit) {
+  return commit(
+      [&](std::vector<Account>* accounts, bool, std::string* refusal) {
+        const auto found = findByName(accounts, name);
+        if (found == accounts->end()) {
+          *refusal = noAccount(name);
+          return false;
+        }
+        edit(&*found);
+        return true;
+      },
+      err);
 }
 
 }  // namespace korvane::panel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,9 +19,13 @@ inline constexpr std::size_t kAccountSectionListBytes = 512000;
 
 /// The accounts of one hub as the panel edits them: the hub's account file "%04d_account.ini"
 /// read into a list, changed by account name (exact, case-sensitive), and written back whole
-/// after every change in the format the hub reads. Every change is all or nothing: a refused
-/// change, or one whose file cannot be written, leaves both the list and the file as they were,
-/// so the list always mirrors the file as last read or written.
+/// after every change in the format the hub reads. Another program (kvctl, a second panel) may
+/// write the file meanwhile: the model keeps the file's content as it last read or wrote it, and
+/// a change finding the file different applies to the accounts the file holds now, read and
+/// written under the folder lock, so the other program's change is never undone. Every change
+/// is all or nothing: a refused change (checked against the accounts as they are in the file),
+/// or one whose file cannot be written, leaves both the list and the file as they were; after a
+/// change the list mirrors the file as written.
 class AccountListModel {
  public:
   /// The path of hub `hubNumber`'s account file in `iniDirectory`.
@@ -106,17 +111,23 @@ class AccountListModel {
   AccountListModel(std::string path, int hubNumber, char16_t splitter)
       : path_(std::move(path)), hubNumber_(hubNumber), splitter_(splitter) {}
 
-  [[nodiscard]] bool save(const std::vector<Account>& accounts, std::string* err) const;
-  [[nodiscard]] bool saveAndReload(std::vector<Account> accounts, std::string* err);
+  // One change of the list, applied to `accounts` as the file holds them now; `fileChanged`
+  // tells that they differ from the model's list. Refuses with a message in `err`.
+  using Change =
+      std::function<bool(std::vector<Account>* accounts, bool fileChanged, std::string* err)>;
+
+  [[nodiscard]] bool commit(const Change& change, std::string* err);
   void adopt(std::vector<Account> accounts);
-  template <typename Change>
-  bool changeAccount(std::u16string_view name, std::string* err, Change change);
+  template <typename Edit>
+  bool changeAccount(std::u16string_view name, std::string* err, Edit edit);
 
   std::string path_;
   int hubNumber_ = 0;
   char16_t splitter_ = u'\r';  // carriage return: no splitter
   std::vector<Account> accounts_;
   int highestDomainIndex_ = 0;
+  // The file's content as the model last read or wrote it.
+  std::string fileText_;
 };
 
 }  // namespace korvane::panel

@@ -6,6 +6,7 @@
 
 #include "common/Utf16.h"
 #include "panel/logic/HubNumber.h"
+#include "platform/ProfileFile.h"
 #include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
@@ -135,6 +136,102 @@ std::string noRule(std::string_view name) {
   return "there is no rule named \"" + std::string(name) + "\"";
 }
 
+// The rules of a filter file's text, in file order; sections that are no valid rule are left out.
+std::vector<FilterRule> rulesOf(std::string_view text) {
+  const platform::profile::ProfileSections file(text);
+  std::vector<FilterRule> rules;
+  for (const std::string& section : file.names(kFilterSectionListBytes)) {
+    std::optional<FilterRule> rule = readRule(file, section);
+    if (rule) {
+      rules.push_back(std::move(*rule));
+    }
+  }
+  return rules;
+}
+
+// The filter file holding `rules`, in the hub's format with CR LF line ends.
+std::string filterFileText(const std::vector<FilterRule>& rules) {
+  std::string text;
+  char section[kRuleTextBytes];
+  for (const FilterRule& rule : rules) {
+    const char* allow = rule.allow ? "TRUE" : "FALSE";
+    if (rule.kind == FilterRuleKind::kAddress) {
+      std::snprintf(section, sizeof section, "[%s]\r\nIPADDRESS=%s\r\nMASK=%s\r\nALLOW=%s\r\n",
+                    rule.name.c_str(), formatIpv4Address(rule.address).c_str(),
+                    formatIpv4Address(rule.mask).c_str(), allow);
+    } else {
+      std::snprintf(section, sizeof section, "[%s]\r\nHOSTNAME=%s\r\nALLOW=%s\r\n",
+                    rule.name.c_str(), rule.hostName.c_str(), allow);
+    }
+    text += section;
+  }
+  return text;
+}
+
+std::size_t indexIn(const std::vector<FilterRule>& rules, std::string_view name) {
+  const auto found = std::find_if(rules.begin(), rules.end(),
+                                  [&](const FilterRule& rule) { return rule.name == name; });
+  return found == rules.end() ? kNotFound : static_cast<std::size_t>(found - rules.begin());
+}
+
+bool nameIsFreeExcept(const std::vector<FilterRule>& rules, std::string_view name,
+                      std::size_t except) {
+  for (std::size_t i = 0; i < rules.size(); ++i) {
+    if (i != except && sameName(rules[i].name, name)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Checks a rule that is to be added to `rules` (replacing kNotFound) or to replace the rule at
+// `replacing`, and clears the fields that its kind does not use.
+bool checkRule(const std::vector<FilterRule>& rules, FilterRule* rule, std::size_t replacing,
+               std::string* err) {
+  std::string why = unwritableReason(rule->name, "rule name", kMaxRuleNameBytes);
+  if (why.empty() && rule->name.find(']') != std::string::npos) {
+    why = "the rule name holds ']', which ends a section name";
+  }
+  if (why.empty() && rule->kind == FilterRuleKind::kHostName) {
+    why = unwritableReason(rule->hostName, "host name", kMaxRuleHostNameBytes);
+    const std::string_view host = rule->hostName;
+    if (why.empty() && host.size() >= 2 && (host.front() == '"' || host.front() == '\'') &&
+        host.back() == host.front()) {
+      why = "the host name is enclosed in quotes, which the file's reader removes";
+    }
+  }
+  if (why.empty() && !nameIsFreeExcept(rules, rule->name, replacing)) {
+    why = "a rule named \"" + rule->name + "\" exists already";
+  }
+  if (!why.empty()) {
+    *err = why;
+    return false;
+  }
+  if (rule->kind == FilterRuleKind::kHostName) {
+    rule->address = {};
+    rule->mask = {};
+  } else {
+    rule->hostName.clear();
+  }
+  return true;
+}
+
+// Moves the rule named `name` one place towards the end (`down`) or the start; a rule at that
+// end stays where it is.
+bool moveRule(std::vector<FilterRule>* rules, std::string_view name, bool down, std::string* err) {
+  const std::size_t index = indexIn(*rules, name);
+  if (index == kNotFound) {
+    *err = noRule(name);
+    return false;
+  }
+  if (down && index + 1 < rules->size()) {
+    std::swap((*rules)[index], (*rules)[index + 1]);
+  } else if (!down && index > 0) {
+    std::swap((*rules)[index], (*rules)[index - 1]);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err) {
@@ -207,148 +304,128 @@ bool FilterModel::reload(std::string* err) {
     *err = "cannot read " + path_ + ": " + readError;
     return false;
   }
-  const platform::profile::ProfileSections file(text);
-  std::vector<FilterRule> rules;
-  for (const std::string& section : file.names(kFilterSectionListBytes)) {
-    std::optional<FilterRule> rule = readRule(file, section);
-    if (rule) {
-      rules.push_back(std::move(*rule));
-    }
-  }
-  rules_ = std::move(rules);
+  rules_ = rulesOf(text);
+  fileText_ = std::move(text);
+  pending_.clear();
   return true;
 }
 
-std::size_t FilterModel::indexOf(std::string_view name) const {
-  const auto found = std::find_if(rules_.begin(), rules_.end(),
-                                  [&](const FilterRule& rule) { return rule.name == name; });
-  return found == rules_.end() ? kNotFound : static_cast<std::size_t>(found - rules_.begin());
+bool FilterModel::change(RuleChange ruleChange, std::string* err) {
+  if (!ruleChange(&rules_, err)) {
+    return false;
+  }
+  pending_.push_back(std::move(ruleChange));
+  return true;
 }
 
 const FilterRule* FilterModel::find(std::string_view name) const {
-  const std::size_t index = indexOf(name);
+  const std::size_t index = indexIn(rules_, name);
   return index == kNotFound ? nullptr : &rules_[index];
 }
 
 bool FilterModel::nameIsFree(std::string_view name) const {
-  return nameIsFreeExcept(name, kNotFound);
+  return nameIsFreeExcept(rules_, name, kNotFound);
 }
 
-bool FilterModel::nameIsFreeExcept(std::string_view name, std::size_t except) const {
-  for (std::size_t i = 0; i < rules_.size(); ++i) {
-    if (i != except && sameName(rules_[i].name, name)) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Checks a rule that is to be added (replacing kNotFound) or to replace the rule at `replacing`,
-// and clears the fields that its kind does not use.
-bool FilterModel::check(FilterRule* rule, std::size_t replacing, std::string* err) const {
-  std::string why = unwritableReason(rule->name, "rule name", kMaxRuleNameBytes);
-  if (why.empty() && rule->name.find(']') != std::string::npos) {
-    why = "the rule name holds ']', which ends a section name";
-  }
-  if (why.empty() && rule->kind == FilterRuleKind::kHostName) {
-    why = unwritableReason(rule->hostName, "host name", kMaxRuleHostNameBytes);
-    const std::string_view host = rule->hostName;
-    if (why.empty() && host.size() >= 2 && (host.front() == '"' || host.front() == '\'') &&
-        host.back() == host.front()) {
-      why = "the host name is enclosed in quotes, which the file's reader removes";
-    }
-  }
-  if (why.empty() && !nameIsFreeExcept(rule->name, replacing)) {
-    why = "a rule named \"" + rule->name + "\" exists already";
-  }
-  if (!why.empty()) {
-    *err = why;
-    return false;
-  }
-  if (rule->kind == FilterRuleKind::kHostName) {
-    rule->address = {};
-    rule->mask = {};
-  } else {
-    rule->hostName.clear();
-  }
-  return true;
-}
-
+// Each change works on the list it is given, so save can apply it again to the rules of a file
+// that another program changed; a change that refuses leaves that list as it was.
 bool FilterModel::add(FilterRule rule, std::string* err) {
-  if (!check(&rule, kNotFound, err)) {
-    return false;
-  }
-  rules_.push_back(std::move(rule));
-  return true;
+  return change(
+      [rule = std::move(rule)](std::vector<FilterRule>* rules, std::string* refusal) {
+        FilterRule added = rule;
+        if (!checkRule(*rules, &added, kNotFound, refusal)) {
+          return false;
+        }
+        rules->push_back(std::move(added));
+        return true;
+      },
+      err);
 }
 
 bool FilterModel::replace(std::string_view previousName, FilterRule rule, std::string* err) {
-  const std::size_t index = indexOf(previousName);
-  if (index == kNotFound) {
-    *err = noRule(previousName);
-    return false;
-  }
-  if (!check(&rule, index, err)) {
-    return false;
-  }
-  rules_[index] = std::move(rule);
-  return true;
+  return change(
+      [previous = std::string(previousName), rule = std::move(rule)](std::vector<FilterRule>* rules,
+                                                                     std::string* refusal) {
+        const std::size_t index = indexIn(*rules, previous);
+        if (index == kNotFound) {
+          *refusal = noRule(previous);
+          return false;
+        }
+        FilterRule replacement = rule;
+        if (!checkRule(*rules, &replacement, index, refusal)) {
+          return false;
+        }
+        (*rules)[index] = std::move(replacement);
+        return true;
+      },
+      err);
 }
 
 bool FilterModel::moveUp(std::string_view name, std::string* err) {
-  const std::size_t index = indexOf(name);
-  if (index == kNotFound) {
-    *err = noRule(name);
-    return false;
-  }
-  if (index > 0) {
-    std::swap(rules_[index], rules_[index - 1]);
-  }
-  return true;
+  return change(
+      [name = std::string(name)](std::vector<FilterRule>* rules, std::string* refusal) {
+        return moveRule(rules, name, false, refusal);
+      },
+      err);
 }
 
 bool FilterModel::moveDown(std::string_view name, std::string* err) {
-  const std::size_t index = indexOf(name);
-  if (index == kNotFound) {
-    *err = noRule(name);
-    return false;
-  }
-  if (index + 1 < rules_.size()) {
-    std::swap(rules_[index], rules_[index + 1]);
-  }
-  return true;
+  return change(
+      [name = std::string(name)](std::vector<FilterRule>* rules, std::string* refusal) {
+        return moveRule(rules, name, true, refusal);
+      },
+      err);
 }
 
 bool FilterModel::remove(std::string_view name, std::string* err) {
-  const std::size_t index = indexOf(name);
-  if (index == kNotFound) {
-    *err = noRule(name);
-    return false;
-  }
-  rules_.erase(rules_.begin() + static_cast<std::ptrdiff_t>(index));
-  return true;
+  return change(
+      [name = std::string(name)](std::vector<FilterRule>* rules, std::string* refusal) {
+        const std::size_t index = indexIn(*rules, name);
+        if (index == kNotFound) {
+          *refusal = noRule(name);
+          return false;
+        }
+        rules->erase(rules->begin() + static_cast<std::ptrdiff_t>(index));
+        return true;
+      },
+      err);
 }
 
-bool FilterModel::save(std::string* err) const {
-  std::string text;
-  char section[kRuleTextBytes];
-  for (const FilterRule& rule : rules_) {
-    const char* allow = rule.allow ? "TRUE" : "FALSE";
-    if (rule.kind == FilterRuleKind::kAddress) {
-      std::snprintf(section, sizeof section, "[%s]\r\nIPADDRESS=%s\r\nMASK=%s\r\nALLOW=%s\r\n",
-                    rule.name.c_str(), formatIpv4Address(rule.address).c_str(),
-                    formatIpv4Address(rule.mask).c_str(), allow);
-    } else {
-      std::snprintf(section, sizeof section, "[%s]\r\nHOSTNAME=%s\r\nALLOW=%s\r\n",
-                    rule.name.c_str(), rule.hostName.c_str(), allow);
-    }
-    text += section;
-  }
-  std::string writeError;
-  if (!platform::replaceWholeFile(path_, text, &writeError)) {
-    *err = "cannot write " + path_ + ": " + writeError;
+bool FilterModel::save(std::string* err) {
+  std::vector<FilterRule> rules;
+  std::string written;
+  bool refused = false;
+  std::string editError;
+  const bool saved = platform::profile::editFile(
+      path_,
+      [&](platform::profile::ProfileText& file, std::string* refusal) {
+        rules = rules_;
+        if (file.text() != fileText_) {
+          rules = rulesOf(file.text());
+          for (const RuleChange& pendingChange : pending_) {
+            std::string why;
+            if (!pendingChange(&rules, &why)) {
+              refused = true;
+              *refusal = path_ +
+                         " was changed by another program, and a change made here no "
+                         "longer applies: " +
+                         why;
+              return false;
+            }
+          }
+        }
+        written = filterFileText(rules);
+        file = platform::profile::ProfileText(written);
+        return true;
+      },
+      &editError);
+  if (!saved) {
+    *err = refused ? editError : "cannot write " + path_ + ": " + editError;
     return false;
   }
+  rules_ = std::move(rules);
+  fileText_ = std::move(written);
+  pending_.clear();
   return true;
 }
 

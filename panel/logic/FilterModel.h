@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,8 +58,11 @@ std::string formatIpv4Address(const Ipv4Address& address);
 
 /// The connection filter of one hub as the panel edits it: the rules of the hub's filter file
 /// "%04d_hosts.ini" in order (the hub applies them in that order, the last match deciding).
-/// Changes work on the list in memory; save writes the whole file in the format the hub reads. A
-/// refused change leaves the list as it was.
+/// Changes work on the list in memory and are remembered until save writes the whole file in the
+/// format the hub reads. Another program (kvctl, a second panel) may write the file meanwhile:
+/// save then applies the remembered changes to the rules the file holds now, under the folder
+/// lock, so the other program's change is never undone. A refused change leaves the list as it
+/// was.
 class FilterModel {
  public:
   /// The path of hub `hubNumber`'s filter file in `iniDirectory`.
@@ -98,9 +102,13 @@ class FilterModel {
   /// Removes the rule named `name`. Refused for an unknown name.
   [[nodiscard]] bool remove(std::string_view name, std::string* err);
 
-  /// Writes the whole filter file anew from the rules, in one piece. False with a message in
-  /// `err` when it cannot be written; the file is then unchanged.
-  [[nodiscard]] bool save(std::string* err) const;
+  /// Writes the whole filter file anew from the rules, in one piece. When the file differs from
+  /// what the model last read or wrote, the changes made since are applied to the file's rules
+  /// as they are now, and the list becomes the result. False with a message in `err` when the
+  /// file cannot be read or written, or when a change no longer applies to the file's rules (a
+  /// rule that another program removed or added under the same name); the file is then
+  /// unchanged and the changes stay to be saved.
+  [[nodiscard]] bool save(std::string* err);
 
   /// Tells the running hub that its filter changed: command 8 when `recheckClients` (the hub
   /// then checks its connected clients against it), else 7.
@@ -110,14 +118,18 @@ class FilterModel {
  private:
   FilterModel(std::string path, int hubNumber) : path_(std::move(path)), hubNumber_(hubNumber) {}
 
+  // One change of the rules, refused with a message in `err` when it does not apply to them.
+  using RuleChange = std::function<bool(std::vector<FilterRule>* rules, std::string* err)>;
+
   [[nodiscard]] bool reload(std::string* err);
-  std::size_t indexOf(std::string_view name) const;
-  bool nameIsFreeExcept(std::string_view name, std::size_t except) const;
-  [[nodiscard]] bool check(FilterRule* rule, std::size_t replacing, std::string* err) const;
+  [[nodiscard]] bool change(RuleChange ruleChange, std::string* err);
 
   std::string path_;
   int hubNumber_ = 0;
   std::vector<FilterRule> rules_;
+  // The file's content as the model last read or wrote it, and the changes made since.
+  std::string fileText_;
+  std::vector<RuleChange> pending_;
 };
 
 }  // namespace korvane::panel

@@ -1,7 +1,6 @@
 #include "platform/ProfileFile.h"
 
 #include <cerrno>
-#include <functional>
 #include <optional>
 
 #include "platform/ProfileText.h"
@@ -23,27 +22,46 @@ std::string readForReader(const std::string& path) {
 // Reads, edits and replaces the file under the folder's lock; an edit that changes nothing
 // writes nothing. Folders are never created: writing into a missing one fails, while removing
 // from it succeeds, as there is no file to remove from.
-bool rewrite(const std::string& path, const std::function<void(ProfileText&)>& edit,
-             std::string* err) {
+bool rewrite(const std::string& path, const ProfileEdit& edit, std::string* err) {
   FileReplacement replacement(path);
   if (!replacement.lockFolder(err)) {
     if (errno != ENOENT) {
       return false;
     }
+    const std::string lockError = *err;
     ProfileText nothing("");
-    edit(nothing);
-    return nothing.text().empty();
+    if (!edit(nothing, err)) {
+      return false;
+    }
+    if (!nothing.text().empty()) {
+      *err = lockError;
+      return false;
+    }
+    return true;
   }
   std::string current;
   if (readFileContent(path, &current, err) == ReadOutcome::kFailed) {
     return false;
   }
   ProfileText profile(current);
-  edit(profile);
+  if (!edit(profile, err)) {
+    return false;
+  }
   if (profile.text() == current) {
     return true;
   }
   return replacement.replace(profile.text(), err);
+}
+
+// Applies changes that were checked before the lock was taken.
+bool rewriteWith(const std::string& path, const std::vector<ProfileChange>& changes,
+                 std::string* err) {
+  return rewrite(
+      path,
+      [&](ProfileText& profile, std::string* editError) {
+        return profile.apply(changes, editError);
+      },
+      err);
 }
 
 }  // namespace
@@ -68,19 +86,28 @@ bool writeString(const std::string& path, std::string_view section, std::string_
   if (!checkWritable(section, key, value, err)) {
     return false;
   }
-  return rewrite(
-      path, [&](ProfileText& profile) { profile.setValue(section, key, value); }, err);
+  return rewriteWith(path, {ProfileChange::setValue(section, key, value)}, err);
 }
 
 bool deleteKey(const std::string& path, std::string_view section, std::string_view key,
                std::string* err) {
-  return rewrite(
-      path, [&](ProfileText& profile) { profile.removeKey(section, key); }, err);
+  return rewriteWith(path, {ProfileChange::removeKey(section, key)}, err);
 }
 
 bool deleteSection(const std::string& path, std::string_view section, std::string* err) {
-  return rewrite(
-      path, [&](ProfileText& profile) { profile.removeSection(section); }, err);
+  return rewriteWith(path, {ProfileChange::removeSection(section)}, err);
+}
+
+bool writeChanges(const std::string& path, const std::vector<ProfileChange>& changes,
+                  std::string* err) {
+  if (!checkChanges(changes, err)) {
+    return false;
+  }
+  return rewriteWith(path, changes, err);
+}
+
+bool editFile(const std::string& path, const ProfileEdit& edit, std::string* err) {
+  return rewrite(path, edit, err);
 }
 
 }  // namespace korvane::platform::profile

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "common/HubSettings.h"
@@ -11,18 +12,26 @@ namespace {
 using korvane::testing::TempProgramDir;
 using korvane::testing::writeFile;
 
+/// The settings of `hubNumber` from the file at `path`, which the test expects to be readable.
+HubSettings settingsOf(const std::string& path, int hubNumber) {
+  std::string err;
+  const std::optional<HubSettings> settings = readHubSettings(path, hubNumber, &err);
+  EXPECT_TRUE(settings) << err;
+  return settings.value_or(HubSettings{});
+}
+
 /// Settings read from a file whose section 0007 holds `hubLines` and whose SYSTEM section holds
 /// `systemLines` (both "Key=Value\r\n" lines).
 HubSettings readWith(const std::string& hubLines, const std::string& systemLines = "") {
   TempProgramDir dir;
   const std::string path = dir.ini("Tollmar.ini");
   writeFile(path, "[SYSTEM]\r\n" + systemLines + "[0007]\r\n" + hubLines);
-  return readHubSettings(path, 7);
+  return settingsOf(path, 7);
 }
 
 TEST(HubSettings, MissingFileGivesDefaults) {
   TempProgramDir dir;
-  const HubSettings settings = readHubSettings(dir.ini("Tollmar.ini"), 7);
+  const HubSettings settings = settingsOf(dir.ini("Tollmar.ini"), 7);
   EXPECT_EQ(settings.portNo, 0);
   EXPECT_EQ(settings.authFlag, 0);
   EXPECT_EQ(settings.maxCon, 512);
@@ -40,7 +49,7 @@ TEST(HubSettings, ReadsItsOwnSection) {
             "[0007]\r\nPortNo=8888\r\nAuthFlag=1\r\nMaxCon=8\r\nSNATPort=9999\r\n"
             "GarbageMonths=3\r\nGarbageDays=10\r\n"
             "[SYSTEM]\r\nDomainSplitter=@\r\n");
-  const HubSettings settings = readHubSettings(path, 7);
+  const HubSettings settings = settingsOf(path, 7);
   EXPECT_EQ(settings.portNo, 8888);
   EXPECT_EQ(settings.authFlag, 1);
   EXPECT_EQ(settings.maxCon, 8);

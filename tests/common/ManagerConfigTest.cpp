@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <numeric>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/HubSettings.h"
@@ -138,6 +142,39 @@ TEST(ManagerConfig, CreateRefusesNameThatBreaksTheFile) {
   }
 }
 
+TEST(ManagerConfig, CreatorsAtTheSameTimeTakeDifferentNumbers) {
+  ConfigFile file;
+  constexpr int kHubsEach = 10;
+  std::vector<int> first;
+  std::vector<int> second;
+  const auto create = [&](const std::string& prefix, std::vector<int>* numbers) {
+    ManagerConfig config(file.path, file.clock);
+    for (int i = 0; i < kHubsEach; ++i) {
+      std::string err;
+      numbers->push_back(config.createHub(prefix + std::to_string(i), &err));
+    }
+  };
+  std::thread other(create, "first", &first);
+  create("second", &second);
+  other.join();
+
+  std::vector<int> all = first;
+  all.insert(all.end(), second.begin(), second.end());
+  std::sort(all.begin(), all.end());
+  std::vector<int> expected(2 * kHubsEach);
+  std::iota(expected.begin(), expected.end(), 1);
+  EXPECT_EQ(all, expected);
+  // Every section is whole: the four keys of a new hub, in order.
+  for (const int hub : all) {
+    SCOPED_TRACE(hub);
+    EXPECT_EQ(file.config.readStatus(hub), false);
+    EXPECT_NE(
+        file.content().find(hubSection(hub, "HubName=" + file.config.readName(hub) +
+                                                "\r\nStatus=OFF\r\nPortNo=0\r\nAuthFlag=0\r\n")),
+        std::string::npos);
+  }
+}
+
 TEST(ManagerConfig, CreateAsksManagerToReload) {
   ConfigFile file;
   ManagerPipeStub manager;
@@ -165,12 +202,19 @@ TEST(ManagerConfig, CreateWorksWithoutManager) {
   EXPECT_EQ(file.config.listHubs(), std::vector<int>{1});
 }
 
-TEST(ManagerConfig, DeleteRemovesSectionAndFilesButKeepsAccounts) {
+TEST(ManagerConfig, DeleteRemovesSectionAndEveryFileOfTheHub) {
   ConfigFile file(hubSection(1, "HubName=A\r\n") + hubSection(3, "HubName=C\r\nPortNo=5\r\n") +
                   "[SYSTEM]\r\nDomainSplitter=@\r\n");
-  const char* ownFiles[] = {"0003_dhcp.ini", "0003_hosts.ini", "0003_account.ini", "0001_dhcp.ini",
-                            "0001_hosts.ini"};
-  for (const char* name : ownFiles) {
+  // The next hub created takes number 3 again: nothing of the deleted one may be left for it.
+  const char* deleted[] = {"0003_dhcp.ini",     "0003_hosts.ini",       "0003_account.ini",
+                           "0003__dhcp.leases", "0003_lab_dhcp.leases", "0003_a_b_dhcp.leases"};
+  const char* kept[] = {"0001_dhcp.ini",       "0001_hosts.ini", "0001_account.ini",
+                        "0001__dhcp.leases",   "0003_notes.txt", "00031_dhcp.leases",
+                        "0003_dhcp.leases.old"};
+  for (const char* name : deleted) {
+    writeFile(file.dir.ini(name), "[x]\r\n");
+  }
+  for (const char* name : kept) {
     writeFile(file.dir.ini(name), "[x]\r\n");
   }
   ManagerPipeStub manager;
@@ -180,12 +224,25 @@ TEST(ManagerConfig, DeleteRemovesSectionAndFilesButKeepsAccounts) {
   EXPECT_TRUE(file.config.deleteHub(3, &err)) << err;
 
   EXPECT_EQ(file.content(), hubSection(1, "HubName=A\r\n") + "[SYSTEM]\r\nDomainSplitter=@\r\n");
-  EXPECT_FALSE(fileExists(file.dir.ini("0003_dhcp.ini")));
-  EXPECT_FALSE(fileExists(file.dir.ini("0003_hosts.ini")));
-  EXPECT_TRUE(fileExists(file.dir.ini("0003_account.ini")));
-  EXPECT_TRUE(fileExists(file.dir.ini("0001_dhcp.ini")));
-  EXPECT_TRUE(fileExists(file.dir.ini("0001_hosts.ini")));
+  for (const char* name : deleted) {
+    EXPECT_FALSE(fileExists(file.dir.ini(name))) << name;
+  }
+  for (const char* name : kept) {
+    EXPECT_TRUE(fileExists(file.dir.ini(name))) << name;
+  }
   EXPECT_EQ(manager.requests(), 1);
+}
+
+TEST(ManagerConfig, DeleteRefusesAHubSwitchedOn) {
+  // Its process would write its leases again after they were deleted.
+  const std::string before = hubSection(2, "HubName=B\r\nStatus=ON\r\n");
+  ConfigFile file(before);
+  writeFile(file.dir.ini("0002_account.ini"), "[x]\r\n");
+  std::string err;
+  EXPECT_FALSE(file.config.deleteHub(2, &err));
+  EXPECT_NE(err.find("switched on"), std::string::npos) << err;
+  EXPECT_EQ(file.content(), before);
+  EXPECT_TRUE(fileExists(file.dir.ini("0002_account.ini")));
 }
 
 TEST(ManagerConfig, DeleteWithoutHubFilesSucceeds) {
@@ -293,7 +350,7 @@ TEST(ManagerConfig, ReadStatus) {
 TEST(ManagerConfig, LowerCaseStatusNeitherReadsNorRuns) {
   ConfigFile file(hubSection(1, "Status=on\r\n") + hubSection(2, "Status=ON\r\n"));
   EXPECT_EQ(file.config.readStatus(1), std::nullopt);
-  EXPECT_EQ(hubsToRun(file.path), std::vector<int>{2});
+  EXPECT_EQ(hubsToRun(file.path, nullptr), std::vector<int>{2});
 }
 
 TEST(ManagerConfig, ReadNumbersWithRanges) {
@@ -351,7 +408,7 @@ TEST(ManagerConfig, ReadNumbersWithRanges) {
 TEST(ManagerConfig, MissingGarbageMonthsDiffersBetweenPanelAndHub) {
   ConfigFile file(hubSection(1, "PortNo=9000\r\n"));
   EXPECT_EQ(file.config.readLogRetention(1).months, 1);
-  EXPECT_EQ(readHubSettings(file.path, 1).garbageMonths, 0);
+  EXPECT_EQ(readHubSettings(file.path, 1, nullptr)->garbageMonths, 0);
 }
 
 TEST(ManagerConfig, ReadNameIsCutTo255Bytes) {
@@ -377,7 +434,7 @@ TEST(ManagerConfig, ReadDomainSplitter) {
     SCOPED_TRACE(row.systemLines);
     ConfigFile file(std::string("[SYSTEM]\r\n") + row.systemLines);
     EXPECT_EQ(file.config.readDomainSplitter(), row.expected);
-    EXPECT_EQ(readHubSettings(file.path, 1).splitter, row.expected);
+    EXPECT_EQ(readHubSettings(file.path, 1, nullptr)->splitter, row.expected);
   }
 }
 
@@ -489,6 +546,40 @@ TEST(ManagerConfig, WritersRefuseWhatWouldNotReadBack) {
   }
 }
 
+TEST(ManagerConfig, SnapshotReportsAFileThatCannotBeRead) {
+  ConfigFile file;
+  // A folder in the file's place cannot be read, as a FIFO or a device is refused.
+  std::filesystem::create_directory(file.path);
+  std::string err;
+  EXPECT_FALSE(file.config.snapshot(&err));
+  EXPECT_NE(err.find(file.path), std::string::npos) << err;
+  EXPECT_FALSE(hubsToRun(file.path, &err));
+  EXPECT_FALSE(readHubSettings(file.path, 1, &err));
+  // A single key reads its default, as from a missing file.
+  EXPECT_EQ(file.config.readMaxConnections(1), 512);
+  EXPECT_TRUE(file.config.listHubs().empty());
+}
+
+TEST(ManagerConfig, HubSettingsAreWrittenTogetherOrNotAtAll) {
+  const std::string before = hubSection(1, "HubName=A\r\nStatus=OFF\r\n");
+  ConfigFile file(before);
+  HubSettingsChange change;
+  change.name = "B";
+  change.port = 7001;
+  change.garbageDays = 10000;  // beyond the 9999 the panel writes
+  std::string err;
+  EXPECT_FALSE(file.config.writeHubSettings(1, change, &err));
+  EXPECT_NE(err.find("10000"), std::string::npos) << err;
+  EXPECT_EQ(file.content(), before);
+
+  change.garbageDays = 30;
+  change.authFlag = 1;
+  EXPECT_TRUE(file.config.writeHubSettings(1, change, &err)) << err;
+  EXPECT_EQ(file.content(), hubSection(1,
+                                       "HubName=B\r\nStatus=OFF\r\nPortNo=7001\r\n"
+                                       "AuthFlag=1\r\nGarbageDays=30\r\n"));
+}
+
 TEST(ManagerConfig, WritersReportAnUnwritableFile) {
   TempProgramDir dir;
   dir.useForThisProcess();
@@ -537,7 +628,7 @@ TEST(ManagerConfig, WriteDomainSplitter) {
     ASSERT_TRUE(file.config.writeDomainSplitter(row.splitter, &err)) << err;
     EXPECT_EQ(file.content(), std::string("[SYSTEM]\r\nDomainSplitter=") + row.stored + "\r\n");
     EXPECT_EQ(file.config.readDomainSplitter(), row.splitter);
-    EXPECT_EQ(readHubSettings(file.path, 1).splitter, row.splitter);
+    EXPECT_EQ(readHubSettings(file.path, 1, nullptr)->splitter, row.splitter);
   }
 }
 

@@ -13,6 +13,21 @@ namespace {
 using korvane::testing::TempProgramDir;
 using korvane::testing::writeFile;
 
+/// The hub switches and the hubs to run of a file that the test expects to be readable.
+std::vector<HubSwitch> switchesOf(const std::string& path) {
+  std::string err;
+  const auto hubs = readHubSwitches(path, &err);
+  EXPECT_TRUE(hubs) << err;
+  return hubs.value_or(std::vector<HubSwitch>{});
+}
+
+std::vector<int> runOf(const std::string& path) {
+  std::string err;
+  const auto hubs = hubsToRun(path, &err);
+  EXPECT_TRUE(hubs) << err;
+  return hubs.value_or(std::vector<int>{});
+}
+
 std::string hubSection(int number, const std::string& status) {
   char header[16];
   std::snprintf(header, sizeof header, "[%04d]\r\n", number);
@@ -32,11 +47,11 @@ TEST(ManagerHubList, OnlyExactOnRuns) {
     TempProgramDir dir;
     const std::string path = dir.ini("Tollmar.ini");
     writeFile(path, hubSection(5, row.status));
-    const std::vector<HubSwitch> hubs = readHubSwitches(path);
+    const std::vector<HubSwitch> hubs = switchesOf(path);
     ASSERT_EQ(hubs.size(), 1u);
     EXPECT_EQ(hubs[0].number, 5);
     EXPECT_EQ(hubs[0].on, row.on);
-    EXPECT_EQ(hubsToRun(path), row.on ? std::vector<int>{5} : std::vector<int>{});
+    EXPECT_EQ(runOf(path), row.on ? std::vector<int>{5} : std::vector<int>{});
   }
 }
 
@@ -45,8 +60,8 @@ TEST(ManagerHubList, RunsEnabledHubsInFileOrder) {
   const std::string path = dir.ini("Tollmar.ini");
   writeFile(path, "[SYSTEM]\r\nDomainSplitter=@\r\n" + hubSection(3, "ON") + hubSection(1, "OFF") +
                       "[FIREWALL]\r\nAutoSetting=on\r\n" + hubSection(2, "ON"));
-  EXPECT_EQ(hubsToRun(path), (std::vector<int>{3, 2}));
-  const std::vector<HubSwitch> hubs = readHubSwitches(path);
+  EXPECT_EQ(runOf(path), (std::vector<int>{3, 2}));
+  const std::vector<HubSwitch> hubs = switchesOf(path);
   ASSERT_EQ(hubs.size(), 3u);
   EXPECT_EQ(hubs[1].number, 1);
   EXPECT_FALSE(hubs[1].on);
@@ -64,14 +79,14 @@ TEST(ManagerHubList, RunsOnlyTheFirst32Enabled) {
     }
   }
   writeFile(path, content);
-  EXPECT_EQ(hubsToRun(path), expected);
-  EXPECT_EQ(readHubSwitches(path).size(), 34u);
+  EXPECT_EQ(runOf(path), expected);
+  EXPECT_EQ(switchesOf(path).size(), 34u);
 }
 
 TEST(ManagerHubList, MissingFileRunsNothing) {
   TempProgramDir dir;
-  EXPECT_TRUE(readHubSwitches(dir.ini("Tollmar.ini")).empty());
-  EXPECT_TRUE(hubsToRun(dir.ini("Tollmar.ini")).empty());
+  EXPECT_TRUE(switchesOf(dir.ini("Tollmar.ini")).empty());
+  EXPECT_TRUE(runOf(dir.ini("Tollmar.ini")).empty());
 }
 
 }  // namespace

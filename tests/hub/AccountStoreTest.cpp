@@ -5,6 +5,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -307,6 +308,24 @@ TEST_F(AccountStoreTest, ConnectionCountsSurviveAReload) {
   store.release(u"alice");
   store.release(u"alice");
   EXPECT_TRUE(store.acquire(u"alice"));
+}
+
+TEST_F(AccountStoreTest, ReloadOfAFileThatCannotBeReadKeepsTheAccounts) {
+  writeAccounts(path_, {{.name = u"alice"}});
+  AccountStore store = makeStore();
+  ASSERT_TRUE(login(store, u"alice", u"secret"));
+
+  // A folder in the file's place cannot be read, as a FIFO or a device is refused.
+  std::filesystem::remove(path_);
+  std::filesystem::create_directory(path_);
+  store.load();
+  EXPECT_EQ(store.accountCount(), 1u);
+  EXPECT_TRUE(login(store, u"alice", u"secret"));
+
+  // A missing file is an empty account list, not a refusal.
+  std::filesystem::remove(path_);
+  store.load();
+  EXPECT_EQ(store.accountCount(), 0u);
 }
 
 TEST_F(AccountStoreTest, ReloadAppliesANewLimitToOpenConnections) {

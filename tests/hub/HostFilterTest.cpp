@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -328,6 +329,22 @@ TEST(HostFilter, ReloadReplacesTheRules) {
   ASSERT_TRUE(filter.loadRules(&err)) << err;
   EXPECT_EQ(decide(filter, "1.2.3.4", "bad.example"), "allow:fine");
   EXPECT_EQ(filter.ruleCount(), 1u);
+}
+
+TEST(HostFilter, ReloadOfAFileThatCannotBeReadKeepsTheRules) {
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0012_hosts.ini");
+  writeRules(path, {hostNameRule("blocked", "bad", false)});
+  HostFilter filter(dir.ini(""), kHubNumber);
+
+  // A folder in the file's place cannot be read, as a FIFO or a device is refused: the filter
+  // must not fall open.
+  std::filesystem::remove(path);
+  std::filesystem::create_directory(path);
+  std::string err;
+  EXPECT_FALSE(filter.loadRules(&err));
+  EXPECT_NE(err.find(path), std::string::npos) << err;
+  EXPECT_EQ(decide(filter, "1.2.3.4", "bad.example"), "refuse:blocked");
 }
 
 TEST(HostFilter, LongSectionNamesAreCutTo255Characters) {

@@ -1,15 +1,16 @@
 // Process-level tests of the manager: which hubs it runs, restarts and stops, and its pipe.
 
 #include <gtest/gtest.h>
-
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/LocalPipe.h"
@@ -236,6 +237,67 @@ TEST_F(ManagerServiceTest, ForegroundModeWritesItsLogInTheCurrentDirectory) {
       << testing::readFile(work + "/Tollmar.log");
   ASSERT_EQ(::kill(manager.pid(), SIGTERM), 0);
   EXPECT_EQ(manager.waitForExit(15s), 0);
+}
+
+// Larger than the 4 MiB that the readers of configuration files take.
+constexpr std::size_t kOversizedConfigBytes = 5 * 1024 * 1024;
+
+TEST_F(ManagerServiceTest, ReloadOfAFileThatCannotBeReadKeepsTheHubs) {
+  writeConfig({{1, "ON"}});
+  const std::string work = dir_.path() + "work";
+  std::filesystem::create_directory(work);
+  ChildProcess manager(testing::builtProgram("Tollmar"), {"S"}, dir_.path(),
+                       ChildProcess::Options{"", work, {}, ""});
+  ASSERT_TRUE(waitForHubs(manager, {"0001"}));
+  ASSERT_TRUE(managerPipeReady());
+
+  const std::string path = dir_.ini("Tollmar.ini");
+  // Read whole, the oversized file would switch hub 1 off and hub 2 on.
+  std::string oversized = "[0001]\r\nStatus=OFF\r\n[0002]\r\nStatus=ON\r\nPortNo=" +
+                          std::to_string(testing::freeTcpPort()) + "\r\n";
+  const std::string comment = ";" + std::string(1021, 'x') + "\r\n";
+  while (oversized.size() <= kOversizedConfigBytes) {
+    oversized += comment;
+  }
+  struct Row {
+    const char* what;
+    std::function<void()> put;
+  };
+  // The FIFO comes last: a reader that opened it blocking would hang there.
+  const Row rows[] = {
+      {"a folder", [&] { std::filesystem::create_directory(path); }},
+      {"a file over the size limit", [&] { testing::writeFile(path, oversized); }},
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+  };
+  const std::string refusal = "[ServiceMain] cannot read " + path;
+  std::size_t refusals = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::filesystem::remove_all(path);
+    row.put();
+    EXPECT_EQ(sendToManager("AAA"), std::string("OK\0", 3));
+    ++refusals;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+          const std::string log = testing::readFile(work + "/Tollmar.log");
+          std::size_t seen = 0;
+          for (auto at = log.find(refusal); at != std::string::npos;
+               at = log.find(refusal, at + 1)) {
+            ++seen;
+          }
+          return seen == refusals;
+        },
+        kSettle))
+        << testing::readFile(work + "/Tollmar.log");
+    EXPECT_EQ(hubsOf(manager), std::vector<std::string>{"0001"});
+  }
+
+  // A good file is read again.
+  std::filesystem::remove_all(path);
+  writeConfig({{1, "ON"}, {2, "ON"}});
+  EXPECT_EQ(sendToManager("AAA"), std::string("OK\0", 3));
+  EXPECT_TRUE(waitForHubs(manager, {"0001", "0002"}));
+  stopManager(manager);
 }
 
 TEST_F(ManagerServiceTest, UnknownSingleArgumentDoesNothing) {

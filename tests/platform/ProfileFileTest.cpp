@@ -692,6 +692,89 @@ bool writeNumberedKeys(const std::string& path, const std::string& prefix) {
   return true;
 }
 
+TEST(ProfileFile, WritesSeveralChangesAsOneReplacement) {
+  TempProgramDir dir;
+  const std::string path = dir.ini("changes.ini");
+  writeFile(path, "[A]\r\nold=1\r\n[B]\r\nx=1\r\n");
+  std::string err;
+  ASSERT_TRUE(
+      writeChanges(path,
+                   {ProfileChange::setValue("A", "k1", "v1"),
+                    ProfileChange::setValue("A", "k2", "v2"), ProfileChange::removeKey("A", "old"),
+                    ProfileChange::removeSection("B"), ProfileChange::setValue("C", "n", "1")},
+                   &err))
+      << err;
+  EXPECT_EQ(readFile(path), "[A]\r\nk1=v1\r\nk2=v2\r\n[C]\r\nn=1\r\n");
+
+  // One refused value stops the whole change before anything is written.
+  const ino_t before = inodeOf(path);
+  EXPECT_FALSE(writeChanges(
+      path, {ProfileChange::setValue("A", "k3", "fine"), ProfileChange::setValue("A", "k=4", "v")},
+      &err));
+  EXPECT_NE(err.find("k=4"), std::string::npos) << err;
+  EXPECT_EQ(inodeOf(path), before);
+  EXPECT_EQ(read(path, "A", "k3"), "<NONE>");
+}
+
+TEST(ProfileFile, EditRefusesAndFailsWithoutWriting) {
+  TempProgramDir dir;
+  const std::string path = dir.ini("edit.ini");
+  writeFile(path, "[A]\r\nk=1\r\n");
+  std::string err;
+  EXPECT_FALSE(editFile(
+      path,
+      [](ProfileText& profile, std::string* refusal) {
+        profile.setValue("A", "k", "2");
+        *refusal = "no, thanks";
+        return false;
+      },
+      &err));
+  EXPECT_EQ(err, "no, thanks");
+  EXPECT_EQ(readFile(path), "[A]\r\nk=1\r\n");
+
+  // A file that cannot be read is not edited as if it were empty.
+  const std::string folder = dir.ini("folder.ini");
+  std::filesystem::create_directory(folder);
+  bool edited = false;
+  EXPECT_FALSE(editFile(
+      folder,
+      [&](ProfileText&, std::string*) {
+        edited = true;
+        return true;
+      },
+      &err));
+  EXPECT_FALSE(edited);
+  EXPECT_FALSE(err.empty());
+}
+
+// Adds one to Counts/n, `times` times, each time deciding from the value the file holds.
+bool incrementCounter(const std::string& path, int times) {
+  for (int i = 0; i < times; ++i) {
+    std::string err;
+    const bool done = editFile(
+        path,
+        [](ProfileText& profile, std::string*) {
+          const int now = std::stoi(profile.value("Counts", "n").value_or("0"));
+          profile.setValue("Counts", "n", std::to_string(now + 1));
+          return true;
+        },
+        &err);
+    if (!done) {
+      return false;
+    }
+  }
+  return true;
+}
+
+TEST(ProfileFile, EditsInTwoProcessesNeverOvertakeEachOther) {
+  TempProgramDir dir;
+  const std::string path = dir.ini("counter.ini");
+  ForkedChild child([&] { return incrementCounter(path, kConcurrentWrites); });
+  EXPECT_TRUE(incrementCounter(path, kConcurrentWrites));
+  EXPECT_EQ(child.wait(), 0);
+  EXPECT_EQ(read(path, "Counts", "n"), std::to_string(2 * kConcurrentWrites));
+}
+
 TEST(ProfileFile, WritersInTwoProcessesKeepEachOthersKeys) {
   TempProgramDir dir;
   const std::string path = dir.ini("writers.ini");

@@ -107,6 +107,28 @@ TEST_F(KvctlHubTest, EveryRefusalSaysWhyAndChangesNothing) {
   }
 }
 
+TEST_F(KvctlHubTest, DeletedHubLeavesNothingToItsSuccessor) {
+  ok({"hub", "create", "Alpha"});
+  const std::string password = dir_.path() + "password";
+  testing::writeFile(password, "secret\n");
+  ok({"account", "add", "1", "alice", "--password-file", password});
+  ok({"filter", "add", "1", "lab", "--host", "lab.example", "--allow"});
+  // What the running hub and its DHCP settings would have left.
+  for (const char* name : {"0001__dhcp.leases", "0001_lab_dhcp.leases", "0001_dhcp.ini"}) {
+    testing::writeFile(dir_.ini(name), "[DHCP_ENTRY_1]\r\nLeaseExpireTime=1\r\n");
+  }
+  ok({"hub", "delete", "1"});
+
+  // The next hub takes the lowest free number, 1 again, and starts empty.
+  EXPECT_EQ(kvctl({"hub", "create", "Beta"}).out, "created hub 0001\n");
+  EXPECT_EQ(kvctl({"account", "list", "1", "--json"}).out, "[\n]\n");
+  EXPECT_EQ(kvctl({"filter", "list", "1", "--json"}).out, "[\n]\n");
+  for (const char* name : {"0001_account.ini", "0001_hosts.ini", "0001_dhcp.ini",
+                           "0001__dhcp.leases", "0001_lab_dhcp.leases"}) {
+    EXPECT_FALSE(testing::fileExists(dir_.ini(name))) << name;
+  }
+}
+
 TEST_F(KvctlHubTest, ThirtyFourthHubIsRefused) {
   for (int i = 1; i <= 33; ++i) {
     ok({"hub", "create", "hub" + std::to_string(i)});

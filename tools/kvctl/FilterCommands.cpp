@@ -25,7 +25,7 @@ std::optional<FilterModel> openFilter(Context& context, const Arguments& argumen
   return FilterModel::open(common::iniDirectory(), *hub, err);
 }
 
-int saveAndTell(Context& context, const FilterModel& model, const Arguments& arguments) {
+int saveAndTell(Context& context, FilterModel& model, const Arguments& arguments) {
   std::string err;
   if (!model.save(&err)) {
     return context.refuse(err);

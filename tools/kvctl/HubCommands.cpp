@@ -22,8 +22,8 @@ std::string fourDigits(int hub) {
   return text;
 }
 
-void printHubJson(Context& context, int hub, bool last) {
-  const auto& config = context.config;
+void printHubJson(Context& context, const common::ManagerConfigSnapshot& config, int hub,
+                  bool last) {
   const auto retention = config.readLogRetention(hub);
   context.out << "  {\"number\": " << hub << ", \"name\": " << jsonString(config.readName(hub))
               << ", \"status\": \"" << statusText(config.readStatus(hub))
@@ -36,23 +36,28 @@ void printHubJson(Context& context, int hub, bool last) {
 }
 
 int listHubs(Context& context, const Arguments&) {
-  const auto hubs = context.config.listHubs();
+  // One reading of the file: a hub's values never mix two versions of it.
+  std::string err;
+  const auto config = context.config.snapshot(&err);
+  if (!config) {
+    return context.refuse(err);
+  }
+  const auto hubs = config->listHubs();
   if (context.json) {
     context.out << "[\n";
     for (std::size_t i = 0; i < hubs.size(); ++i) {
-      printHubJson(context, hubs[i], i + 1 == hubs.size());
+      printHubJson(context, *config, hubs[i], i + 1 == hubs.size());
     }
     context.out << "]\n";
     return kExitOk;
   }
   context.out << "HUB   STATUS   PORT   AUTH  MAXCON  NAME\n";
   for (int hub : hubs) {
-    const auto& config = context.config;
     char line[96];
     std::snprintf(line, sizeof line, "%-5s %-8s %-6d %-5s %-7d ", fourDigits(hub).c_str(),
-                  statusText(config.readStatus(hub)).c_str(), config.readPort(hub),
-                  config.readAuthFlag(hub) == 1 ? "on" : "off", config.readMaxConnections(hub));
-    context.out << line << config.readName(hub) << '\n';
+                  statusText(config->readStatus(hub)).c_str(), config->readPort(hub),
+                  config->readAuthFlag(hub) == 1 ? "on" : "off", config->readMaxConnections(hub));
+    context.out << line << config->readName(hub) << '\n';
   }
   return kExitOk;
 }
@@ -153,18 +158,23 @@ std::optional<HubChanges> readChanges(const Context& context, int hub,
   return changes;
 }
 
+// All changes of one call are one replacement of the file.
 bool writeChanges(Context& context, int hub, const HubChanges& changes, std::string* err) {
-  auto& config = context.config;
-  const auto retention = config.readLogRetention(hub);
-  return (!changes.name || config.writeName(hub, *changes.name, err)) &&
-         (!changes.port || config.writePort(hub, *changes.port, err)) &&
-         (!changes.auth || config.writeAuthFlag(hub, *changes.auth ? 1 : 0, err)) &&
-         (!changes.maxConnections ||
-          config.writeMaxConnections(hub, *changes.maxConnections, err)) &&
-         (!changes.snatPort || config.writeSnatPort(hub, *changes.snatPort, err)) &&
-         ((!changes.logMonths && !changes.logDays) ||
-          config.writeLogRetention(hub, changes.logMonths.value_or(retention.months),
-                                   changes.logDays.value_or(retention.days), err));
+  common::HubSettingsChange change;
+  change.name = changes.name;
+  change.port = changes.port;
+  if (changes.auth) {
+    change.authFlag = *changes.auth ? 1 : 0;
+  }
+  change.maxConnections = changes.maxConnections;
+  change.snatPort = changes.snatPort;
+  if (changes.logMonths || changes.logDays) {
+    // The retention is one setting of two keys, written together as the panel writes it.
+    const common::LogRetention retention = context.config.readLogRetention(hub);
+    change.garbageMonths = changes.logMonths.value_or(retention.months);
+    change.garbageDays = changes.logDays.value_or(retention.days);
+  }
+  return context.config.writeHubSettings(hub, change, err);
 }
 
 int setHub(Context& context, const Arguments& arguments) {
@@ -188,15 +198,36 @@ int setHub(Context& context, const Arguments& arguments) {
 std::vector<Command> hubCommands() {
   return {
       {"hub", "list", "", "lists the hubs with their settings", {}, {}, 0, 0, listHubs},
-      {"hub", "create", "NAME", "creates a hub (stopped, without a port)", {}, {}, 1, 1,
-       createHub},
-      {"hub", "delete", "HUB", "deletes a hub with its filter and DHCP settings", {}, {}, 1, 1,
+      {"hub", "create", "NAME", "creates a hub (stopped, without a port)", {}, {}, 1, 1, createHub},
+      {"hub",
+       "delete",
+       "HUB",
+       "deletes a stopped hub with its accounts, filter, DHCP settings and leases",
+       {},
+       {},
+       1,
+       1,
        deleteHub},
-      {"hub", "start", "HUB", "switches a hub on; the manager starts it", {}, {}, 1, 1,
+      {"hub",
+       "start",
+       "HUB",
+       "switches a hub on; the manager starts it",
+       {},
+       {},
+       1,
+       1,
        [](Context& c, const Arguments& a) { return switchHub(c, a, true); }},
-      {"hub", "stop", "HUB", "switches a hub off; the manager stops it", {}, {}, 1, 1,
+      {"hub",
+       "stop",
+       "HUB",
+       "switches a hub off; the manager stops it",
+       {},
+       {},
+       1,
+       1,
        [](Context& c, const Arguments& a) { return switchHub(c, a, false); }},
-      {"hub", "set",
+      {"hub",
+       "set",
        "HUB [--name NAME] [--port 1-65535] [--auth on|off] [--max-connections 1-512] "
        "[--snat-port 0-65535] [--log-months 0-120] [--log-days 0-9999]",
        "changes a hub's settings (a running hub takes them when next started)",

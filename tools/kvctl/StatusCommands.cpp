@@ -37,7 +37,12 @@ std::string listenText(std::int32_t state) {
 
 int showStatus(Context& context, const Arguments&) {
   const panel::HubQueryClient client(context.clock);
-  const auto hubs = context.config.listHubs();
+  std::string err;
+  const auto config = context.config.snapshot(&err);
+  if (!config) {
+    return context.refuse(err);
+  }
+  const auto hubs = config->listHubs();
   if (context.json) {
     context.out << "[\n";
   } else {
@@ -45,22 +50,21 @@ int showStatus(Context& context, const Arguments&) {
   }
   for (std::size_t i = 0; i < hubs.size(); ++i) {
     const int hub = hubs[i];
-    const auto status = context.config.readStatus(hub);
+    const auto status = config->readStatus(hub);
     const bool on = status.value_or(false);
     // A hub switched off runs no process: asking it would only cost the retries.
     const std::string state = on ? listenText(client.queryState(hub)) : "stopped";
     const std::string switchText = status ? (on ? "on" : "off") : "invalid";
     if (context.json) {
-      context.out << "  {\"number\": " << hub << ", \"name\": "
-                  << jsonString(context.config.readName(hub)) << ", \"switch\": \"" << switchText
-                  << "\", \"port\": " << context.config.readPort(hub) << ", \"state\": \""
-                  << state << "\"}" << (i + 1 == hubs.size() ? "\n" : ",\n");
+      context.out << "  {\"number\": " << hub << ", \"name\": " << jsonString(config->readName(hub))
+                  << ", \"switch\": \"" << switchText << "\", \"port\": " << config->readPort(hub)
+                  << ", \"state\": \"" << state << "\"}" << (i + 1 == hubs.size() ? "\n" : ",\n");
       continue;
     }
     char line[96];
     std::snprintf(line, sizeof line, "%04d  %-8s %-6d %-14s ", hub, switchText.c_str(),
-                  context.config.readPort(hub), state.c_str());
-    context.out << line << context.config.readName(hub) << '\n';
+                  config->readPort(hub), state.c_str());
+    context.out << line << config->readName(hub) << '\n';
   }
   if (context.json) {
     context.out << "]\n";

@@ -342,6 +342,56 @@ TEST_F(AccountListModelTest, UnreadableFileIsNotTakenForAnEmptyOne) {
   EXPECT_NE(err.find("cannot read"), std::string::npos) << err;
 }
 
+TEST_F(AccountListModelTest, ChangeKeepsWhatAnotherProgramWroteMeanwhile) {
+  AccountListModel panel = openModel();
+  add(panel, makeAccount(u"alice", u"pw"));
+  add(panel, makeAccount(u"bob", u"pw"));
+  AccountListModel other = openModel();
+  const std::string csv = dir_.path() + "import.csv";
+  writeFile(csv, "frank,pw,normal,use,multi,bridgeallow\r\n");
+
+  struct Row {
+    const char* what;
+    std::function<bool(std::string*)> change;
+  };
+  const Row rows[] = {
+      {"add", [&](std::string* e) { return panel.addAccount(makeAccount(u"dave", u"pw"), e); }},
+      {"set guest", [&](std::string* e) { return panel.setGuest(u"alice", true, e); }},
+      {"import",
+       [&](std::string* e) {
+         const CsvImportResult result = panel.importCsv(csv, CsvImportMode::kKeepExisting);
+         *e = result.message;
+         return result.ok();
+       }},
+  };
+  std::vector<std::u16string> theirs;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    // kvctl locks bob or adds an account behind the panel's back.
+    std::string err;
+    ASSERT_TRUE(other.lock(u"bob", &err)) << err;
+    theirs.push_back(u"other-" + std::u16string(1, static_cast<char16_t>(u'a' + theirs.size())));
+    add(other, makeAccount(theirs.back(), u"pw"));
+
+    ASSERT_TRUE(row.change(&err)) << err;
+    const AccountListModel fresh = openModel();
+    EXPECT_EQ(fresh.readStatus(u"bob"), 1);
+    EXPECT_FALSE(fresh.nameIsFree(theirs.back()));
+    EXPECT_EQ(panel.accounts(), fresh.accounts());
+  }
+  EXPECT_EQ(namesOf(panel), (std::vector<std::u16string>{u"alice", u"bob", u"other-a", u"dave",
+                                                         u"other-b", u"other-c", u"frank"}));
+  EXPECT_TRUE(panel.readGuest(u"alice"));
+
+  // A name that another program took meanwhile is refused, and the file stays as it is.
+  add(other, makeAccount(u"erin", u"pw"));
+  const std::string before = readFile(accountFile());
+  std::string err;
+  EXPECT_FALSE(panel.addAccount(makeAccount(u"erin", u"other"), &err));
+  EXPECT_NE(err.find("exists already"), std::string::npos) << err;
+  EXPECT_EQ(readFile(accountFile()), before);
+}
+
 TEST_F(AccountListModelTest, ReadsHandWrittenFilesAsTheHubDoes) {
   const std::string alice = *common::sealText(u"alice");
   const std::string bob = *common::sealText(u"bob");

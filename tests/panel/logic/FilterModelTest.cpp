@@ -63,7 +63,7 @@ class FilterModelTest : public ::testing::Test {
     ASSERT_TRUE(model.add(std::move(rule), &err)) << err;
   }
 
-  void save(const FilterModel& model) {
+  void save(FilterModel& model) {
     std::string err;
     ASSERT_TRUE(model.save(&err)) << err;
   }
@@ -290,6 +290,43 @@ TEST_F(FilterModelTest, UnreadableOrUnwritableFileIsReported) {
   std::filesystem::remove_all(iniDirectory());
   EXPECT_FALSE(model.save(&err));
   EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+}
+
+TEST_F(FilterModelTest, SaveKeepsWhatAnotherProgramWroteMeanwhile) {
+  FilterModel panel = openModel();
+  add(panel, hostRule("old", "x", true));
+  save(panel);
+
+  // Another writer (kvctl) adds a rule behind the panel's back.
+  FilterModel other = openModel();
+  add(other, hostRule("theirs", "y", false));
+  save(other);
+
+  // The panel's changes apply to the file's rules as they are now: "mine" goes one up from the
+  // end, past "theirs".
+  add(panel, hostRule("mine", "z", true));
+  std::string err;
+  ASSERT_TRUE(panel.moveUp("mine", &err)) << err;
+  save(panel);
+  EXPECT_EQ(namesOf(openModel()), (std::vector<std::string>{"old", "mine", "theirs"}));
+  EXPECT_EQ(namesOf(panel), (std::vector<std::string>{"old", "mine", "theirs"}));
+}
+
+TEST_F(FilterModelTest, SaveRefusesAChangeThatNoLongerApplies) {
+  FilterModel panel = openModel();
+  add(panel, hostRule("shared", "x", true));
+  save(panel);
+
+  FilterModel other = openModel();
+  std::string err;
+  ASSERT_TRUE(other.remove("shared", &err)) << err;
+  save(other);
+  const std::string before = readFile(filterFile());
+
+  ASSERT_TRUE(panel.replace("shared", hostRule("shared", "y", false), &err)) << err;
+  EXPECT_FALSE(panel.save(&err));
+  EXPECT_NE(err.find("changed by another program"), std::string::npos) << err;
+  EXPECT_EQ(readFile(filterFile()), before);
 }
 
 TEST_F(FilterModelTest, HubNumbersOutsideTheFourDigitsAreRefused) {
