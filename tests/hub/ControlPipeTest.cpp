@@ -205,10 +205,12 @@ TEST_F(ControlPipeTest, EveryStatusWindowGetsEverySignalUntilItCloses) {
   ASSERT_TRUE(query_.queryConnections(1, 502)) << "asking twice registers once";
 
   auto client = hub_.loggedIn();
-  EXPECT_TRUE(waitUntil([&] { return first >= 2 && second >= 2; }, 5s))
-      << "admitted and logged in: " << first << " and " << second;
+  // The hub signals the windows one after the other, so the counts may differ for a moment;
+  // a window registered twice would get two signals per change and never catch up.
+  EXPECT_TRUE(waitUntil([&] { return first >= 2 && first == second; }, 5s))
+      << "admitted and logged in, a window registered twice signalled once: " << first
+      << " and " << second;
   const int secondBefore = second;
-  EXPECT_EQ(first.load(), second.load()) << "a window registered twice is signalled once";
 
   secondWindow.reset();  // the window closes
   client->shutdown();
