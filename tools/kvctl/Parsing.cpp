@@ -45,7 +45,12 @@ std::optional<int> parseExistingHub(const common::ManagerConfig& config, const s
   if (!hub) {
     return std::nullopt;
   }
-  const auto hubs = config.listHubs();
+  // A file that cannot be read is said as such, not taken for one without the hub.
+  const std::optional<common::ManagerConfigSnapshot> file = config.snapshot(err);
+  if (!file) {
+    return std::nullopt;
+  }
+  const auto hubs = file->listHubs();
   if (std::find(hubs.begin(), hubs.end(), *hub) == hubs.end()) {
     *err = "no hub " + std::to_string(*hub);
     return std::nullopt;
