@@ -52,13 +52,22 @@ HubSlot* findWaitingSlot(std::array<HubSlot, kHubSlots>& table, int hubNumber) {
   return nullptr;
 }
 
+// The unscrambling's lines go to standard output, which only the foreground mode shows.
+DnsUpdateSettings dnsSettings(const ManagerService::Options& options) {
+  DnsUpdateSettings settings;
+  settings.logPath = options.programDirectory + "log/dnsupdate.log";
+  settings.diagnostics = options.foregroundLog != nullptr ? &std::cout : nullptr;
+  return settings;
+}
+
 }  // namespace
 
 ManagerService::ManagerService(Options options, const platform::Clock& clock)
     : options_(std::move(options)),
       shared_(std::make_shared<Shared>(
           HubLauncher(options_.programDirectory, platform::currentProcessId()), clock)),
-      pipe_(clock) {}
+      pipe_(clock),
+      dns_(options_.configPath, dnsSettings(options_), clock) {}
 
 ManagerService::~ManagerService() {
   stop();
@@ -69,6 +78,7 @@ int ManagerService::run() {
   platform::notifyServiceManager("READY=1");
   pipe_.start([this] { reloadEvent_.set(); });
   reload();
+  dns_.start();
   if (options_.foregroundLog != nullptr) {
     *options_.foregroundLog << "[ServiceMain] LOOP stat\n" << std::flush;
   }
@@ -195,6 +205,7 @@ void ManagerService::stop() {
   std::call_once(stopOnce_, [this] {
     platform::notifyServiceManager("STOPPING=1");
     pipe_.stop();
+    dns_.stop();
     shared_->stopping = true;
     reloadEvent_.set();
     stopHubs();

@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "manager/DnsUpdateScheduler.h"
 #include "manager/HubLauncher.h"
 #include "manager/ManagerPipeServer.h"
 #include "manager/ReloadEvent.h"
@@ -79,6 +80,7 @@ class ManagerService {
   std::once_flag stopOnce_;
   std::mutex reloadMutex_;  // a reload and the stop never overlap
   ManagerPipeServer pipe_;
+  DnsUpdateScheduler dns_;
 };
 
 }  // namespace korvane::manager
