@@ -17,7 +17,7 @@ using tools::Command;
 std::vector<Command> allCommands() {
   std::vector<Command> commands;
   for (auto group : {tools::hubCommands(), tools::accountCommands(), tools::filterCommands(),
-                     tools::splitterCommands(), tools::statusCommands()}) {
+                     tools::splitterCommands(), tools::statusCommands(), tools::dnsCommands()}) {
     commands.insert(commands.end(), group.begin(), group.end());
   }
   return commands;
