@@ -100,8 +100,8 @@ class RequestRun {
     if (!handle) {
       return fail(kNoConnectionText, false, "curl_easy_init failed");
     }
-    const std::string target = std::string(url->secure ? "https://" : "http://") + url->host +
-                               ":" + std::to_string(url->port) + url->path;
+    const std::string target = std::string(url->secure ? "https://" : "http://") + url->host + ":" +
+                               std::to_string(url->port) + url->path;
     HeaderList headers;
     Transfer transfer;
     transfer.cancel = request_.cancel;
@@ -110,10 +110,9 @@ class RequestRun {
     }
     const CURLcode code = curl_easy_perform(handle.get());
     if (code != CURLE_OK) {
-      const std::string why = transfer.tooLarge
-                                  ? "the reply is larger than " +
-                                        std::to_string(kMaxReplyBodyBytes) + " bytes"
-                                  : curl_easy_strerror(code);
+      const std::string why = transfer.tooLarge ? "the reply is larger than " +
+                                                      std::to_string(kMaxReplyBodyBytes) + " bytes"
+                                                : curl_easy_strerror(code);
       if (isConnectionFailure(code, handle.get())) {
         return fail(kNoConnectionText, false, why);
       }
@@ -126,8 +125,8 @@ class RequestRun {
   bool configure(CURL* h, const std::string& target, HeaderList* headers, Transfer* transfer) {
     bool ok = curl_easy_setopt(h, CURLOPT_URL, target.c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK;
-    ok = ok && curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kHttpUserAgent).c_str()) ==
-                   CURLE_OK;
+    ok = ok &&
+         curl_easy_setopt(h, CURLOPT_USERAGENT, std::string(kHttpUserAgent).c_str()) == CURLE_OK;
     ok = ok && curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     ok = ok && curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS,
                                 static_cast<long>(request_.connectLimit.count())) == CURLE_OK;

@@ -40,10 +40,10 @@ inline constexpr std::string_view kNoResponseText = "ERROR: No Response";
 
 /// One request.
 struct HttpRequest {
-  std::string url;                       ///< http:// or https:// address
-  std::optional<std::string> formBody;   ///< POST with this form body when set, else GET
-  std::string replyFile;                 ///< replaced by the reply body when not empty
-  std::size_t replyBufferSize = 0;       ///< the buffer's size in bytes, 0 for no buffer
+  std::string url;                      ///< http:// or https:// address
+  std::optional<std::string> formBody;  ///< POST with this form body when set, else GET
+  std::string replyFile;                ///< replaced by the reply body when not empty
+  std::size_t replyBufferSize = 0;      ///< the buffer's size in bytes, 0 for no buffer
   std::chrono::milliseconds connectLimit = kHttpConnectLimit;
   std::chrono::milliseconds totalLimit = kHttpTotalLimit;
   const std::atomic<bool>* cancel = nullptr;  ///< when it turns true the request gives up

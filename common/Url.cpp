@@ -61,7 +61,8 @@ std::optional<HttpUrl> splitHttpUrl(std::string_view url, std::string* err) {
     return std::nullopt;
   }
   result.port = result.secure ? kDefaultHttpsPort : kDefaultHttpPort;
-  if (colon != std::string_view::npos && !readPort(authority.substr(colon + 1), &result.port, err)) {
+  if (colon != std::string_view::npos &&
+      !readPort(authority.substr(colon + 1), &result.port, err)) {
     return std::nullopt;
   }
   const std::string_view path = rest.substr(authorityEnd);

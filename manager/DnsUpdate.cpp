@@ -52,8 +52,8 @@ std::string chooseAdapterAddress(const std::vector<platform::Adapter>& adapters)
     }
     const auto& a = adapter.hardwareAddress;
     char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3],
-                  a[4], a[5]);
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", a[0], a[1], a[2], a[3], a[4],
+                  a[5]);
     return text;
   }
   return std::string(kNoAdapterAddress);

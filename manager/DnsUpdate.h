@@ -43,7 +43,7 @@ inline constexpr std::string_view kInvalidReplyText = "ERROR: Server returned an
 
 /// How an update is made; the defaults are the manager's.
 struct DnsUpdateSettings {
-  std::string logPath;                 ///< the DNS log
+  std::string logPath;                  ///< the DNS log
   std::ostream* diagnostics = nullptr;  ///< the unscrambling's lines, in the foreground only
   std::chrono::milliseconds connectLimit = common::kHttpConnectLimit;
   std::chrono::milliseconds totalLimit = common::kHttpTotalLimit;

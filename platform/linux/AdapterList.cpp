@@ -2,10 +2,10 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
-#include <net/if_arp.h>
-#include <netpacket/packet.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
+#include <netpacket/packet.h>
 #include <sys/stat.h>
 
 #include <algorithm>

@@ -1,12 +1,11 @@
 // The HTTP(S) client against real servers on loopback.
 
-#include "common/HttpClient.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
 
+#include "common/HttpClient.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/TempProgramDir.h"
@@ -61,7 +60,8 @@ TEST_F(HttpClientTest, RepliesAreBoundedWithOrWithoutContentLength) {
     const HttpReply reply = sendHttpRequest(request);
     EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
     EXPECT_EQ(reply.succeeded, c.succeeded) << reply.detail;
-    const std::string expected = c.succeeded ? "Updated without a length: OK" : "ERROR: No Response";
+    const std::string expected =
+        c.succeeded ? "Updated without a length: OK" : "ERROR: No Response";
     EXPECT_EQ(reply.buffer, expected);
     EXPECT_EQ(testing::readFile(request.replyFile), expected);
   }

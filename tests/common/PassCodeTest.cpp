@@ -1,11 +1,10 @@
 // Unscrambling of pass codes, checked against codes made by the test's own scrambler.
 
-#include "common/PassCode.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 
+#include "common/PassCode.h"
 #include "tests/support/PassCodeScrambler.h"
 
 namespace korvane::common {
@@ -25,7 +24,8 @@ TEST(PassCode, UnscramblesCodesOfTheIndependentScrambler) {
       {"https://dns.example:8443/u?c=0123456789abcdef0123456789abcdef", 0},
       // Line breaks every 16 or 76 characters are skipped.
       {"https://dns.example/update?code=line-broken-code-with-padding", 16},
-      {"http://dns.example/update?code=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa", 76},
+      {"http://dns.example/update?code=aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa",
+       76},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.address);

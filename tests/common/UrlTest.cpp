@@ -1,8 +1,8 @@
 // Splitting of http and https addresses for the HTTP client.
 
-#include "common/Url.h"
-
 #include <gtest/gtest.h>
+
+#include "common/Url.h"
 
 namespace korvane::common {
 namespace {
@@ -46,17 +46,17 @@ TEST(Url, RefusesAddressesBeyondItsRules) {
   const std::string cases[] = {
       "ftp://dns.example/u",
       "file:///etc/passwd",
-      "HTTP://dns.example/",       // the scheme is compared as written
+      "HTTP://dns.example/",  // the scheme is compared as written
       "http:/dns.example/",
-      "http:///u",                 // no host
+      "http:///u",  // no host
       "http://:8080/u",
       "http://dns.example:80a/u",  // the port is a number
       "http://dns.example:/u",
       "http://dns.example:00000080/u",  // eight digits
       "http://dns.example:65536/u",
       "http://dns.example:0/u",
-      "http://" + longHost + "h",         // 1024 characters after "://"
-      "http://h" + longPath,              // a path of 1024 characters
+      "http://" + longHost + "h",  // 1024 characters after "://"
+      "http://h" + longPath,       // a path of 1024 characters
   };
   for (const auto& url : cases) {
     SCOPED_TRACE(url.substr(0, 40));

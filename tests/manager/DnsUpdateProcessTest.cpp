@@ -41,8 +41,8 @@ class DnsUpdateProcessTest : public ::testing::Test {
   void writeConfig(const std::string& passCode, const char* status = "OFF") {
     testing::writeFile(dir_.ini("Tollmar.ini"),
                        "[SYSTEM]\r\nDNSUpdatePassCode=" + passCode +
-                           "\r\n[0001]\r\nHubName=one\r\nStatus=" + status + "\r\nPortNo=" +
-                           std::to_string(testing::freeTcpPort()) + "\r\n");
+                           "\r\n[0001]\r\nHubName=one\r\nStatus=" + status +
+                           "\r\nPortNo=" + std::to_string(testing::freeTcpPort()) + "\r\n");
   }
   std::unique_ptr<ChildProcess> startManager(const std::vector<std::string>& args = {}) {
     ChildProcess::Options options;
@@ -74,15 +74,15 @@ TEST_F(DnsUpdateProcessTest, EveryWriteOfTheFileRepeatsTheUpdateWithinASecond) {
 
   // kvctl stores a new pass code and shows the update pending, then its outcome.
   testing::writeFile(dir_.path() + "code.txt", testing::scramblePassCode(address("inuse"), 20));
-  const auto stored =
-      testing::runProgram(testing::builtProgram("kvctl"),
-                          {"dns", "set-pass-code", "--file", dir_.path() + "code.txt"}, dir_.path());
+  const auto stored = testing::runProgram(
+      testing::builtProgram("kvctl"), {"dns", "set-pass-code", "--file", dir_.path() + "code.txt"},
+      dir_.path());
   ASSERT_EQ(stored.status, 0) << stored.err;
   EXPECT_TRUE(waitForRequests(3, kWithinASecond));
-  EXPECT_TRUE(waitUntil(
-      [&] { return dnsLog() == "ERROR: UpdateCode is used by another device."; }, 2s));
-  const auto status = testing::runProgram(testing::builtProgram("kvctl"), {"dns", "status"},
-                                          dir_.path());
+  EXPECT_TRUE(
+      waitUntil([&] { return dnsLog() == "ERROR: UpdateCode is used by another device."; }, 2s));
+  const auto status =
+      testing::runProgram(testing::builtProgram("kvctl"), {"dns", "status"}, dir_.path());
   EXPECT_EQ(status.out.rfind("ERROR: UpdateCode is used by another device.\nwritten ", 0), 0u)
       << status.out;
 

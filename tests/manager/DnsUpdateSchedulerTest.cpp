@@ -1,7 +1,5 @@
 // When the manager sends the DNS update, on the test's clock.
 
-#include "manager/DnsUpdateScheduler.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "common/ManagerConfig.h"
+#include "manager/DnsUpdateScheduler.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 

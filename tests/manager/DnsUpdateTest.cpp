@@ -1,13 +1,12 @@
 // The dynamic DNS update against real HTTP and HTTPS servers on loopback, and the choice of the
 // adapter address.
 
-#include "manager/DnsUpdate.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <chrono>
 
+#include "manager/DnsUpdate.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpTestServer.h"
 #include "tests/support/PassCodeScrambler.h"
@@ -52,8 +51,7 @@ TEST_F(DnsUpdateTest, EveryReplyLeavesItsText) {
         {"ok", DnsUpdateResult::kSuccess, HttpTestServer::okBody()},  // kept whole
         {"nolength", DnsUpdateResult::kSuccess, "Updated without a length: OK"},
         {"notcorrect", DnsUpdateResult::kPassCodeRefused, "ERROR: UpdateCode is not correct."},
-        {"inuse", DnsUpdateResult::kPassCodeInUse,
-         "ERROR: UpdateCode is used by another device."},
+        {"inuse", DnsUpdateResult::kPassCodeInUse, "ERROR: UpdateCode is used by another device."},
         {"invalid", DnsUpdateResult::kInvalidReply, "ERROR: Server returned an invalid response."},
         {"huge", DnsUpdateResult::kNoCommunication,
          "ERROR: Could not communicate with the server."},
@@ -103,12 +101,11 @@ TEST(DnsAdapterAddress, TakesTheFirstGloballyAdministeredEthernetOrPppAdapter) {
   const platform::Adapter loopback{"lo", 1, AdapterType::kOther, {0, 0, 0, 0, 0, 0}, {}};
   const platform::Adapter wireless{"wlan0", 2, AdapterType::kWireless, {0, 1, 2, 3, 4, 5}, {}};
   const platform::Adapter local{"veth0", 3, AdapterType::kEthernet, {0x02, 1, 2, 3, 4, 5}, {}};
-  const platform::Adapter longAddress{"ib0", 4, AdapterType::kEthernet, {0, 1, 2, 3, 4, 5, 6, 7},
-                                      {}};
-  const platform::Adapter ppp{"ppp0", 5, AdapterType::kPpp, {0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5},
-                              {}};
-  const platform::Adapter ethernet{"eth0", 6, AdapterType::kEthernet, {0, 0x1a, 0x2b, 3, 4, 5},
-                                   {}};
+  const platform::Adapter longAddress{
+      "ib0", 4, AdapterType::kEthernet, {0, 1, 2, 3, 4, 5, 6, 7}, {}};
+  const platform::Adapter ppp{
+      "ppp0", 5, AdapterType::kPpp, {0xa0, 0xb1, 0xc2, 0xd3, 0xe4, 0xf5}, {}};
+  const platform::Adapter ethernet{"eth0", 6, AdapterType::kEthernet, {0, 0x1a, 0x2b, 3, 4, 5}, {}};
   const struct {
     const char* name;
     std::vector<platform::Adapter> adapters;

@@ -122,7 +122,8 @@ HttpTestServer::HttpTestServer(const std::string& workDirectory, bool tls)
                                             directory_ + "server-output.txt");
   started_ = waitUntil([&] { return fileExists(directory_ + "ready"); }, std::chrono::seconds(10));
   if (!started_) {
-    ADD_FAILURE() << "the test server did not start: " << readFile(directory_ + "server-output.txt");
+    ADD_FAILURE() << "the test server did not start: "
+                  << readFile(directory_ + "server-output.txt");
   }
 }
 

@@ -10,8 +10,10 @@ std::string base64(const std::string& bytes) {
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     unsigned value = static_cast<unsigned char>(bytes[i]) << 16;
     const std::size_t count = std::min<std::size_t>(3, bytes.size() - i);
-    if (count > 1) value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (count > 2) value |= static_cast<unsigned char>(bytes[i + 2]);
+    if (count > 1)
+      value |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (count > 2)
+      value |= static_cast<unsigned char>(bytes[i + 2]);
     text += kLetters[(value >> 18) & 63];
     text += kLetters[(value >> 12) & 63];
     text += count > 1 ? kLetters[(value >> 6) & 63] : '=';

@@ -26,7 +26,9 @@ class KvctlDnsTest : public ::testing::Test {
     testing::writeFile(dir_.path() + "code.txt", content);
     return kvctl({"dns", "set-pass-code", "--file", dir_.path() + "code.txt"});
   }
-  std::string passCode() const { return common::ManagerConfig(dir_.ini("Tollmar.ini")).readPassCode(); }
+  std::string passCode() const {
+    return common::ManagerConfig(dir_.ini("Tollmar.ini")).readPassCode();
+  }
   std::string log() const { return testing::readFile(dir_.log("dnsupdate.log")); }
 
   testing::TempProgramDir dir_;
@@ -48,10 +50,10 @@ TEST_F(KvctlDnsTest, StoresAPassCodeAndShowsTheUpdatePending) {
 TEST_F(KvctlDnsTest, RefusedCodesLeaveTheStoredOneAndTheLog) {
   testing::writeFile(dir_.log("dnsupdate.log"), "last outcome");
   const std::string cases[] = {
-      "",                                                      // nothing
-      "not base64 @@@",                                        // nothing decodes
-      testing::scramblePassCode("ftp://dns.example/u?c=1"),    // not an http address
-      std::string(1100, 'A'),                                  // longer than the manager takes
+      "",                                                    // nothing
+      "not base64 @@@",                                      // nothing decodes
+      testing::scramblePassCode("ftp://dns.example/u?c=1"),  // not an http address
+      std::string(1100, 'A'),                                // longer than the manager takes
   };
   for (const auto& content : cases) {
     SCOPED_TRACE(content.substr(0, 30));

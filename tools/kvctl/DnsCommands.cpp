@@ -113,10 +113,23 @@ int clearPassCode(Context& context, const Arguments&) {
 
 std::vector<Command> dnsCommands() {
   return {
-      {"dns", "status", "", "shows the last outcome of the dynamic DNS update and its age", {},
-       {}, 0, 0, showStatus},
-      {"dns", "set-pass-code", "[--file FILE]",
-       "stores the dynamic DNS pass code read from FILE or standard input", {}, {"file"}, 0, 0,
+      {"dns",
+       "status",
+       "",
+       "shows the last outcome of the dynamic DNS update and its age",
+       {},
+       {},
+       0,
+       0,
+       showStatus},
+      {"dns",
+       "set-pass-code",
+       "[--file FILE]",
+       "stores the dynamic DNS pass code read from FILE or standard input",
+       {},
+       {"file"},
+       0,
+       0,
        setPassCode},
       {"dns", "clear", "", "removes the dynamic DNS pass code", {}, {}, 0, 0, clearPassCode},
   };
