@@ -250,6 +250,10 @@ TEST_F(ManagerServiceTest, ReloadOfAFileThatCannotBeReadKeepsTheHubs) {
                        ChildProcess::Options{"", work, {}, ""});
   ASSERT_TRUE(waitForHubs(manager, {"0001"}));
   ASSERT_TRUE(managerPipeReady());
+  // The hub has read its settings once it serves its control pipe; a hub still starting would
+  // end on the refused file below, which is not what this test is about.
+  ASSERT_TRUE(waitUntil([&] { return testing::fileExists(dir_.path() + "pipe/KVHUB_0001"); },
+                        kSettle));
 
   const std::string path = dir_.ini("Tollmar.ini");
   // Read whole, the oversized file would switch hub 1 off and hub 2 on.
