@@ -1,7 +1,5 @@
 #include "hub/TcpPortConnection.h"
 
-#include <cerrno>
-
 namespace korvane::hub {
 
 long TcpPortConnection::receive(std::span<std::uint8_t> buffer) {
@@ -9,10 +7,10 @@ long TcpPortConnection::receive(std::span<std::uint8_t> buffer) {
 }
 
 long TcpPortConnection::trySend(std::span<const std::span<const std::uint8_t>> parts, int* error) {
-  const long sent = connection_.trySend(parts);
+  platform::SystemError failure;
+  const long sent = connection_.trySend(parts, &failure);
   if (sent < 0) {
-    // The failed sendmsg() left its errno behind; it is the number the send error line shows.
-    *error = errno;
+    *error = failure.code;  // the number the send error line shows
   }
   return sent;
 }

@@ -1,6 +1,5 @@
 #include "manager/ServiceInstaller.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -15,24 +15,6 @@ bool startsSection(std::string_view line) {
   return first != std::string_view::npos && line[first] == '[';
 }
 
-std::string_view trimBlanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-std::string lowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
-}
-
 }  // namespace
 
 ProfileSections::ProfileSections(std::string_view text) {
@@ -68,9 +50,7 @@ void ProfileSections::addSection(std::string_view text) {
   header = trimBlanks(header);
   header.remove_prefix(1);
   const std::string_view name = trimBlanks(header.substr(0, header.find(']')));
-  const bool added =
-      sections_.try_emplace(lowerAscii(name), ProfileText(std::string(text)))
-          .second;
+  const bool added = sections_.try_emplace(lowerAscii(name), ProfileText(std::string(text))).second;
   if (added && !name.empty()) {
     names_.emplace_back(name);
   }
@@ -88,8 +68,7 @@ std::string ProfileSections::readString(std::string_view section, std::string_vi
   if (found != sections_.end()) {
     value = found->second.value(section, key);
   }
-  return cutToBuffer(value ? std::string_view(*value) : defaultValue,
-                                        bufferSize);
+  return cutToBuffer(value ? std::string_view(*value) : defaultValue, bufferSize);
 }
 
 }  // namespace korvane::platform::profile

@@ -17,33 +17,6 @@ bool isBlank(char c) {
   return c == ' ' || c == '\t';
 }
 
-std::string_view trimBlanks(std::string_view text) {
-  while (!text.empty() && isBlank(text.front())) {
-    text.remove_prefix(1);
-  }
-  while (!text.empty() && isBlank(text.back())) {
-    text.remove_suffix(1);
-  }
-  return text;
-}
-
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string lowerAscii(std::string_view text) {
-  std::string lower(text);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return lowerAscii(c); });
-  return lower;
-}
-
-// Names compare without regard to the case of ASCII letters; other bytes compare exactly.
-bool sameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lowerAscii(x) == lowerAscii(y);
-         });
-}
-
 std::string_view withoutQuotes(std::string_view value) {
   if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
       value.back() == value.front()) {
@@ -385,6 +358,32 @@ bool checkWritable(std::string_view section, std::string_view key, std::string_v
     return refuse("value contains a line break or a zero byte");
   }
   return true;
+}
+
+char lowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return lowerAscii(c); });
+  return lower;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return lowerAscii(x) == lowerAscii(y);
+         });
+}
+
+std::string_view trimBlanks(std::string_view text) {
+  while (!text.empty() && isBlank(text.front())) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && isBlank(text.back())) {
+    text.remove_suffix(1);
+  }
+  return text;
 }
 
 std::string cutToBuffer(std::string_view text, std::size_t bufferSize) {

@@ -87,6 +87,19 @@ class ProfileText {
 [[nodiscard]] bool checkWritable(std::string_view section, std::string_view key,
                                  std::string_view value, std::string* err);
 
+/// `c` with an ASCII capital letter made small; every other byte as it is.
+char lowerAscii(char c);
+
+/// `text` with its ASCII capital letters made small; every other byte as it is.
+std::string lowerAscii(std::string_view text);
+
+/// True when `a` and `b` are the same but for the case of ASCII letters, as section and key
+/// names compare; other bytes compare exactly.
+bool sameName(std::string_view a, std::string_view b);
+
+/// `text` without the blanks and tabs at either end.
+std::string_view trimBlanks(std::string_view text);
+
 /// `text` as a C buffer of `bufferSize` bytes holds it with its terminating zero: at most
 /// `bufferSize` - 1 bytes, nothing for sizes 0 and 1.
 std::string cutToBuffer(std::string_view text, std::size_t bufferSize);

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/SystemError.h"
+
 namespace korvane::platform {
 
 /// The address of a connection's peer, as the hub shows and filters it.
@@ -47,6 +49,10 @@ class TcpConnection {
   /// bytes sent (0 when the socket's buffer is full), or -1 when the connection failed, with the
   /// reason in `err` when it is given ("sendmsg: Broken pipe").
   long trySend(std::span<const std::span<const std::uint8_t>> parts, std::string* err = nullptr);
+
+  /// The same, with the failed call and its error number in `error` when it returns -1 (its
+  /// code is ECONNRESET for a reset, EPIPE for a connection the peer closed).
+  long trySend(std::span<const std::span<const std::uint8_t>> parts, SystemError* error);
 
   /// Waits until receive() would not block (bytes arrived, the peer closed, the connection failed
   /// or was shut down: true), or `limit` passes (false).

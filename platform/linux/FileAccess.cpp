@@ -5,9 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <optional>
 #include <vector>
+
+#include "platform/linux/Errno.h"
 
 namespace korvane::platform {
 
@@ -36,9 +37,10 @@ std::optional<gid_t> groupId(const char* name) {
   }
 }
 
-bool fail(const char* call, const std::string& path, int* errorCode, std::string* err) {
-  *errorCode = errno;
-  *err = std::string(call) + " " + path + ": " + std::strerror(errno);
+bool failAt(const char* call, const std::string& path, int* errorCode, std::string* err) {
+  const SystemError error = errnoError(std::string(call) + " " + path);
+  *errorCode = error.code;
+  *err = error.text();
   return false;
 }
 
@@ -65,16 +67,16 @@ mode_t grantedMode(const struct stat& info, bool forGroup) {
 bool grantAdministratorsAccess(const std::string& path, int* errorCode, std::string* err) {
   struct stat info {};
   if (stat(path.c_str(), &info) != 0) {
-    return fail("stat", path, errorCode, err);
+    return failAt("stat", path, errorCode, err);
   }
   const std::optional<gid_t> group = groupId(kAdministratorsGroup);
   // The group changes first: for that moment the administrators hold the old group's rights,
   // never more than the grant gives them, and others keep what they had.
   if (group && info.st_gid != *group && chown(path.c_str(), static_cast<uid_t>(-1), *group) != 0) {
-    return fail("chown", path, errorCode, err);
+    return failAt("chown", path, errorCode, err);
   }
   if (chmod(path.c_str(), grantedMode(info, group.has_value())) != 0) {
-    fail("chmod", path, errorCode, err);
+    failAt("chmod", path, errorCode, err);
     // The path stays as it was: its old group takes its place again.
     (void)chown(path.c_str(), static_cast<uid_t>(-1), info.st_gid);
     return false;

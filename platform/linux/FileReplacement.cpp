@@ -11,17 +11,15 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 #include "platform/Random.h"
+#include "platform/linux/Errno.h"
 
 namespace korvane::platform {
 
 namespace {
 
-// Room for any text strerror_r gives; glibc's longest is well under 100 bytes.
-constexpr std::size_t kErrorTextSize = 256;
 // Reading in blocks of this size keeps a file of any length to a few system calls.
 constexpr std::size_t kReadBlockSize = 64 * 1024;
 // A temporary name carries 16 random hex digits; it clashes only with a file that a crashed
@@ -203,14 +201,6 @@ bool createTemporary(const std::string& path, Descriptor* fd, std::string* name,
 
 }  // namespace
 
-bool failWithErrno(const char* call, std::string* err) {
-  const int error = errno;
-  std::array<char, kErrorTextSize> buffer{};
-  *err = std::string(call) + ": " + strerror_r(error, buffer.data(), buffer.size());
-  errno = error;
-  return false;
-}
-
 ReadOutcome readFileContent(const std::string& path, std::string* content, std::string* err) {
   content->clear();
   // Without blocking, so that a FIFO put in a file's place cannot hold the reader in open.
@@ -249,11 +239,13 @@ FileReplacement::~FileReplacement() {
   }
 }
 
-bool FileReplacement::lockFolder(std::string* err) {
+FolderLock FileReplacement::lockFolder(std::string* err) {
   assert(folder_ < 0 && "the folder is locked already");
   Descriptor fd(::open(folderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.valid()) {
-    return failWithErrno("open", err);
+    const bool missing = errno == ENOENT;
+    failWithErrno("open", err);
+    return missing ? FolderLock::kNoFolder : FolderLock::kFailed;
   }
   const Tick start = clock_.tickCount();
   while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
@@ -261,19 +253,19 @@ bool FileReplacement::lockFolder(std::string* err) {
       continue;
     }
     if (errno != EWOULDBLOCK) {
-      return failWithErrno("flock", err);
+      failWithErrno("flock", err);
+      return FolderLock::kFailed;
     }
     if (ticksBetween(start, clock_.tickCount()) >= kFolderLockDeadline.count()) {
       const auto waited = std::chrono::duration_cast<std::chrono::seconds>(kFolderLockDeadline);
       *err = "flock " + folderOf(path_) + ": the folder is locked by another process (waited " +
              std::to_string(waited.count()) + " s)";
-      errno = EWOULDBLOCK;
-      return false;
+      return FolderLock::kFailed;
     }
     clock_.sleepFor(kFolderLockPoll);
   }
   folder_ = fd.release();
-  return true;
+  return FolderLock::kHeld;
 }
 
 bool FileReplacement::replace(std::string_view content, std::string* err) {

@@ -11,6 +11,13 @@
 // that both replace files in one way and under one lock. Only platform/linux/*.cpp include it.
 namespace korvane::platform {
 
+/// How the wait for a folder's lock ended.
+enum class FolderLock {
+  kHeld,      ///< the lock is held until the FileReplacement ends
+  kNoFolder,  ///< the folder does not exist
+  kFailed,    ///< the folder could not be opened or locked, or another process held the lock
+};
+
 /// One replacement of the file at a path: the exclusive lock of the file's folder, which every
 /// writer of a file in that folder holds from reading the old content to renaming the new one
 /// (so two writers, in any processes, never lose each other's change), and the atomic
@@ -26,9 +33,9 @@ class FileReplacement {
   FileReplacement& operator=(const FileReplacement&) = delete;
 
   /// Opens the file's folder and waits for its exclusive lock, at most kFolderLockDeadline;
-  /// false with "open: ..." or "flock: ..." in `err`, errno left as the failing call set it
-  /// (ENOENT: no such folder; EWOULDBLOCK: another process held the lock all that time).
-  [[nodiscard]] bool lockFolder(std::string* err);
+  /// kNoFolder or kFailed with "open: ...", "flock: ..." or "flock FOLDER: the folder is locked
+  /// by another process (waited 10 s)" in `err` when it does not get it.
+  [[nodiscard]] FolderLock lockFolder(std::string* err);
 
   /// Puts `content` in place of the file in one rename (a new file gets owner and group read and
   /// write; an existing one keeps its permission bits but those for others), after lockFolder
@@ -48,9 +55,5 @@ class FileReplacement {
 /// regular file" or "PATH: larger than 4 MiB" in `err` otherwise. Never waits for a writer.
 [[nodiscard]] ReadOutcome readFileContent(const std::string& path, std::string* content,
                                           std::string* err);
-
-/// Always false, with "call: errno text" in `err` for the errno the failing `call` left; errno
-/// stays as it was.
-bool failWithErrno(const char* call, std::string* err);
 
 }  // namespace korvane::platform

@@ -19,6 +19,8 @@
 #include <utility>
 
 #include "platform/ProgramDirectory.h"
+#include "platform/linux/Deadline.h"
+#include "platform/linux/Errno.h"
 
 // How a pipe is made of a Unix-domain stream socket:
 //
@@ -37,8 +39,6 @@
 
 namespace korvane::platform {
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 // sun_path holds 108 bytes including the terminating zero; a longer path cannot be bound or
 // connected, and cutting it would name a different pipe.
@@ -59,27 +59,8 @@ constexpr mode_t kLockFileMode = 0600;
 // spin while other code releases descriptors.
 constexpr std::chrono::milliseconds kDescriptorShortagePause{100};
 
-// Longer limits are cut to this, so that now + limit cannot overflow the clock's count.
-constexpr std::chrono::milliseconds kLongestLimit = std::chrono::hours(24 * 365);
-
 // Bytes read and thrown away per call while waiting for the peer to close.
 constexpr std::size_t kDiscardChunk = 256;
-
-std::string errnoText(int error) {
-  std::array<char, 256> buffer{};
-  return strerror_r(error, buffer.data(), buffer.size());
-}
-
-void setError(std::string* err, std::string message) {
-  if (err != nullptr) {
-    *err = std::move(message);
-  }
-}
-
-bool fail(std::string* err, std::string message) {
-  setError(err, std::move(message));
-  return false;
-}
 
 /// Owns one descriptor.
 class UniqueFd {
@@ -107,32 +88,15 @@ class UniqueFd {
   int fd_ = -1;
 };
 
-SteadyClock::time_point deadlineAfter(std::chrono::milliseconds limit) {
-  return SteadyClock::now() + std::clamp(limit, std::chrono::milliseconds::zero(), kLongestLimit);
-}
-
-int millisecondsUntil(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-  return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
-}
-
 enum class Wait { kReady, kTimedOut, kFailed };
 
 /// Waits until `fd` is ready for `events` (or has an error or end of stream) or `deadline`.
 Wait waitFor(int fd, short events, SteadyClock::time_point deadline) {
-  for (;;) {
-    pollfd entry{fd, events, 0};
-    const int ready = poll(&entry, 1, millisecondsUntil(deadline));
-    if (ready > 0) {
-      return (entry.revents & POLLNVAL) != 0 ? Wait::kFailed : Wait::kReady;
-    }
-    if (ready == 0) {
-      return Wait::kTimedOut;
-    }
-    if (errno != EINTR) {
-      return Wait::kFailed;
-    }
+  const int reported = pollUntil(fd, events, deadline);
+  if (reported == 0) {
+    return Wait::kTimedOut;
   }
+  return reported < 0 || (reported & POLLNVAL) != 0 ? Wait::kFailed : Wait::kReady;
 }
 
 /// Waits until `fd` has something to read (data, end of stream or an error) or `deadline`.
@@ -192,16 +156,16 @@ bool ensurePipeFolder(const std::string& folder, std::string* err) {
   if (mkdir(folder.c_str(), kPipeFolderMode) == 0) {
     // mkdir's mode passes through the umask; the folder must be reachable by every user.
     if (chmod(folder.c_str(), kPipeFolderMode) != 0) {
-      return fail(err, "chmod " + folder + ": " + errnoText(errno));
+      return failWithErrno("chmod " + folder, err);
     }
     return true;
   }
   if (errno != EEXIST) {
-    return fail(err, "mkdir " + folder + ": " + errnoText(errno));
+    return failWithErrno("mkdir " + folder, err);
   }
   struct stat info {};
   if (stat(folder.c_str(), &info) != 0) {
-    return fail(err, "stat " + folder + ": " + errnoText(errno));
+    return failWithErrno("stat " + folder, err);
   }
   if (!S_ISDIR(info.st_mode)) {
     return fail(err, folder + " exists and is not a folder");
@@ -215,7 +179,7 @@ bool lockPipe(const std::string& folder, std::string_view name, const std::strin
   const std::string lockPath = folder + "." + std::string(name) + ".lock";
   UniqueFd fd(open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, kLockFileMode));
   if (!fd.valid()) {
-    return fail(err, "open " + lockPath + ": " + errnoText(errno));
+    return failWithErrno("open " + lockPath, err);
   }
   for (;;) {
     if (flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
@@ -227,7 +191,7 @@ bool lockPipe(const std::string& folder, std::string_view name, const std::strin
     if (errno == EWOULDBLOCK) {
       return fail(err, "pipe " + path + " is already served by another server");
     }
-    return fail(err, "flock " + lockPath + ": " + errnoText(errno));
+    return failWithErrno("flock " + lockPath, err);
   }
   *lock = std::move(fd);
   return true;
@@ -237,13 +201,13 @@ bool lockPipe(const std::string& folder, std::string_view name, const std::strin
 bool removeStaleSocket(const std::string& path, std::string* err) {
   struct stat info {};
   if (lstat(path.c_str(), &info) != 0) {
-    return errno == ENOENT ? true : fail(err, "lstat " + path + ": " + errnoText(errno));
+    return errno == ENOENT ? true : failWithErrno("lstat " + path, err);
   }
   if (!S_ISSOCK(info.st_mode)) {
     return fail(err, path + " exists and is not a pipe; it is left alone");
   }
   if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-    return fail(err, "unlink " + path + ": " + errnoText(errno));
+    return failWithErrno("unlink " + path, err);
   }
   return true;
 }
@@ -481,28 +445,28 @@ std::optional<PipeServer> PipeServer::create(std::string_view name, PipeAccess a
   }
   state->listener.reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!state->listener.valid()) {
-    setError(err, "socket: " + errnoText(errno));
+    failWithErrno("socket", err);
     return std::nullopt;
   }
   if (bind(state->listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
       0) {
-    setError(err, "bind " + state->path + ": " + errnoText(errno));
+    failWithErrno("bind " + state->path, err);
     state->listener.reset();  // nothing was bound, so nothing is unlinked
     return std::nullopt;
   }
   // From here on, State's destructor unlinks the socket file on every failure.
   const mode_t mode = access == PipeAccess::kEveryone ? kEveryoneMode : kOwnerOnlyMode;
   if (chmod(state->path.c_str(), mode) != 0) {
-    setError(err, "chmod " + state->path + ": " + errnoText(errno));
+    failWithErrno("chmod " + state->path, err);
     return std::nullopt;
   }
   if (listen(state->listener.get(), kListenBacklog) != 0) {
-    setError(err, "listen " + state->path + ": " + errnoText(errno));
+    failWithErrno("listen " + state->path, err);
     return std::nullopt;
   }
   state->wake.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!state->wake.valid()) {
-    setError(err, "eventfd: " + errnoText(errno));
+    failWithErrno("eventfd", err);
     return std::nullopt;
   }
   PipeServer server;
@@ -563,18 +527,18 @@ std::optional<PipeConnection> openPipe(std::string_view name, std::string* err,
   // at once (the pipe is busy) instead of blocking the caller until the server catches up.
   UniqueFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fd.valid()) {
-    return fails(PipeOpenFailure::kError, "socket: " + errnoText(errno));
+    return fails(PipeOpenFailure::kError, errnoError("socket").text());
   }
   while (connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     if (errno == EINTR) {
       continue;
     }
-    const int error = errno;
-    return fails(connectFailure(error), "connect " + path + ": " + errnoText(error));
+    const SystemError error = errnoError("connect " + path);
+    return fails(connectFailure(error.code), error.text());
   }
   const int flags = fcntl(fd.get(), F_GETFL);
   if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-    return fails(PipeOpenFailure::kError, "fcntl " + path + ": " + errnoText(errno));
+    return fails(PipeOpenFailure::kError, errnoError("fcntl " + path).text());
   }
   return PipeConnection(static_cast<std::intptr_t>(fd.release()));
 }

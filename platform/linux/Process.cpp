@@ -9,8 +9,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
+
+#include "platform/linux/Errno.h"
 
 extern char** environ;
 
@@ -67,20 +68,16 @@ std::optional<Process> Process::spawn(const std::string& program,
   const int rc = posix_spawn(&pid, program.c_str(), nullptr, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   if (rc != 0) {
-    if (err != nullptr) {
-      *err = "posix_spawn " + program + ": " + std::strerror(rc);
-    }
+    setError(err, SystemError{"posix_spawn " + program, rc}.text());
     return std::nullopt;
   }
   // The child is not collected before we open its handle, so the number still names it.
   const int handle = openProcessHandle(pid);
   if (handle < 0) {
-    const int saved = errno;
+    const SystemError error = errnoError("pidfd_open");
     ::kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
-    if (err != nullptr) {
-      *err = std::string("pidfd_open: ") + std::strerror(saved);
-    }
+    setError(err, error.text());
     return std::nullopt;
   }
   return Process(pid, handle);

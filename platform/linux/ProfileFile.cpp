@@ -1,6 +1,5 @@
 #include "platform/ProfileFile.h"
 
-#include <cerrno>
 #include <optional>
 
 #include "platform/ProfileText.h"
@@ -24,10 +23,11 @@ std::string readForReader(const std::string& path) {
 // from it succeeds, as there is no file to remove from.
 bool rewrite(const std::string& path, const ProfileEdit& edit, std::string* err) {
   FileReplacement replacement(path);
-  if (!replacement.lockFolder(err)) {
-    if (errno != ENOENT) {
-      return false;
-    }
+  const FolderLock lock = replacement.lockFolder(err);
+  if (lock == FolderLock::kFailed) {
+    return false;
+  }
+  if (lock == FolderLock::kNoFolder) {
     const std::string lockError = *err;
     ProfileText nothing("");
     if (!edit(nothing, err)) {

@@ -16,23 +16,13 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/linux/Errno.h"
+
 namespace korvane::platform {
 namespace {
 
 // The clone device through which a process opens or creates TUN and TAP interfaces.
 constexpr const char* kCloneDevice = "/dev/net/tun";
-
-std::string errnoText(int error) {
-  std::array<char, 256> buffer{};
-  return strerror_r(error, buffer.data(), buffer.size());
-}
-
-bool fail(std::string* err, std::string message) {
-  if (err != nullptr) {
-    *err = std::move(message);
-  }
-  return false;
-}
 
 class Descriptor {
  public:
@@ -61,18 +51,18 @@ ifreq requestFor(std::string_view name) {
 bool bringUp(const char* name, std::string* err) {
   const Descriptor control(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
   if (control.get() < 0) {
-    return fail(err, std::string("socket: ") + errnoText(errno));
+    return failWithErrno("socket", err);
   }
   ifreq request = requestFor(name);
   if (::ioctl(control.get(), SIOCGIFFLAGS, &request) != 0) {
-    return fail(err, std::string("SIOCGIFFLAGS ") + name + ": " + errnoText(errno));
+    return failWithErrno(std::string("SIOCGIFFLAGS ") + name, err);
   }
   if ((request.ifr_flags & IFF_UP) != 0) {
     return true;
   }
   request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
   if (::ioctl(control.get(), SIOCSIFFLAGS, &request) != 0) {
-    return fail(err, std::string("SIOCSIFFLAGS ") + name + ": " + errnoText(errno));
+    return failWithErrno(std::string("SIOCSIFFLAGS ") + name, err);
   }
   return true;
 }
@@ -85,7 +75,7 @@ bool waitForFrame(int tap, int wake, bool* woken, std::string* err) {
       if (errno == EINTR) {
         continue;
       }
-      return fail(err, "poll: " + errnoText(errno));
+      return failWithErrno("poll", err);
     }
     if ((fds[1].revents & POLLIN) != 0) {
       *woken = true;
@@ -138,18 +128,18 @@ std::optional<TapDevice> TapDevice::open(std::string_view name, std::string* err
   auto handles = std::make_unique<Handles>();
   handles->tap = ::open(kCloneDevice, O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (handles->tap < 0) {
-    fail(err, std::string("open ") + kCloneDevice + ": " + errnoText(errno));
+    failWithErrno(std::string("open ") + kCloneDevice, err);
     return std::nullopt;
   }
   ifreq request = requestFor(text);
   request.ifr_flags = IFF_TAP | IFF_NO_PI;
   if (::ioctl(handles->tap, TUNSETIFF, &request) != 0) {
-    fail(err, "TUNSETIFF " + text + ": " + errnoText(errno));
+    failWithErrno("TUNSETIFF " + text, err);
     return std::nullopt;
   }
   handles->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (handles->wake < 0) {
-    fail(err, "eventfd: " + errnoText(errno));
+    failWithErrno("eventfd", err);
     return std::nullopt;
   }
   if (!bringUp(request.ifr_name, err)) {
@@ -163,7 +153,7 @@ std::optional<std::array<std::uint8_t, 6>> TapDevice::hardwareAddress(std::strin
   // device only in the namespace where it lives, which need not be the caller's.
   ifreq request = requestFor(name_);
   if (::ioctl(handles_->tap, SIOCGIFHWADDR, &request) != 0) {
-    fail(err, "SIOCGIFHWADDR " + name_ + ": " + errnoText(errno));
+    failWithErrno("SIOCGIFHWADDR " + name_, err);
     return std::nullopt;
   }
   std::array<std::uint8_t, 6> address{};
@@ -193,7 +183,7 @@ TapReadResult TapDevice::readFrames(TapFrameBatch* batch, std::string* err) {
         return TapReadResult::kFailed;
       }
       if (length < 0 && errno != EAGAIN && batch->count_ == 0) {
-        fail(err, "read " + name_ + ": " + errnoText(errno));
+        failWithErrno("read " + name_, err);
         return TapReadResult::kFailed;
       }
       break;  // nothing more is ready; a failure after some frames shows on the next read
@@ -211,7 +201,7 @@ bool TapDevice::writeFrame(std::span<const std::uint8_t> frame, std::string* err
       return true;  // the device takes a frame whole or not at all
     }
     if (errno != EINTR) {
-      return fail(err, "write " + name_ + ": " + errnoText(errno));
+      return failWithErrno("write " + name_, err);
     }
   }
 }

@@ -16,63 +16,28 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/Deadline.h"
+#include "platform/linux/Errno.h"
+
 namespace korvane::platform {
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 // sendmsg() takes at most IOV_MAX (1024 on Linux) parts per call; more parts are sent by the
 // caller's next call, since trySend() may always send less than it was given.
 constexpr std::size_t kMaxPartsPerCall = IOV_MAX;
 
-// Longer limits are cut to this, so that now + limit cannot overflow the clock's count.
-constexpr std::chrono::milliseconds kLongestLimit = std::chrono::hours(24 * 365);
-
 // Room for "[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.255]" and a host name of the longest
 // length DNS allows (253 characters), with the terminating zero.
 constexpr std::size_t kHostTextSize = NI_MAXHOST;
-
-std::string errnoText(int error) {
-  std::array<char, 256> buffer{};
-  return strerror_r(error, buffer.data(), buffer.size());
-}
-
-void setError(std::string* err, std::string message) {
-  if (err != nullptr) {
-    *err = std::move(message);
-  }
-}
 
 int descriptorOf(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
-SteadyClock::time_point deadlineAfter(std::chrono::milliseconds limit) {
-  return SteadyClock::now() + std::clamp(limit, std::chrono::milliseconds::zero(), kLongestLimit);
-}
-
-int millisecondsUntil(SteadyClock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-  return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
-}
-
-/// Polls one descriptor for `events` until it reports something or `limit` passes; EINTR waits
-/// on with the time that is left. Returns the reported events, 0 on time-out, -1 on failure.
+/// Polls one descriptor for `events` until it reports something or `limit` passes (see
+/// pollUntil): the reported events, 0 on time-out, -1 on failure.
 int pollFor(int fd, short events, std::chrono::milliseconds limit) {
-  const auto deadline = deadlineAfter(limit);
-  for (;;) {
-    pollfd entry{fd, events, 0};
-    const int ready = ::poll(&entry, 1, millisecondsUntil(deadline));
-    if (ready > 0) {
-      return entry.revents;
-    }
-    if (ready == 0) {
-      return 0;
-    }
-    if (errno != EINTR) {
-      return -1;
-    }
-  }
+  return pollUntil(fd, events, deadlineAfter(limit));
 }
 
 /// "192.0.2.7:7470" or "[2001:db8::7]:7470", for messages about an address.
@@ -113,7 +78,7 @@ int connectOne(const addrinfo& address, std::string* err) {
   const int fd =
       ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
   if (fd < 0) {
-    setError(err, "socket: " + errnoText(errno));
+    failWithErrno("socket", err);
     return -1;
   }
   int error = 0;
@@ -123,8 +88,9 @@ int connectOne(const addrinfo& address, std::string* err) {
   if (error == 0) {
     return fd;
   }
-  setError(err, "connect " + endpointText(address.ai_addr, address.ai_addrlen) + ": " +
-                    errnoText(error));
+  setError(
+      err,
+      SystemError{"connect " + endpointText(address.ai_addr, address.ai_addrlen), error}.text());
   ::close(fd);
   return -1;
 }
@@ -191,8 +157,8 @@ std::optional<TcpConnection> TcpConnection::connect(std::string_view host, int p
   addrinfo* found = nullptr;
   const int lookup = ::getaddrinfo(hostText.c_str(), portText.c_str(), &hints, &found);
   if (lookup != 0) {
-    setError(err, "getaddrinfo " + hostText + ": " +
-                      (lookup == EAI_SYSTEM ? errnoText(errno) : ::gai_strerror(lookup)));
+    setError(err, lookup == EAI_SYSTEM ? errnoError("getaddrinfo " + hostText).text()
+                                       : "getaddrinfo " + hostText + ": " + ::gai_strerror(lookup));
     return std::nullopt;
   }
   std::optional<TcpConnection> connection;
@@ -228,7 +194,7 @@ long TcpConnection::receive(std::span<std::uint8_t> buffer) {
     }
     const int error = errno;
     lastErrorWasAbort_ = error == ECONNABORTED || shutDown_.load();
-    lastError_ = "recv: " + errnoText(error);
+    lastError_ = SystemError{"recv", error}.text();
     return -1;
   }
 }
@@ -245,7 +211,7 @@ bool TcpConnection::sendAll(std::span<const std::uint8_t> data) {
     }
     const int error = errno;
     lastErrorWasAbort_ = error == ECONNABORTED || shutDown_.load();
-    lastError_ = "send: " + errnoText(error);
+    lastError_ = SystemError{"send", error}.text();
     return false;
   }
   return true;
@@ -253,6 +219,16 @@ bool TcpConnection::sendAll(std::span<const std::uint8_t> data) {
 
 long TcpConnection::trySend(std::span<const std::span<const std::uint8_t>> parts,
                             std::string* err) {
+  SystemError error;
+  const long sent = trySend(parts, &error);
+  if (sent < 0) {
+    setError(err, error.text());
+  }
+  return sent;
+}
+
+long TcpConnection::trySend(std::span<const std::span<const std::uint8_t>> parts,
+                            SystemError* error) {
   std::vector<iovec> vectors;
   vectors.reserve(std::min(parts.size(), kMaxPartsPerCall));
   for (const auto& part : parts) {
@@ -280,7 +256,7 @@ long TcpConnection::trySend(std::span<const std::span<const std::uint8_t>> parts
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
       return 0;
     }
-    setError(err, "sendmsg: " + errnoText(errno));
+    *error = errnoError("sendmsg");
     return -1;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 
+#include "platform/linux/Errno.h"
 #include "platform/linux/FileReplacement.h"
 
 namespace korvane::platform {
@@ -15,7 +16,7 @@ ReadOutcome readWholeFile(const std::string& path, std::string* content, std::st
 bool replaceWholeFile(const std::string& path, std::string_view content, std::string* err,
                       const Clock& clock) {
   FileReplacement replacement(path, clock);
-  if (!replacement.lockFolder(err)) {
+  if (replacement.lockFolder(err) != FolderLock::kHeld) {
     return false;
   }
   return replacement.replace(content, err);

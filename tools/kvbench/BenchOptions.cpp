@@ -1,8 +1,9 @@
 #include "tools/kvbench/BenchOptions.h"
 
 #include <algorithm>
-#include <charconv>
 #include <iterator>
+
+#include "tools/ToolOptions.h"
 
 namespace korvane::tools {
 namespace {
@@ -18,16 +19,6 @@ constexpr int kQuickScaleClients = 64;
 constexpr int kMaxScaleClients = 512;
 // Longest run one measurement may take, so that a typo does not tie the machine up for hours.
 constexpr int kMaxRunSeconds = 600;
-
-bool parseInt(const std::string& text, int low, int high, int* value) {
-  int parsed = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) {
-    return false;
-  }
-  *value = parsed;
-  return true;
-}
 
 bool isKnownMode(const std::string& mode) {
   return std::find(std::begin(kBenchModes), std::end(kBenchModes), mode) != std::end(kBenchModes);
@@ -66,26 +57,26 @@ bool parseBenchOptions(const std::vector<std::string>& args, BenchOptions* optio
     } else if (arg == "--host" && hasValue) {
       parsed.host = args[++i];
     } else if (arg == "--port" && hasValue) {
-      if (!parseInt(args[++i], 1, 65535, &parsed.port)) {
+      if (!parseIntInRange(args[++i], 1, 65535, &parsed.port)) {
         *err = "bad port " + args[i];
         return false;
       }
     } else if (arg == "--seconds" && hasValue) {
       int seconds = 0;
-      if (!parseInt(args[++i], 1, kMaxRunSeconds, &seconds)) {
+      if (!parseIntInRange(args[++i], 1, kMaxRunSeconds, &seconds)) {
         *err = "bad --seconds " + args[i] + " (1.." + std::to_string(kMaxRunSeconds) + ")";
         return false;
       }
       parsed.runTime = std::chrono::seconds(seconds);
       timeGiven = true;
     } else if (arg == "--rounds" && hasValue) {
-      if (!parseInt(args[++i], 1, kMaxRounds, &parsed.rounds)) {
+      if (!parseIntInRange(args[++i], 1, kMaxRounds, &parsed.rounds)) {
         *err = "bad --rounds " + args[i] + " (1.." + std::to_string(kMaxRounds) + ")";
         return false;
       }
       roundsGiven = true;
     } else if (arg == "--clients" && hasValue) {
-      if (!parseInt(args[++i], 1, kMaxScaleClients, &parsed.scaleClients)) {
+      if (!parseIntInRange(args[++i], 1, kMaxScaleClients, &parsed.scaleClients)) {
         *err = "bad --clients " + args[i] + " (1.." + std::to_string(kMaxScaleClients) + ")";
         return false;
       }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,5 +23,16 @@ struct BenchTarget {
 /// kvbench starts have AuthFlag 0). Empty with a message in `err`.
 std::unique_ptr<common::HubClient> connectBenchClient(const BenchTarget& target, bool keepAlives,
                                                       std::string* err);
+
+/// Hands every record that `client` receives to `handle`, without a time limit, until the
+/// connection ends or `handle` returns false.
+void receiveEach(common::HubClient& client,
+                 const std::function<bool(const common::ReceivedRecord&)>& handle);
+
+/// Receives records on `client` until one for which `wanted` is true (true), or until `deadline`
+/// passes or the connection fails (false, with the reason in `err` when it is given).
+bool receiveWanted(common::HubClient& client, std::chrono::steady_clock::time_point deadline,
+                   const std::function<bool(const common::ReceivedRecord&)>& wanted,
+                   std::string* err);
 
 }  // namespace korvane::tools

@@ -10,9 +10,6 @@ namespace korvane::tools {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-using common::HubClient;
-using common::ReceivedRecord;
-using common::ReceiveResult;
 
 // A ping whose answer has not come within this time counts as lost.
 constexpr std::chrono::milliseconds kAnswerLimit{1000};
@@ -23,42 +20,36 @@ constexpr int kMaxWarmUpPings = 20;
 constexpr std::size_t kMaxSamples = 1'000'000;
 
 /// Client B: sends every data frame back to where it came from, until the connection ends.
-void answerPings(HubClient& client, const MacAddress& own) {
-  ReceivedRecord record;
+void answerPings(common::HubClient& client, const MacAddress& own) {
   std::vector<std::uint8_t> answer;
-  while (client.receiveRecord(&record, common::kNoTimeLimit, nullptr) == ReceiveResult::kRecord) {
+  receiveEach(client, [&](const common::ReceivedRecord& record) {
     if (record.isControl() || record.payload.size() < kMinBenchFrame) {
-      continue;
+      return true;
     }
     answer.assign(record.payload.begin(), record.payload.end());
     std::copy(answer.begin() + 6, answer.begin() + 12, answer.begin());  // back to the sender
     std::copy(own.begin(), own.end(), answer.begin() + 6);
-    if (!client.sendFrame(answer, common::kKindPlainFrame, nullptr)) {
-      return;
-    }
-  }
+    return client.sendFrame(answer, common::kKindPlainFrame, nullptr);
+  });
 }
 
 /// Sends ping `sequence` and waits for its answer; the round-trip time, or empty when none came
 /// in time. Answers to earlier pings that come late are skipped.
-std::optional<std::chrono::nanoseconds> pingOnce(HubClient& client, std::vector<std::uint8_t>& ping,
+std::optional<std::chrono::nanoseconds> pingOnce(common::HubClient& client,
+                                                 std::vector<std::uint8_t>& ping,
                                                  std::uint32_t sequence, std::string* err) {
   setSequence(ping, sequence);
   const auto start = SteadyClock::now();
   if (!client.sendFrame(ping, common::kKindPlainFrame, err)) {
     return std::nullopt;
   }
-  const auto deadline = start + kAnswerLimit;
-  ReceivedRecord record;
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (left.count() <= 0 || client.receiveRecord(&record, left, err) != ReceiveResult::kRecord) {
-      return std::nullopt;
-    }
-    if (!record.isControl() && sequenceOf(record.payload) == sequence) {
-      return SteadyClock::now() - start;
-    }
+  const auto isAnswer = [sequence](const common::ReceivedRecord& record) {
+    return !record.isControl() && sequenceOf(record.payload) == sequence;
+  };
+  if (!receiveWanted(client, start + kAnswerLimit, isAnswer, err)) {
+    return std::nullopt;
   }
+  return SteadyClock::now() - start;
 }
 
 std::chrono::nanoseconds percentile(const std::vector<std::chrono::nanoseconds>& sorted,

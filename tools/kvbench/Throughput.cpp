@@ -13,9 +13,6 @@ namespace korvane::tools {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-using common::HubClient;
-using common::ReceivedRecord;
-using common::ReceiveResult;
 
 // A path through the hub works once the receiver's address is learned and every client is
 // logged in; probes go out at this pace until each receiver has seen one, at most this often.
@@ -29,44 +26,34 @@ constexpr std::chrono::milliseconds kDrainBound{10000};
 constexpr std::chrono::milliseconds kDrainPoll{20};
 
 struct Receiver {
-  std::unique_ptr<HubClient> client;
+  std::unique_ptr<common::HubClient> client;
   std::atomic<std::uint64_t> records{0};
   std::atomic<SteadyClock::rep> lastArrival{0};
   std::thread thread;
 };
 
 void countRecords(Receiver& receiver) {
-  ReceivedRecord record;
-  while (receiver.client->receiveRecord(&record, common::kNoTimeLimit, nullptr) ==
-         ReceiveResult::kRecord) {
-    if (record.isControl() || etherTypeOf(record.payload) != kDataEtherType) {
-      continue;
+  receiveEach(*receiver.client, [&receiver](const common::ReceivedRecord& record) {
+    if (!record.isControl() && etherTypeOf(record.payload) == kDataEtherType) {
+      receiver.records.fetch_add(1, std::memory_order_relaxed);
+      receiver.lastArrival.store(SteadyClock::now().time_since_epoch().count(),
+                                 std::memory_order_relaxed);
     }
-    receiver.records.fetch_add(1, std::memory_order_relaxed);
-    receiver.lastArrival.store(SteadyClock::now().time_since_epoch().count(),
-                               std::memory_order_relaxed);
-  }
+    return true;
+  });
 }
 
 /// True once `receiver` got a probe frame within kProbeWait.
-bool sawProbe(HubClient& receiver) {
-  const auto deadline = SteadyClock::now() + kProbeWait;
-  ReceivedRecord record;
-  while (SteadyClock::now() < deadline) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now());
-    if (receiver.receiveRecord(&record, left, nullptr) != ReceiveResult::kRecord) {
-      return false;
-    }
-    if (!record.isControl() && etherTypeOf(record.payload) == kProbeEtherType) {
-      return true;
-    }
-  }
-  return false;
+bool sawProbe(common::HubClient& receiver) {
+  const auto isProbe = [](const common::ReceivedRecord& record) {
+    return !record.isControl() && etherTypeOf(record.payload) == kProbeEtherType;
+  };
+  return receiveWanted(receiver, SteadyClock::now() + kProbeWait, isProbe, nullptr);
 }
 
 /// Sends probes until every receiver has seen one: the hub has learned the addresses and
 /// logged every client in.
-bool probePaths(HubClient& sender, std::vector<std::unique_ptr<Receiver>>& receivers,
+bool probePaths(common::HubClient& sender, std::vector<std::unique_ptr<Receiver>>& receivers,
                 const MacAddress& destination, const MacAddress& source, std::string* err) {
   const auto probe = makeBenchFrame(kMinBenchFrame, destination, source, kProbeEtherType);
   std::vector<bool> seen(receivers.size(), false);

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "platform/WholeFile.h"
+#include "tools/ToolOptions.h"
 
 namespace korvane::tools {
 namespace {
@@ -17,16 +18,6 @@ constexpr std::size_t kMaxInterfaceName = 15;
 // Longest password or network key file read: far beyond any password the hub stores (64 UTF-16
 // code units), small enough that pointing the option at a large file does no harm.
 constexpr std::size_t kMaxSecretFileSize = 4096;
-
-bool parseInt(const std::string& text, int low, int high, int* value) {
-  int parsed = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed);
-  if (error != std::errc() || end != text.data() + text.size() || parsed < low || parsed > high) {
-    return false;
-  }
-  *value = parsed;
-  return true;
-}
 
 bool isHostCharacter(char c, bool bracketed) {
   if (std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '.' || c == '-' || c == '_') {
@@ -136,7 +127,7 @@ bool takeOption(const std::vector<std::string>& args, std::size_t* i, Collected*
     collected->keyFile = value;
   } else {
     int seconds = 0;
-    if (!parseInt(value, 1, static_cast<int>(kLongestKeepAlive.count()), &seconds)) {
+    if (!parseIntInRange(value, 1, static_cast<int>(kLongestKeepAlive.count()), &seconds)) {
       *err = "--keepalive must be a whole number of seconds from 1 to " +
              std::to_string(kLongestKeepAlive.count()) + ", not '" + value + "'";
       return false;
@@ -268,7 +259,7 @@ bool parseHubAddress(const std::string& text, std::string* host, int* port, std:
     return false;
   }
   int parsedPort = 0;
-  if (!parseInt(portPart, 1, kMaxPort, &parsedPort)) {
+  if (!parseIntInRange(portPart, 1, kMaxPort, &parsedPort)) {
     *err = "--hub '" + text + "': the port must be a whole number from 1 to 65535";
     return false;
   }
