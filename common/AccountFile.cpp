@@ -1,9 +1,9 @@
 #include "common/AccountFile.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/Atoi.h"
+#include "common/ManagerConfigFormat.h"
 #include "common/SealedField.h"
 #include "common/Utf16.h"
 #include "platform/ProfileSections.h"
@@ -56,12 +56,8 @@ std::optional<AccountRecord> readAccount(const platform::profile::ProfileSection
 }  // namespace
 
 std::string accountFilePath(const std::string& iniDirectory, int hubNumber) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d_account.ini", hubNumber);
-  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
-    return iniDirectory + "/" + name;
-  }
-  return iniDirectory + name;
+  const bool needsSlash = !iniDirectory.empty() && iniDirectory.back() != '/';
+  return iniDirectory + (needsSlash ? "/" : "") + hubSectionName(hubNumber) + "_account.ini";
 }
 
 char16_t splitterUnit(char splitter) {

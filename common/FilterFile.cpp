@@ -1,9 +1,9 @@
 #include "common/FilterFile.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "common/AsciiCase.h"
+#include "common/ManagerConfigFormat.h"
 #include "platform/ProfileSections.h"
 
 namespace korvane::common {
@@ -60,12 +60,8 @@ std::optional<FilterRule> readRule(const platform::profile::ProfileSections& fil
 }  // namespace
 
 std::string filterFilePath(const std::string& iniDirectory, int hubNumber) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d_hosts.ini", hubNumber);
-  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
-    return iniDirectory + "/" + name;
-  }
-  return iniDirectory + name;
+  const bool needsSlash = !iniDirectory.empty() && iniDirectory.back() != '/';
+  return iniDirectory + (needsSlash ? "/" : "") + hubSectionName(hubNumber) + "_hosts.ini";
 }
 
 // The file is read once and every rule looked up in that one snapshot.
