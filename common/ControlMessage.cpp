@@ -1,38 +1,37 @@
 #include "common/ControlMessage.h"
 
+#include <cassert>
 #include <cstdio>
 
 namespace korvane::common {
-namespace {
 
-void putWord(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+void putWord(std::span<std::uint8_t> bytes, std::size_t offset, std::uint32_t value) {
+  assert(offset + kControlWordSize <= bytes.size() && "a word beyond the message");
+  for (std::size_t i = 0; i < kControlWordSize; ++i) {
+    bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
   }
 }
 
-std::uint32_t getWord(const std::uint8_t* in) {
+std::uint32_t wordAt(std::span<const std::uint8_t> bytes, std::size_t offset) {
+  assert(offset + kControlWordSize <= bytes.size() && "a word beyond the message");
   std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = (value << 8) | in[i];
+  for (std::size_t i = kControlWordSize; i-- > 0;) {
+    value = (value << 8) | bytes[offset + i];
   }
   return value;
 }
 
-}  // namespace
-
 std::array<std::uint8_t, kControlHeaderSize> encodeControlHeader(const ControlHeader& header) {
   std::array<std::uint8_t, kControlHeaderSize> bytes{};
-  putWord(&bytes[0], header.magic);
-  putWord(&bytes[4], header.length);
-  putWord(&bytes[8], header.command);
-  putWord(&bytes[12], header.parameter);
+  putWord(bytes, 0, header.magic);
+  putWord(bytes, 4, header.length);
+  putWord(bytes, 8, header.command);
+  putWord(bytes, 12, header.parameter);
   return bytes;
 }
 
 ControlHeader decodeControlHeader(std::span<const std::uint8_t, kControlHeaderSize> bytes) {
-  return ControlHeader{getWord(&bytes[0]), getWord(&bytes[4]), getWord(&bytes[8]),
-                       getWord(&bytes[12])};
+  return ControlHeader{wordAt(bytes, 0), wordAt(bytes, 4), wordAt(bytes, 8), wordAt(bytes, 12)};
 }
 
 std::string hubPipeName(int hubNumber) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ControlMessage.h"
+
 namespace korvane::common {
 namespace {
 
@@ -14,19 +16,13 @@ constexpr std::size_t kAccountOffset = 392;
 constexpr std::size_t kSentOffset = 520;
 constexpr std::size_t kReceivedOffset = 524;
 
-void putInt(std::uint8_t* out, std::int32_t value) {
-  const auto bits = static_cast<std::uint32_t>(value);
-  for (int i = 0; i < 4; ++i) {
-    out[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-  }
+// The record's numbers are signed 32-bit words of the control pipe.
+void putInt(std::span<std::uint8_t> out, std::size_t offset, std::int32_t value) {
+  putWord(out, offset, static_cast<std::uint32_t>(value));
 }
 
-std::int32_t getInt(const std::uint8_t* in) {
-  std::uint32_t bits = 0;
-  for (int i = 3; i >= 0; --i) {
-    bits = (bits << 8) | in[i];
-  }
-  return static_cast<std::int32_t>(bits);
+std::int32_t intAt(std::span<const std::uint8_t> in, std::size_t offset) {
+  return static_cast<std::int32_t>(wordAt(in, offset));
 }
 
 void putText(std::uint8_t* out, std::size_t fieldSize, const std::string& text) {
@@ -44,24 +40,24 @@ std::string getText(const std::uint8_t* in, std::size_t fieldSize) {
 void encodePortListRecord(const PortListEntry& entry,
                           std::span<std::uint8_t, kPortListRecordSize> out) {
   std::fill(out.begin(), out.end(), std::uint8_t{0});
-  putInt(&out[kStateOffset], entry.state);
+  putInt(out, kStateOffset, entry.state);
   putText(&out[kLogNameOffset], kLogNameFieldSize, entry.logName);
   putText(&out[kAddressOffset], kAddressFieldSize, entry.address);
-  putInt(&out[kGuestOffset], entry.guest);
+  putInt(out, kGuestOffset, entry.guest);
   putText(&out[kAccountOffset], kAccountFieldSize, entry.account);
-  putInt(&out[kSentOffset], entry.kilobytesSent);
-  putInt(&out[kReceivedOffset], entry.kilobytesReceived);
+  putInt(out, kSentOffset, entry.kilobytesSent);
+  putInt(out, kReceivedOffset, entry.kilobytesReceived);
 }
 
 PortListEntry decodePortListRecord(std::span<const std::uint8_t, kPortListRecordSize> in) {
   PortListEntry entry;
-  entry.state = getInt(&in[kStateOffset]);
+  entry.state = intAt(in, kStateOffset);
   entry.logName = getText(&in[kLogNameOffset], kLogNameFieldSize);
   entry.address = getText(&in[kAddressOffset], kAddressFieldSize);
-  entry.guest = getInt(&in[kGuestOffset]);
+  entry.guest = intAt(in, kGuestOffset);
   entry.account = getText(&in[kAccountOffset], kAccountFieldSize);
-  entry.kilobytesSent = getInt(&in[kSentOffset]);
-  entry.kilobytesReceived = getInt(&in[kReceivedOffset]);
+  entry.kilobytesSent = intAt(in, kSentOffset);
+  entry.kilobytesReceived = intAt(in, kReceivedOffset);
   return entry;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 
-/// The 528-byte description of one connection that a hub sends in its connection list: 32-bit
-/// fields little-endian, texts zero-terminated in fixed fields.
+/// The 528-byte description of one connection that a hub sends in its connection list
+/// (common/ControlReply.h): 32-bit fields little-endian, texts zero-terminated in fixed fields.
 namespace korvane::common {
 
 inline constexpr std::size_t kPortListRecordSize = 528;
@@ -14,8 +15,9 @@ inline constexpr std::size_t kPortListRecordSize = 528;
 inline constexpr std::size_t kLogNameFieldSize = 256;
 inline constexpr std::size_t kAddressFieldSize = 128;
 inline constexpr std::size_t kAccountFieldSize = 128;
-/// Every connection list fits into this many bytes, header included.
-inline constexpr std::size_t kPortListReplyLimit = 409600;
+
+/// One encoded record.
+using PortListRecordBytes = std::array<std::uint8_t, kPortListRecordSize>;
 
 struct PortListEntry {
   std::int32_t state = 0;          ///< 0 created, 1 admitted, 2 logged in

@@ -11,19 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "common/AccountFile.h"
 #include "common/Md5.h"
 #include "common/SealedField.h"
 
-namespace korvane::platform::profile {
-class ProfileSections;
-}
-
 namespace korvane::hub {
-
-/// Bytes of the section-name list read from the account file. A section name is 256 digits and
-/// its zero byte, so the first 1,992 accounts are read whole; a name cut by the end of the list
-/// finds no keys and is not an account.
-inline constexpr std::size_t kAccountSectionListBytes = 512000;
 
 /// Bytes of the login challenge that the hub sends and the client digests.
 inline constexpr std::size_t kChallengeBytes = 16;
@@ -35,7 +27,8 @@ struct AccountLogin {
   bool bridgeAllow = true;
 };
 
-/// The accounts of one hub, read from its account file "%04d_account.ini": checks login answers,
+/// The accounts of one hub, read from its account file "%04d_account.ini"
+/// (common/AccountFile.h): checks login answers,
 /// counts connections against each account's ConnectionMax, and numbers the domains that the
 /// splitter character cuts from the account names (0 is the global domain).
 ///
@@ -45,8 +38,9 @@ struct AccountLogin {
 /// account that is still in use after a reload keeps its count and its limit holds.
 class AccountStore {
  public:
-  /// statusOf's answer for a name that no account has.
-  static constexpr int kUnknownStatus = 2;
+  /// statusOf's answer for a name that no account has: a locking status, so that a re-check
+  /// cuts a client whose account is gone.
+  static constexpr common::AccountStatus kUnknownStatus{2};
 
   /// A store for hub `hubNumber` whose account file lies in `iniDirectory`, with the domain
   /// splitter of the manager configuration (carriage return for none); loads the file at once.
@@ -75,7 +69,7 @@ class AccountStore {
   void release(std::u16string_view name);
 
   /// The Status of the first account named `name`; kUnknownStatus when there is none.
-  int statusOf(std::u16string_view name) const;
+  common::AccountStatus statusOf(std::u16string_view name) const;
   /// Whether the first account named `name` is a guest; false when there is none.
   bool guestFlagOf(std::u16string_view name) const;
   /// Whether the first account named `name` may connect a bridge; false when there is none.
@@ -107,32 +101,21 @@ class AccountStore {
   /// The plain name and password blocks that a login answer digests behind the challenge.
   using Credentials = std::array<std::uint8_t, 2 * common::kSealedTextBytes>;
 
-  struct AccountRecord {
-    int status = 0;
-    bool guest = false;
-    std::u16string name;
-    std::u16string password;
-    int connectionMax = 0;  ///< 0: no limit
-    bool holdsSplitter = false;
-    std::u16string domain;
-    int domainIndex = 0;
+  /// An account as the file holds it, with what the hub keeps beside it.
+  struct LoadedAccount : common::AccountRecord {
     bool domainLocked = false;
-    bool bridgeAllow = true;
     Credentials credentials{};
   };
 
-  std::optional<std::vector<AccountRecord>> readAccountFile() const;
-  std::optional<AccountRecord> readAccount(const platform::profile::ProfileSections& file,
-                                           const std::string& section) const;
-  void numberDomain(const std::vector<AccountRecord>& earlier, AccountRecord* record) const;
-  const AccountRecord* find(std::u16string_view name) const;
+  std::optional<std::vector<LoadedAccount>> readAccountFile() const;
+  const LoadedAccount* find(std::u16string_view name) const;
   void setDomainLock(int domainIndex, bool locked);
 
   const std::string path_;
   const char16_t splitter_;
 
   mutable std::shared_mutex mutex_;
-  std::vector<AccountRecord> records_;
+  std::vector<LoadedAccount> records_;
   int highestDomainIndex_ = 0;
   std::map<std::u16string, int, std::less<>> connectionCounts_;
 };

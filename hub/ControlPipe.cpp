@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/PortListRecord.h"
+#include "common/ControlReply.h"
 #include "hub/AccountStore.h"
 #include "hub/DhcpBlockFlags.h"
 #include "hub/DhcpServiceList.h"
@@ -32,12 +32,6 @@ constexpr auto kCreateRetryDelay = 1000ms;
 // After its DHCP settings changed, a domain refuses logins this long, so that the clients cut
 // for the change cannot come back before the new settings are in force.
 constexpr auto kDomainLockTime = 15000ms;
-
-void putWord(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) {
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
 
 void lockDomainForAWhile(std::shared_ptr<AccountStore> accounts, int domainIndex,
                          const platform::Clock& clock) {
@@ -186,12 +180,8 @@ ControlPipe::Outcome ControlPipe::reloadFilterAndRecheck(platform::PipeConnectio
 
 ControlPipe::Outcome ControlPipe::sendListenState(platform::PipeConnection& client,
                                                   const common::ControlHeader&) {
-  std::array<std::uint8_t, common::kControlHeaderSize + 4> reply{};
-  const auto header = common::encodeControlHeader(
-      {common::kControlMagic, 4, static_cast<std::uint32_t>(HubCommand::kListenStateReply), 0});
-  std::copy(header.begin(), header.end(), reply.begin());
-  putWord(&reply[common::kControlHeaderSize],
-          static_cast<std::uint32_t>(static_cast<int>(state_.listenState.load())));
+  const auto reply =
+      common::encodeListenStateReply(static_cast<std::int32_t>(state_.listenState.load()));
   (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }
@@ -202,21 +192,8 @@ ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
     return Outcome::kNext;
   }
   state_.notifyList.add(request.parameter);
-  const auto entries = state_.portManager->portList();
-  const std::size_t records =
-      std::min(entries.size(), (common::kPortListReplyLimit - common::kControlHeaderSize) /
-                                   common::kPortListRecordSize);
-  std::vector<std::uint8_t> reply(common::kControlHeaderSize +
-                                  records * common::kPortListRecordSize);
-  const auto header = common::encodeControlHeader(
-      {common::kControlMagic, static_cast<std::uint32_t>(records * common::kPortListRecordSize),
-       static_cast<std::uint32_t>(HubCommand::kPortListReply), 0});
-  std::copy(header.begin(), header.end(), reply.begin());
-  for (std::size_t i = 0; i < records; ++i) {
-    std::copy(entries[i].begin(), entries[i].end(),
-              reply.begin() + static_cast<std::ptrdiff_t>(common::kControlHeaderSize +
-                                                           i * common::kPortListRecordSize));
-  }
+  const std::vector<std::uint8_t> reply =
+      common::encodePortListReply(state_.portManager->portList());
   (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }

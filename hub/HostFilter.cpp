@@ -1,18 +1,14 @@
 #include "hub/HostFilter.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "platform/HostName.h"
-#include "platform/ProfileSections.h"
+#include "platform/ProfileText.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::hub {
 
 namespace {
-
-/// Default of every key, so that a missing key can be told from an empty one.
-constexpr std::string_view kNone = "<NONE>";
 
 /// Where the IPv4 address starts in an IPv4-mapped IPv6 address (its last four bytes).
 constexpr std::size_t kMappedIpv4At = 12;
@@ -24,41 +20,10 @@ bool isIpv4Mapped(const platform::Ipv6Bytes& address) {
          zeros[0] == 0xff && zeros[1] == 0xff;
 }
 
-/// Digits of one number of a dotted quad.
-constexpr std::size_t kMaxQuadDigits = 3;
-constexpr int kMaxQuadValue = 255;
-
-std::string filterFilePath(std::string iniDirectory, int hubNumber) {
-  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
-    iniDirectory += '/';
-  }
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d_hosts.ini", hubNumber);
-  return iniDirectory + name;
-}
-
-/// One number of a dotted quad; empty reads as 0.
-std::optional<std::uint8_t> parseQuadNumber(std::string_view digits) {
-  if (digits.size() > kMaxQuadDigits) {
-    return std::nullopt;
-  }
-  int value = 0;
-  for (const char digit : digits) {
-    if (digit < '0' || digit > '9') {
-      return std::nullopt;
-    }
-    value = value * 10 + (digit - '0');
-  }
-  if (value > kMaxQuadValue) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint8_t>(value);
-}
-
 }  // namespace
 
 HostFilter::HostFilter(std::string iniDirectory, int hubNumber)
-    : path_(filterFilePath(std::move(iniDirectory), hubNumber)) {
+    : path_(common::filterFilePath(iniDirectory, hubNumber)) {
   std::string ignored;
   rules_ = readFilterFile(&ignored).value_or(std::vector<FilterRule>{});
 }
@@ -84,66 +49,21 @@ bool HostFilter::loadRules(std::string* err) {
   return true;
 }
 
-// The file is read once and every rule looked up in that one snapshot.
+// A missing file reads as an empty text: no rules. A host name rule keeps the first 31 bytes of
+// its text, the length the hub has always compared.
 std::optional<std::vector<HostFilter::FilterRule>> HostFilter::readFilterFile(
     std::string* err) const {
-  std::vector<FilterRule> rules;
   std::string text;
   std::string readError;
-  const platform::ReadOutcome outcome = platform::readWholeFile(path_, &text, &readError);
-  if (outcome == platform::ReadOutcome::kFailed) {
+  if (platform::readWholeFile(path_, &text, &readError) == platform::ReadOutcome::kFailed) {
     *err = "cannot read " + path_ + ": " + readError;
     return std::nullopt;
   }
-  if (outcome == platform::ReadOutcome::kMissing) {
-    return rules;
-  }
-  const platform::profile::ProfileSections file(text);
-  for (const std::string& section : file.names(kFilterSectionListBytes)) {
-    std::optional<FilterRule> rule = readRule(file, section);
-    if (rule) {
-      rules.push_back(std::move(*rule));
-    }
+  std::vector<FilterRule> rules = common::parseFilterFile(text);
+  for (FilterRule& rule : rules) {
+    rule.hostName = platform::profile::cutToBuffer(rule.hostName, common::kFilterValueBufferBytes);
   }
   return rules;
-}
-
-std::optional<HostFilter::FilterRule> HostFilter::readRule(
-    const platform::profile::ProfileSections& file, const std::string& section) const {
-  const auto read = [&file, &section](std::string_view key) {
-    return file.readString(section, key, kNone, kFilterValueBufferBytes);
-  };
-  FilterRule rule;
-  const std::string address = read("IPADDRESS");
-  std::string mask;
-  if (address == kNone) {
-    rule.hostName = read("HOSTNAME");
-    if (rule.hostName == kNone) {
-      return std::nullopt;
-    }
-  } else {
-    mask = read("MASK");
-    if (mask == kNone) {
-      return std::nullopt;
-    }
-    rule.isAddressRule = true;
-  }
-  const std::string allow = read("ALLOW");
-  if (allow == kNone) {
-    return std::nullopt;
-  }
-  rule.name = section.substr(0, kFilterRuleNameBytes - 1);
-  if (rule.isAddressRule) {
-    const std::optional<Ipv4Address> parsedAddress = parseDottedQuad(address);
-    const std::optional<Ipv4Address> parsedMask = parseDottedQuad(mask);
-    if (!parsedAddress || !parsedMask) {
-      return std::nullopt;
-    }
-    rule.address = *parsedAddress;
-    rule.mask = *parsedMask;
-  }
-  rule.allow = allow == "TRUE";
-  return rule;
 }
 
 std::optional<FilterDecision> HostFilter::checkAddress(const Ipv4Address& address,
@@ -191,7 +111,7 @@ std::size_t HostFilter::ruleCount() const {
 
 bool HostFilter::matches(const FilterRule& rule, const std::optional<Ipv4Address>& address,
                          std::string_view hostName) {
-  if (!rule.isAddressRule) {
+  if (rule.kind == common::FilterRuleKind::kHostName) {
     return hostName.find(rule.hostName) != std::string_view::npos;
   }
   if (rule.mask == Ipv4Address{}) {
@@ -206,25 +126,6 @@ bool HostFilter::matches(const FilterRule& rule, const std::optional<Ipv4Address
     }
   }
   return true;
-}
-
-std::optional<Ipv4Address> HostFilter::parseDottedQuad(std::string_view text) {
-  Ipv4Address address{};
-  for (std::size_t i = 0; i < address.size(); ++i) {
-    const std::size_t dot = text.find('.');
-    const bool last = i + 1 == address.size();
-    // Exactly three dots: one behind each of the first three numbers, none behind the last.
-    if (last != (dot == std::string_view::npos)) {
-      return std::nullopt;
-    }
-    const std::optional<std::uint8_t> number = parseQuadNumber(text.substr(0, dot));
-    if (!number) {
-      return std::nullopt;
-    }
-    address[i] = *number;
-    text.remove_prefix(last ? text.size() : dot + 1);
-  }
-  return address;
 }
 
 }  // namespace korvane::hub

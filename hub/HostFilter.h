@@ -10,27 +10,17 @@
 #include <string_view>
 #include <vector>
 
+#include "common/DottedAddress.h"
+#include "common/FilterFile.h"
 #include "common/TimedMutex.h"
 #include "platform/TcpConnection.h"
 
-namespace korvane::platform::profile {
-class ProfileSections;
-}
-
 namespace korvane::hub {
 
-/// Bytes of the section-name list read from the filter file.
-inline constexpr std::size_t kFilterSectionListBytes = 768000;
-/// Every value of a rule is read into a 32-byte buffer, so it keeps at most 31 characters: a
-/// longer host name is compared by its first 31.
-inline constexpr std::size_t kFilterValueBufferBytes = 32;
-/// A rule's name is kept in a 256-byte buffer: at most 255 characters of the section name.
-inline constexpr std::size_t kFilterRuleNameBytes = 256;
 /// Longest wait for the filter's lock, so that a stuck reload cannot hold a connection forever.
 inline constexpr std::chrono::milliseconds kFilterLockWait{1000};
 
-/// An IPv4 address or mask, its bytes in network order (192.168.1.7 is {192, 168, 1, 7}).
-using Ipv4Address = std::array<std::uint8_t, 4>;
+using common::Ipv4Address;
 
 /// The filter's answer for one client: whether it is admitted, and the name of the rule that
 /// decided (empty when no rule matched and the client is admitted by default).
@@ -39,9 +29,11 @@ struct FilterDecision {
   std::string reason;
 };
 
-/// The connection filter of one hub, read from its filter file "%04d_hosts.ini": an ordered list
-/// of rules that allow or refuse clients by IPv4 address and mask or by a text in their host
-/// name. The last rule that matches a client decides; no match admits it.
+/// The connection filter of one hub, read from its filter file "%04d_hosts.ini"
+/// (common/FilterFile.h): an ordered list of rules that allow or refuse clients by IPv4 address
+/// and mask or by a text in their host name. The last rule that matches a client decides; no
+/// match admits it. A host name rule compares the first 31 bytes of its text (the length of
+/// the file's other values), whatever length the file gives it.
 ///
 /// IPv6 clients are filtered too. An IPv4-mapped address (::ffff:a.b.c.d) is the IPv4 client it
 /// stands for. Any other IPv6 client is matched by host name rules as an IPv4 one is, and by an
@@ -80,24 +72,10 @@ class HostFilter {
   /// The number of rules loaded.
   std::size_t ruleCount() const;
 
-  /// The address written as a dotted quad: four decimal numbers of at most three digits and at
-  /// most 255, separated by exactly three dots, an empty number counting as 0
-  /// ("192.168..1" is 192.168.0.1); std::nullopt for anything else.
-  static std::optional<Ipv4Address> parseDottedQuad(std::string_view text);
-
  private:
-  struct FilterRule {
-    std::string name;
-    std::string hostName;
-    bool isAddressRule = false;
-    Ipv4Address address{};
-    Ipv4Address mask{};
-    bool allow = false;
-  };
+  using FilterRule = common::FilterRule;
 
   std::optional<std::vector<FilterRule>> readFilterFile(std::string* err) const;
-  std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file,
-                                     const std::string& section) const;
   /// The decision for a client whose IPv4 address is `address`, or which has none (a pure IPv6
   /// client).
   std::optional<FilterDecision> decide(const std::optional<Ipv4Address>& address,

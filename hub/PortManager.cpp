@@ -286,7 +286,7 @@ void PortManager::recheckAccounts(const AccountStore& accounts) {
     if (name.empty()) {
       continue;  // logged in without authentication: no account to re-check
     }
-    if (accounts.statusOf(name) != 0) {
+    if (accounts.statusOf(name) != common::AccountStatus::kInUse) {
       slot->cut();
     }
     slot->setGuest(accounts.guestFlagOf(name));

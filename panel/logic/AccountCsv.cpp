@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "common/AsciiCase.h"
 #include "common/Utf16.h"
 #include "platform/WholeFile.h"
 
@@ -36,16 +37,6 @@ bool isBlank(char c) {
 
 bool endsField(char c) {
   return c == ',' || c == '\r' || c == '\n';
-}
-
-std::string lowerAscii(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') {
-      c = static_cast<char>(c - 'A' + 'a');
-    }
-  }
-  return lower;
 }
 
 // The six fields of a line: blanks before a field are skipped, a field ends at a comma, a
@@ -105,7 +96,7 @@ CsvError parseText(std::string_view field, std::size_t index, CsvError tooLong,
 // Picks the value of a keyword field, compared in lower case; std::nullopt for another word.
 std::optional<bool> keyword(std::string_view field, std::string_view whenTrue,
                             std::string_view whenFalse) {
-  const std::string lower = lowerAscii(field);
+  const std::string lower = common::lowerAscii(field);
   if (lower == whenTrue) {
     return true;
   }
@@ -231,10 +222,10 @@ CsvError parseCsvLine(std::string_view line, Account* account, std::string* err)
                   "the connections field is neither \"single\" nor \"multi\"", err);
   }
   account->guest = *guest;
-  account->status = *locked ? 1 : 0;
-  account->connectionLimit = *single ? 1 : 0;
+  account->status = *locked ? AccountStatus::kLocked : AccountStatus::kInUse;
+  account->connectionMax = *single ? 1 : 0;
   // Only this exact word (in any case) forbids bridging; anything else, even nothing, allows it.
-  account->bridgeAllowed = lowerAscii(fields[kBridgeField]) != "bridgedisallow";
+  account->bridgeAllow = common::lowerAscii(fields[kBridgeField]) != "bridgedisallow";
   return CsvError::kNone;
 }
 
@@ -244,7 +235,7 @@ CsvError csvLineOf(const Account& account, std::string* line, std::string* err) 
   std::string why = unwritableReason(account.name, &name);
   if (!why.empty()) {
     return refuse(CsvError::kNameNotWritable,
-                  "the name of account \"" + displayText(account.name) + "\" " + why, err);
+                  "the name of account \"" + common::displayText(account.name) + "\" " + why, err);
   }
   why = unwritableReason(account.password, &password);
   if (!why.empty()) {
@@ -253,9 +244,9 @@ CsvError csvLineOf(const Account& account, std::string* line, std::string* err) 
   }
   *line = name + "," + password + ",";
   *line += account.guest ? "guest," : "normal,";
-  *line += account.status == 0 ? "use," : "locked,";
-  *line += account.connectionLimit == 0 ? "multi," : "single,";
-  *line += account.bridgeAllowed ? "bridgeallow" : "bridgedisallow";
+  *line += account.status == AccountStatus::kInUse ? "use," : "locked,";
+  *line += account.connectionMax == 0 ? "multi," : "single,";
+  *line += account.bridgeAllow ? "bridgeallow" : "bridgedisallow";
   *line += kLineEnd;
   return CsvError::kNone;
 }

@@ -1,72 +1,15 @@
 #include "panel/logic/AccountListModel.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <utility>
 
-#include "common/Atoi.h"
 #include "panel/logic/HubNumber.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::panel {
 
 namespace {
-
-/// Values are read into a buffer that holds a sealed field's 256 digits and its zero byte.
-constexpr std::size_t kValueBufferBytes = common::kSealedTextDigits + 1;
-/// Default of the keys whose absence makes a section no account.
-constexpr std::string_view kNone = "<NONE>";
-/// One account's section: two sealed fields of 256 digits, the key names and two numbers of at
-/// most 11 characters fit with room to spare.
-constexpr std::size_t kSectionTextBytes = 1024;
-
-const char* boolText(bool value) {
-  return value ? "TRUE" : "FALSE";
-}
-
-// One section of the account file read as the hub reads it; std::nullopt when it is no account.
-std::optional<Account> readAccount(const platform::profile::ProfileSections& file, const std::string& section) {
-  const std::string password = file.readString(section, "Password", kNone, kValueBufferBytes);
-  if (password == kNone) {
-    return std::nullopt;
-  }
-  const std::string status = file.readString(section, "Status", kNone, kValueBufferBytes);
-  if (status == kNone) {
-    return std::nullopt;
-  }
-  std::optional<std::u16string> name =
-      common::unsealText(std::string_view(section).substr(0, common::kSealedTextDigits));
-  std::optional<std::u16string> plainPassword = common::unsealText(password);
-  if (!name || !plainPassword) {
-    return std::nullopt;
-  }
-  Account account;
-  account.name = std::move(*name);
-  account.password = std::move(*plainPassword);
-  account.status = common::atoiLike(status);
-  account.guest = file.readString(section, "GuestFlag", "FALSE", kValueBufferBytes) == "TRUE";
-  account.bridgeAllowed =
-      file.readString(section, "BridgeAllow", "TRUE", kValueBufferBytes) != "FALSE";
-  account.connectionLimit = std::max(
-      0, common::atoiLike(file.readString(section, "ConnectionMax", "0", kValueBufferBytes)));
-  return account;
-}
-
-// The accounts of an account file's text in file order.
-std::vector<Account> accountsOf(std::string_view text) {
-  const platform::profile::ProfileSections file(text);
-  std::vector<Account> accounts;
-  for (const std::string& section : file.names(kAccountSectionListBytes)) {
-    std::optional<Account> account = readAccount(file, section);
-    if (account) {
-      accounts.push_back(std::move(*account));
-    }
-  }
-  return accounts;
-}
 
 // Why `text` cannot be an account's name or password (`what`); empty when it can.
 std::string textProblem(std::u16string_view text, const char* what) {
@@ -83,30 +26,7 @@ std::string textProblem(std::u16string_view text, const char* what) {
 }
 
 std::string noAccount(std::u16string_view name) {
-  return "there is no account named \"" + displayText(name) + "\"";
-}
-
-// The account file holding `accounts`, each in the hub's format with CR LF line ends;
-// std::nullopt when a field cannot be sealed.
-std::optional<std::string> accountFileText(const std::vector<Account>& accounts, std::string* err) {
-  std::string text;
-  std::array<char, kSectionTextBytes> section{};
-  for (const Account& account : accounts) {
-    const std::optional<std::string> name = common::sealText(account.name);
-    const std::optional<std::string> password = common::sealText(account.password);
-    if (!name || !password) {
-      *err = "cannot seal the name or password of account \"" + displayText(account.name) +
-             "\": the crypto library failed";
-      return std::nullopt;
-    }
-    std::snprintf(section.data(), section.size(),
-                  "[%s]\r\nPassword=%s\r\nStatus=%d\r\nGuestFlag=%s\r\nConnectionMax=%d\r\n"
-                  "BridgeAllow=%s\r\n",
-                  name->c_str(), password->c_str(), account.status, boolText(account.guest),
-                  account.connectionLimit, boolText(account.bridgeAllowed));
-    text += section.data();
-  }
-  return text;
+  return "there is no account named \"" + common::displayText(name) + "\"";
 }
 
 std::vector<Account>::iterator findByName(std::vector<Account>* accounts,
@@ -117,23 +37,14 @@ std::vector<Account>::iterator findByName(std::vector<Account>* accounts,
 
 }  // namespace
 
-std::string AccountListModel::accountFilePath(const std::string& iniDirectory, int hubNumber) {
-  std::array<char, 32> name{};
-  std::snprintf(name.data(), name.size(), "%04d_account.ini", hubNumber);
-  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
-    return iniDirectory + "/" + name.data();
-  }
-  return iniDirectory + name.data();
-}
-
 std::optional<AccountListModel> AccountListModel::open(const std::string& iniDirectory,
                                                        int hubNumber, char splitter,
                                                        std::string* err) {
   if (!isHubNumber(hubNumber, err)) {
     return std::nullopt;
   }
-  AccountListModel model(accountFilePath(iniDirectory, hubNumber), hubNumber,
-                         splitterUnit(splitter));
+  AccountListModel model(common::accountFilePath(iniDirectory, hubNumber), hubNumber,
+                         common::splitterUnit(splitter));
   if (!model.reload(err)) {
     return std::nullopt;
   }
@@ -161,14 +72,14 @@ bool AccountListModel::reload(std::string* err) {
     *err = "cannot read " + path_ + ": " + readError;
     return false;
   }
-  adopt(accountsOf(text));
+  adopt(common::parseAccountFile(text));
   fileText_ = std::move(text);
   return true;
 }
 
 bool AccountListModel::changeSplitter(char splitter, std::string* err) {
   const char16_t previous = splitter_;
-  splitter_ = splitterUnit(splitter);
+  splitter_ = common::splitterUnit(splitter);
   if (!reload(err)) {
     splitter_ = previous;
     return false;
@@ -182,9 +93,9 @@ const Account* AccountListModel::find(std::u16string_view name) const {
   return found == accounts_.end() ? nullptr : &*found;
 }
 
-int AccountListModel::readStatus(std::u16string_view name) const {
+AccountStatus AccountListModel::readStatus(std::u16string_view name) const {
   const Account* account = find(name);
-  return account ? account->status : 0;
+  return account ? account->status : AccountStatus::kInUse;
 }
 
 bool AccountListModel::readGuest(std::u16string_view name) const {
@@ -194,12 +105,12 @@ bool AccountListModel::readGuest(std::u16string_view name) const {
 
 int AccountListModel::readConnectionLimit(std::u16string_view name) const {
   const Account* account = find(name);
-  return account ? account->connectionLimit : 0;
+  return account ? account->connectionMax : 0;
 }
 
 bool AccountListModel::readBridge(std::u16string_view name) const {
   const Account* account = find(name);
-  return account ? account->bridgeAllowed : true;
+  return account ? account->bridgeAllow : true;
 }
 
 std::u16string AccountListModel::readPassword(std::u16string_view name) const {
@@ -216,18 +127,19 @@ bool AccountListModel::addAccount(const Account& account, std::string* err) {
     *err = problem;
     return false;
   }
-  if (account.status != 0 && account.status != 1) {
+  if (account.status != AccountStatus::kInUse && account.status != AccountStatus::kLocked) {
     *err = "the status must be 0 (in use) or 1 (locked)";
     return false;
   }
-  if (account.connectionLimit < 0) {
+  if (account.connectionMax < 0) {
     *err = "the connection limit must not be negative";
     return false;
   }
   return commit(
       [&](std::vector<Account>* accounts, bool, std::string* refusal) {
         if (findByName(accounts, account.name) != accounts->end()) {
-          *refusal = "an account named \"" + displayText(account.name) + "\" exists already";
+          *refusal =
+              "an account named \"" + common::displayText(account.name) + "\" exists already";
           return false;
         }
         if (accounts->size() >= kMaxAccounts) {
@@ -256,11 +168,13 @@ bool AccountListModel::deleteAccount(std::u16string_view name, std::string* err)
 }
 
 bool AccountListModel::lock(std::u16string_view name, std::string* err) {
-  return changeAccount(name, err, [](Account* account) { account->status = 1; });
+  return changeAccount(name, err,
+                       [](Account* account) { account->status = AccountStatus::kLocked; });
 }
 
 bool AccountListModel::unlock(std::u16string_view name, std::string* err) {
-  return changeAccount(name, err, [](Account* account) { account->status = 0; });
+  return changeAccount(name, err,
+                       [](Account* account) { account->status = AccountStatus::kInUse; });
 }
 
 bool AccountListModel::setGuest(std::u16string_view name, bool guest, std::string* err) {
@@ -272,11 +186,11 @@ bool AccountListModel::setConnectionLimit(std::u16string_view name, int limit, s
     *err = "the connection limit must not be negative";
     return false;
   }
-  return changeAccount(name, err, [&](Account* account) { account->connectionLimit = limit; });
+  return changeAccount(name, err, [&](Account* account) { account->connectionMax = limit; });
 }
 
 bool AccountListModel::setBridge(std::u16string_view name, bool allowed, std::string* err) {
-  return changeAccount(name, err, [&](Account* account) { account->bridgeAllowed = allowed; });
+  return changeAccount(name, err, [&](Account* account) { account->bridgeAllow = allowed; });
 }
 
 bool AccountListModel::setPassword(std::u16string_view name, std::u16string_view password,
@@ -352,10 +266,10 @@ bool AccountListModel::commit(const Change& change, std::string* err) {
       path_,
       [&](platform::profile::ProfileText& file, std::string* refusal) {
         const bool fileChanged = file.text() != fileText_;
-        accounts = fileChanged ? accountsOf(file.text()) : accounts_;
+        accounts = fileChanged ? common::parseAccountFile(file.text()) : accounts_;
         std::optional<std::string> text;
         if (!change(&accounts, fileChanged, refusal) ||
-            !(text = accountFileText(accounts, refusal))) {
+            !(text = common::formatAccountFile(accounts, refusal))) {
           refused = true;
           return false;
         }
@@ -374,7 +288,7 @@ bool AccountListModel::commit(const Change& change, std::string* err) {
 }
 
 void AccountListModel::adopt(std::vector<Account> accounts) {
-  highestDomainIndex_ = numberDomains(&accounts, splitter_);
+  highestDomainIndex_ = common::numberDomains(&accounts, splitter_);
   accounts_ = std::move(accounts);
 }
 

@@ -13,10 +13,6 @@
 
 namespace korvane::panel {
 
-/// Bytes of the section-name list read from an account file, as the hub reads it: 1,992 sealed
-/// names of 256 digits with their zero bytes.
-inline constexpr std::size_t kAccountSectionListBytes = 512000;
-
 /// The accounts of one hub as the panel edits them: the hub's account file "%04d_account.ini"
 /// read into a list, changed by account name (exact, case-sensitive), and written back whole
 /// after every change in the format the hub reads. Another program (kvctl, a second panel) may
@@ -28,9 +24,6 @@ inline constexpr std::size_t kAccountSectionListBytes = 512000;
 /// change the list mirrors the file as written.
 class AccountListModel {
  public:
-  /// The path of hub `hubNumber`'s account file in `iniDirectory`.
-  static std::string accountFilePath(const std::string& iniDirectory, int hubNumber);
-
   /// The model of hub `hubNumber` whose account file lies in `iniDirectory`, with domains cut
   /// at `splitter` (carriage return: none), loaded from the file (a missing file is an empty
   /// list). std::nullopt with a message in `err` when the file exists but cannot be read.
@@ -60,8 +53,8 @@ class AccountListModel {
   /// True when no account is named `name`.
   bool nameIsFree(std::u16string_view name) const { return find(name) == nullptr; }
 
-  /// The account's status; 0 when the name is unknown.
-  int readStatus(std::u16string_view name) const;
+  /// The account's status; kInUse when the name is unknown.
+  AccountStatus readStatus(std::u16string_view name) const;
   /// Whether the account is a guest; false when the name is unknown.
   bool readGuest(std::u16string_view name) const;
   /// The account's connection limit; 0 when the name is unknown.
@@ -73,15 +66,16 @@ class AccountListModel {
 
   /// Appends `account` (its domain fields are ignored), saves and reads the file again. Refused
   /// with a message in `err` for an empty or taken name, an empty password, a name or password
-  /// over 64 characters or holding a zero character, a status other than 0 or 1, a negative
-  /// connection limit, a list of kMaxAccounts accounts, or a file that cannot be written.
+  /// over 64 characters or holding a zero character, a status other than kInUse or kLocked, a
+  /// negative connection limit, a list of kMaxAccounts accounts, or a file that cannot be written.
   [[nodiscard]] bool addAccount(const Account& account, std::string* err);
   /// Removes the account named `name`, saves and reads the file again. Refused for an unknown
   /// name or a file that cannot be written.
   [[nodiscard]] bool deleteAccount(std::u16string_view name, std::string* err);
-  /// Sets the account's status to 1 and saves. Refused for an unknown name or an unwritable file.
+  /// Sets the account's status to kLocked and saves. Refused for an unknown name or an
+  /// unwritable file.
   [[nodiscard]] bool lock(std::u16string_view name, std::string* err);
-  /// Sets the account's status to 0 and saves. Refused as lock.
+  /// Sets the account's status to kInUse and saves. Refused as lock.
   [[nodiscard]] bool unlock(std::u16string_view name, std::string* err);
   /// Makes the account a guest or a normal account and saves. Refused as lock.
   [[nodiscard]] bool setGuest(std::u16string_view name, bool guest, std::string* err);

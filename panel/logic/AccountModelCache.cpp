@@ -11,7 +11,8 @@ AccountListModel* AccountModelCache::model(int hubNumber, char splitter, std::st
   const auto cached = models_.find(hubNumber);
   if (cached != models_.end()) {
     AccountListModel& model = cached->second;
-    if (model.splitter() != splitterUnit(splitter) && !model.changeSplitter(splitter, err)) {
+    if (model.splitter() != common::splitterUnit(splitter) &&
+        !model.changeSplitter(splitter, err)) {
       return nullptr;
     }
     return &model;
@@ -30,7 +31,7 @@ bool AccountModelCache::forgetHub(int hubNumber, std::string* err) {
   }
   models_.erase(hubNumber);
   std::string removeError;
-  const std::string path = AccountListModel::accountFilePath(iniDirectory_, hubNumber);
+  const std::string path = common::accountFilePath(iniDirectory_, hubNumber);
   if (!platform::removeFile(path, &removeError)) {
     *err = "cannot delete " + path + ": " + removeError;
     return false;

@@ -1,113 +1,21 @@
 #include "panel/logic/FilterModel.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "common/Utf16.h"
 #include "panel/logic/HubNumber.h"
 #include "platform/ProfileFile.h"
-#include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::panel {
 
 namespace {
 
-/// Default of every key: a section lacking the key it needs is no rule.
-constexpr std::string_view kNone = "<NONE>";
-/// One rule's section: a name and a host name of at most 255 bytes each, the key names and two
-/// addresses fit with room to spare.
-constexpr std::size_t kRuleTextBytes = 1024;
-/// Parts of a dotted quad, and the most digits and the largest value of one part.
-constexpr std::size_t kAddressParts = 4;
-constexpr std::size_t kMaxPartDigits = 3;
-constexpr int kMaxPartValue = 255;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 
 bool isBlank(char c) {
   return c == ' ' || c == '\t';
-}
-
-bool isDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-
-char lowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return lowerAscii(x) == lowerAscii(y);
-         });
-}
-
-// A dotted quad as the hub reads it: four numbers of at most three digits and at most 255,
-// separated by exactly three dots, an empty number counting as 0.
-std::optional<Ipv4Address> parseHubDottedQuad(std::string_view text) {
-  Ipv4Address address{};
-  std::size_t part = 0;
-  int value = 0;
-  std::size_t digits = 0;
-  for (const char c : text) {
-    if (c == '.') {
-      if (++part == kAddressParts) {
-        return std::nullopt;
-      }
-      value = 0;
-      digits = 0;
-      continue;
-    }
-    if (!isDigit(c) || ++digits > kMaxPartDigits) {
-      return std::nullopt;
-    }
-    value = value * 10 + (c - '0');
-    if (value > kMaxPartValue) {
-      return std::nullopt;
-    }
-    address[part] = static_cast<std::uint8_t>(value);
-  }
-  if (part != kAddressParts - 1) {
-    return std::nullopt;
-  }
-  return address;
-}
-
-// One section of the filter file read as the hub reads it; std::nullopt when it is no rule.
-std::optional<FilterRule> readRule(const platform::profile::ProfileSections& file, const std::string& section) {
-  FilterRule rule;
-  const std::string address = file.readString(section, "IPADDRESS", kNone, kFilterValueBufferBytes);
-  std::string mask;
-  if (address == kNone) {
-    rule.kind = FilterRuleKind::kHostName;
-    rule.hostName = file.readString(section, "HOSTNAME", kNone, kFilterHostNameBufferBytes);
-    if (rule.hostName == kNone) {
-      return std::nullopt;
-    }
-  } else {
-    rule.kind = FilterRuleKind::kAddress;
-    mask = file.readString(section, "MASK", kNone, kFilterValueBufferBytes);
-    if (mask == kNone) {
-      return std::nullopt;
-    }
-  }
-  const std::string allow = file.readString(section, "ALLOW", kNone, kFilterValueBufferBytes);
-  if (allow == kNone) {
-    return std::nullopt;
-  }
-  rule.name = platform::profile::cutToBuffer(section, kFilterRuleNameBufferBytes);
-  if (rule.kind == FilterRuleKind::kAddress) {
-    const std::optional<Ipv4Address> parsedAddress = parseHubDottedQuad(address);
-    const std::optional<Ipv4Address> parsedMask = parseHubDottedQuad(mask);
-    if (!parsedAddress || !parsedMask) {
-      return std::nullopt;
-    }
-    rule.address = *parsedAddress;
-    rule.mask = *parsedMask;
-  }
-  rule.allow = allow == "TRUE";
-  return rule;
 }
 
 // Why `text` cannot be written as the value or section name it is meant to be (`what`), so
@@ -136,38 +44,6 @@ std::string noRule(std::string_view name) {
   return "there is no rule named \"" + std::string(name) + "\"";
 }
 
-// The rules of a filter file's text, in file order; sections that are no valid rule are left out.
-std::vector<FilterRule> rulesOf(std::string_view text) {
-  const platform::profile::ProfileSections file(text);
-  std::vector<FilterRule> rules;
-  for (const std::string& section : file.names(kFilterSectionListBytes)) {
-    std::optional<FilterRule> rule = readRule(file, section);
-    if (rule) {
-      rules.push_back(std::move(*rule));
-    }
-  }
-  return rules;
-}
-
-// The filter file holding `rules`, in the hub's format with CR LF line ends.
-std::string filterFileText(const std::vector<FilterRule>& rules) {
-  std::string text;
-  char section[kRuleTextBytes];
-  for (const FilterRule& rule : rules) {
-    const char* allow = rule.allow ? "TRUE" : "FALSE";
-    if (rule.kind == FilterRuleKind::kAddress) {
-      std::snprintf(section, sizeof section, "[%s]\r\nIPADDRESS=%s\r\nMASK=%s\r\nALLOW=%s\r\n",
-                    rule.name.c_str(), formatIpv4Address(rule.address).c_str(),
-                    formatIpv4Address(rule.mask).c_str(), allow);
-    } else {
-      std::snprintf(section, sizeof section, "[%s]\r\nHOSTNAME=%s\r\nALLOW=%s\r\n",
-                    rule.name.c_str(), rule.hostName.c_str(), allow);
-    }
-    text += section;
-  }
-  return text;
-}
-
 std::size_t indexIn(const std::vector<FilterRule>& rules, std::string_view name) {
   const auto found = std::find_if(rules.begin(), rules.end(),
                                   [&](const FilterRule& rule) { return rule.name == name; });
@@ -177,7 +53,7 @@ std::size_t indexIn(const std::vector<FilterRule>& rules, std::string_view name)
 bool nameIsFreeExcept(const std::vector<FilterRule>& rules, std::string_view name,
                       std::size_t except) {
   for (std::size_t i = 0; i < rules.size(); ++i) {
-    if (i != except && sameName(rules[i].name, name)) {
+    if (i != except && common::sameRuleName(rules[i].name, name)) {
       return false;
     }
   }
@@ -234,63 +110,12 @@ bool moveRule(std::vector<FilterRule>* rules, std::string_view name, bool down, 
 
 }  // namespace
 
-std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err) {
-  const std::string refusal =
-      "\"" + std::string(text) +
-      "\" is not an IPv4 address: four numbers from 0 to 255 separated by dots are expected";
-  Ipv4Address address{};
-  std::size_t part = 0;
-  std::size_t digits = 0;
-  int value = 0;
-  for (const char c : text) {
-    if (c == '.') {
-      if (digits == 0 || ++part == kAddressParts) {
-        *err = refusal;
-        return std::nullopt;
-      }
-      digits = 0;
-      value = 0;
-      continue;
-    }
-    if (!isDigit(c) || ++digits > kMaxPartDigits) {
-      *err = refusal;
-      return std::nullopt;
-    }
-    value = value * 10 + (c - '0');
-    if (value > kMaxPartValue) {
-      *err = refusal;
-      return std::nullopt;
-    }
-    address[part] = static_cast<std::uint8_t>(value);
-  }
-  if (part != kAddressParts - 1 || digits == 0) {
-    *err = refusal;
-    return std::nullopt;
-  }
-  return address;
-}
-
-std::string formatIpv4Address(const Ipv4Address& address) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", address[0], address[1], address[2], address[3]);
-  return text;
-}
-
-std::string FilterModel::filterFilePath(const std::string& iniDirectory, int hubNumber) {
-  char name[32];
-  std::snprintf(name, sizeof name, "%04d_hosts.ini", hubNumber);
-  if (!iniDirectory.empty() && iniDirectory.back() != '/') {
-    return iniDirectory + "/" + name;
-  }
-  return iniDirectory + name;
-}
-
 std::optional<FilterModel> FilterModel::open(const std::string& iniDirectory, int hubNumber,
                                              std::string* err) {
   if (!isHubNumber(hubNumber, err)) {
     return std::nullopt;
   }
-  FilterModel model(filterFilePath(iniDirectory, hubNumber), hubNumber);
+  FilterModel model(common::filterFilePath(iniDirectory, hubNumber), hubNumber);
   if (!model.reload(err)) {
     return std::nullopt;
   }
@@ -304,7 +129,7 @@ bool FilterModel::reload(std::string* err) {
     *err = "cannot read " + path_ + ": " + readError;
     return false;
   }
-  rules_ = rulesOf(text);
+  rules_ = common::parseFilterFile(text);
   fileText_ = std::move(text);
   pending_.clear();
   return true;
@@ -401,7 +226,7 @@ bool FilterModel::save(std::string* err) {
       [&](platform::profile::ProfileText& file, std::string* refusal) {
         rules = rules_;
         if (file.text() != fileText_) {
-          rules = rulesOf(file.text());
+          rules = common::parseFilterFile(file.text());
           for (const RuleChange& pendingChange : pending_) {
             std::string why;
             if (!pendingChange(&rules, &why)) {
@@ -414,7 +239,7 @@ bool FilterModel::save(std::string* err) {
             }
           }
         }
-        written = filterFileText(rules);
+        written = common::formatFilterFile(rules);
         file = platform::profile::ProfileText(written);
         return true;
       },

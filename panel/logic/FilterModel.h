@@ -1,60 +1,25 @@
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/FilterFile.h"
 #include "panel/logic/HubCommandClient.h"
 
 namespace korvane::panel {
 
-/// Bytes of the section-name list read from a filter file, as the hub reads it.
-inline constexpr std::size_t kFilterSectionListBytes = 768000;
-/// The hub keeps a rule's name in a 256-byte buffer, so a name read from the file keeps at most
-/// its first 255 bytes.
-inline constexpr std::size_t kFilterRuleNameBufferBytes = 256;
-/// The hub reads every other value into a 32-byte buffer (31 characters); the panel reads
-/// addresses, masks and ALLOW the same way, so it shows the rules the hub applies.
-inline constexpr std::size_t kFilterValueBufferBytes = 32;
-/// Host names are read with room for 255 bytes, so that a host name the panel saved (up to 128
-/// bytes) comes back whole even though the hub compares only its first 31.
-inline constexpr std::size_t kFilterHostNameBufferBytes = 256;
 /// Longest rule name and host name the panel takes, in bytes: the rule dialog's limit.
 inline constexpr std::size_t kMaxRuleNameBytes = 128;
 inline constexpr std::size_t kMaxRuleHostNameBytes = 128;
 
-/// An IPv4 address or mask, its bytes in network order (192.168.1.7 is {192, 168, 1, 7}).
-using Ipv4Address = std::array<std::uint8_t, 4>;
-
-enum class FilterRuleKind {
-  kHostName = 0,  ///< matches when the host name text occurs in the client's host name
-  kAddress = 1,   ///< matches when the client's address and the rule's agree under the mask
-};
-
-/// One rule of a hub's connection filter.
-struct FilterRule {
-  std::string name;  ///< the section name, unique within the hub regardless of letter case
-  FilterRuleKind kind = FilterRuleKind::kHostName;
-  std::string hostName;   ///< for kHostName
-  Ipv4Address address{};  ///< for kAddress
-  Ipv4Address mask{};     ///< for kAddress
-  bool allow = false;     ///< true: the rule admits the clients it matches; false: refuses them
-
-  bool operator==(const FilterRule&) const = default;
-};
-
-/// The address typed as a dotted quad: exactly four decimal numbers of one to three digits, each
-/// at most 255, separated by single dots. std::nullopt with a message in `err` for anything else
-/// (the hub would read "192.168..1" as 192.168.0.1; the panel does not take such input).
-std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err);
-
-/// The address in standard dotted-decimal form ("192.168.1.0").
-std::string formatIpv4Address(const Ipv4Address& address);
+// The rules as the filter file holds them (common/FilterFile.h).
+using common::FilterRule;
+using common::FilterRuleKind;
+using common::Ipv4Address;
 
 /// The connection filter of one hub as the panel edits it: the rules of the hub's filter file
 /// "%04d_hosts.ini" in order (the hub applies them in that order, the last match deciding).
@@ -65,9 +30,6 @@ std::string formatIpv4Address(const Ipv4Address& address);
 /// was.
 class FilterModel {
  public:
-  /// The path of hub `hubNumber`'s filter file in `iniDirectory`.
-  static std::string filterFilePath(const std::string& iniDirectory, int hubNumber);
-
   /// The rules of hub `hubNumber`'s filter file in `iniDirectory`, read as the hub reads them
   /// (sections that are no valid rule are left out); a missing file gives no rules.
   /// std::nullopt with a message in `err` when the file exists but cannot be read.

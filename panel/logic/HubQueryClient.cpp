@@ -4,7 +4,7 @@
 #include <chrono>
 #include <string>
 
-#include "common/ControlMessage.h"
+#include "common/ControlReply.h"
 #include "platform/LocalPipe.h"
 
 namespace korvane::panel {
@@ -17,14 +17,6 @@ constexpr int kOpenAttempts = 6;
 constexpr auto kOpenRetryDelay = 100ms;
 // How long the panel waits for a reply before it takes the hub as not answering.
 constexpr auto kReplyWait = 5000ms;
-
-std::uint32_t wordAt(const std::vector<std::uint8_t>& reply, std::size_t index) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) {
-    value = (value << 8) | reply[index * 4 + static_cast<std::size_t>(i)];
-  }
-  return value;
-}
 
 }  // namespace
 
@@ -61,8 +53,7 @@ std::optional<std::vector<std::uint8_t>> HubQueryClient::ask(int hubNumber, std:
   }
   const common::ControlHeader header = common::decodeControlHeader(
       std::span<const std::uint8_t, common::kControlHeaderSize>(reply.data(), reply.size()));
-  if (header.magic != common::kControlMagic ||
-      std::uint64_t{header.length} + common::kControlHeaderSize > common::kPortListReplyLimit) {
+  if (!common::isAcceptableReplyHeader(header)) {
     return std::nullopt;
   }
   reply.resize(common::kControlHeaderSize + header.length);
@@ -76,11 +67,10 @@ std::optional<std::vector<std::uint8_t>> HubQueryClient::ask(int hubNumber, std:
 std::int32_t HubQueryClient::queryState(int hubNumber) const {
   const auto reply =
       ask(hubNumber, static_cast<std::uint32_t>(common::HubCommand::kListenState), 0);
-  constexpr auto kReplyCode = static_cast<std::uint32_t>(common::HubCommand::kListenStateReply);
-  if (!reply || reply->size() < common::kControlHeaderSize + 4 || wordAt(*reply, 2) != kReplyCode) {
+  if (!reply) {
     return 0;
   }
-  return static_cast<std::int32_t>(wordAt(*reply, 4));
+  return common::decodeListenStateReply(*reply).value_or(0);
 }
 
 std::optional<std::vector<common::PortListEntry>> HubQueryClient::queryConnections(
@@ -90,16 +80,7 @@ std::optional<std::vector<common::PortListEntry>> HubQueryClient::queryConnectio
   if (!reply) {
     return std::nullopt;
   }
-  // The reply code is not checked; whole records within the announced length are taken.
-  std::vector<common::PortListEntry> entries;
-  for (std::size_t offset = common::kControlHeaderSize;
-       offset + common::kPortListRecordSize <= reply->size();
-       offset += common::kPortListRecordSize) {
-    entries.push_back(
-        common::decodePortListRecord(std::span<const std::uint8_t, common::kPortListRecordSize>(
-            reply->data() + offset, common::kPortListRecordSize)));
-  }
-  return entries;
+  return common::decodePortListReply(*reply);
 }
 
 }  // namespace korvane::panel

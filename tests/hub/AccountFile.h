@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "common/SealedField.h"
+#include "common/AccountFile.h"
+#include "common/Utf16.h"
 
 namespace korvane::hub {
 
@@ -19,23 +21,28 @@ struct TestAccount {
   bool bridgeAllow = true;
 };
 
-/// The account file for `accounts`, names and passwords sealed the way the panel seals them.
+/// The account file for `accounts`, written as the panel writes it.
 inline std::string accountFileText(const std::vector<TestAccount>& accounts) {
-  std::string text;
+  std::vector<common::AccountRecord> records;
   for (const TestAccount& account : accounts) {
-    const auto name = common::sealUtf8Text(account.name);
-    const auto password = common::sealUtf8Text(account.password);
-    EXPECT_TRUE(name && password) << "cannot seal " << account.name;
+    const auto name = common::utf8ToUtf16(account.name);
+    const auto password = common::utf8ToUtf16(account.password);
+    EXPECT_TRUE(name && password) << "not UTF-8: " << account.name;
     if (!name || !password) {
       continue;
     }
-    text += "[" + *name + "]\r\nPassword=" + *password +
-            "\r\nStatus=" + std::to_string(account.status) +
-            "\r\nGuestFlag=" + (account.guest ? "TRUE" : "FALSE") +
-            "\r\nConnectionMax=" + std::to_string(account.connectionMax) +
-            "\r\nBridgeAllow=" + (account.bridgeAllow ? "TRUE" : "FALSE") + "\r\n";
+    common::AccountRecord& record = records.emplace_back();
+    record.name = *name;
+    record.password = *password;
+    record.status = common::AccountStatus{account.status};
+    record.guest = account.guest;
+    record.connectionMax = account.connectionMax;
+    record.bridgeAllow = account.bridgeAllow;
   }
-  return text;
+  std::string err;
+  const std::optional<std::string> text = common::formatAccountFile(records, &err);
+  EXPECT_TRUE(text.has_value()) << err;
+  return text.value_or(std::string());
 }
 
 }  // namespace korvane::hub

@@ -408,7 +408,7 @@ TEST_F(AccountStoreTest, OnlyStatusZeroLogsIn) {
     testing::TempProgramDir dir;
     writeAccount(accountFile(dir), {.name = u"alice", .status = row.status});
     const AccountStore store(dir.ini(""), kHubNumber, kNoSplitter);
-    EXPECT_EQ(store.statusOf(u"alice"), row.read);
+    EXPECT_EQ(store.statusOf(u"alice"), common::AccountStatus{row.read});
     EXPECT_EQ(login(store, u"alice", u"secret").has_value(), row.logsIn);
   }
 }
@@ -463,7 +463,7 @@ TEST_F(AccountStoreTest, LowerCaseDigitsDoNotDecode) {
   writeKey(path_, sealedName, "Status", "0");
   const AccountStore store = makeStore();
   ASSERT_EQ(store.accountCount(), 1u);
-  EXPECT_EQ(store.statusOf(u"alice"), 0);
+  EXPECT_EQ(store.statusOf(u"alice"), common::AccountStatus::kInUse);
   EXPECT_EQ(login(store, u"alice", u"secret"), std::nullopt);
 }
 
@@ -518,7 +518,7 @@ TEST_F(AccountStoreTest, SectionListEndsAt512000Bytes) {
 
   const AccountStore store = makeStore();
   EXPECT_EQ(store.accountCount(), 127u);
-  EXPECT_EQ(store.statusOf(u"user126"), 0);
+  EXPECT_EQ(store.statusOf(u"user126"), common::AccountStatus::kInUse);
   EXPECT_EQ(store.statusOf(u"user127"), AccountStore::kUnknownStatus);
   EXPECT_TRUE(login(store, u"user126", u"user126").has_value());
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "hub/HostFilter.h"
+#include "common/DottedAddress.h"
 #include "hub/NameLookupPool.h"
 #include "hub/PeerName.h"
 #include "tests/hub/SwitchTestBed.h"
@@ -15,7 +15,7 @@ namespace {
 platform::PeerAddress peerAt(const std::string& address) {
   platform::PeerAddress peer;
   peer.numericHost = address;
-  const auto ipv4 = HostFilter::parseDottedQuad(address);
+  const auto ipv4 = common::parseDottedQuad(address);
   peer.isIpv4 = ipv4.has_value();
   peer.ipv4 = ipv4.value_or(Ipv4Address{});
   return peer;

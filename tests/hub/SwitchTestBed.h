@@ -128,7 +128,7 @@ inline TestPort makeTestPort(HubState& state, std::string address = "192.0.2.1",
   platform::PeerAddress peer;
   peer.numericHost = std::move(address);
   peer.port = peerPort;
-  const auto ipv4 = HostFilter::parseDottedQuad(peer.numericHost);
+  const auto ipv4 = common::parseDottedQuad(peer.numericHost);
   peer.isIpv4 = ipv4.has_value();
   peer.ipv4 = ipv4.value_or(Ipv4Address{});
   test.port =

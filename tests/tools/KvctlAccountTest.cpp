@@ -96,7 +96,7 @@ TEST_F(KvctlAccountTest, HubReadsTheAccountsKvctlWrote) {
   EXPECT_FALSE(store.bridgeAllowOf(u"bob#sales"));
   EXPECT_FALSE(store.bridgeAllowOf(u"carol#dev"));
   EXPECT_TRUE(store.bridgeAllowOf(u"dave"));
-  EXPECT_EQ(store.statusOf(u"erin"), 1);
+  EXPECT_EQ(store.statusOf(u"erin"), common::AccountStatus::kLocked);
 
   // carol may hold one connection at a time.
   hub::AccountStore counting(dir_.path() + "ini/", 1, '#');

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/AccountFile.h"
 #include "common/ProgramPaths.h"
 #include "common/Utf16.h"
 #include "panel/logic/AccountListModel.h"
@@ -77,7 +78,7 @@ int tellHub(Context& context, const AccountListModel& model, bool recheck) {
 }
 
 std::string domainText(const Account& account) {
-  return account.domainIndex == 0 ? "-Global-" : panel::displayText(account.domain);
+  return account.domainIndex == 0 ? "-Global-" : common::displayText(account.domain);
 }
 
 int listAccounts(Context& context, const Arguments& arguments) {
@@ -94,22 +95,21 @@ int listAccounts(Context& context, const Arguments& arguments) {
   }
   for (std::size_t i = 0; i < accounts.size(); ++i) {
     const Account& account = accounts[i];
-    const std::string name = panel::displayText(account.name);
+    const std::string name = common::displayText(account.name);
     const char* type = account.guest ? "guest" : "normal";
-    const char* state = account.status == 0 ? "use" : "locked";
-    const char* connections = account.connectionLimit == 0 ? "multi" : "single";
+    const char* state = account.status == common::AccountStatus::kInUse ? "use" : "locked";
+    const char* connections = account.connectionMax == 0 ? "multi" : "single";
     if (context.json) {
-      context.out << "  {\"name\": " << jsonString(name) << ", \"domain\": "
-                  << jsonString(domainText(account)) << ", \"domainIndex\": "
-                  << account.domainIndex << ", \"type\": \"" << type << "\", \"state\": \""
-                  << state << "\", \"connections\": \"" << connections << "\", \"bridge\": "
-                  << (account.bridgeAllowed ? "true" : "false") << "}"
+      context.out << "  {\"name\": " << jsonString(name)
+                  << ", \"domain\": " << jsonString(domainText(account))
+                  << ", \"domainIndex\": " << account.domainIndex << ", \"type\": \"" << type
+                  << "\", \"state\": \"" << state << "\", \"connections\": \"" << connections
+                  << "\", \"bridge\": " << (account.bridgeAllow ? "true" : "false") << "}"
                   << (i + 1 == accounts.size() ? "\n" : ",\n");
       continue;
     }
-    context.out << name << " | " << domainText(account) << " | " << type << " | " << state
-                << " | " << connections << " | " << (account.bridgeAllowed ? "on" : "off")
-                << '\n';
+    context.out << name << " | " << domainText(account) << " | " << type << " | " << state << " | "
+                << connections << " | " << (account.bridgeAllow ? "on" : "off") << '\n';
   }
   if (context.json) {
     context.out << "]\n";
@@ -131,10 +131,11 @@ int addAccount(Context& context, const Arguments& arguments) {
   }
   account.name = *name;
   account.password = *password;
-  account.status = arguments.has("locked") ? 1 : 0;
+  account.status =
+      arguments.has("locked") ? common::AccountStatus::kLocked : common::AccountStatus::kInUse;
   account.guest = arguments.has("guest");
-  account.connectionLimit = arguments.has("single") ? 1 : 0;
-  account.bridgeAllowed = !arguments.has("no-bridge");
+  account.connectionMax = arguments.has("single") ? 1 : 0;
+  account.bridgeAllow = !arguments.has("no-bridge");
   if (!model->addAccount(account, &err)) {
     return context.refuse(err);
   }

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/DottedAddress.h"
 #include "common/ProgramPaths.h"
 #include "panel/logic/FilterModel.h"
 #include "tools/kvctl/Command.h"
@@ -53,16 +54,16 @@ int listRules(Context& context, const Arguments& arguments) {
       if (byHost) {
         context.out << ", \"host\": " << jsonString(rule.hostName);
       } else {
-        context.out << ", \"address\": \"" << panel::formatIpv4Address(rule.address)
-                    << "\", \"mask\": \"" << panel::formatIpv4Address(rule.mask) << "\"";
+        context.out << ", \"address\": \"" << common::formatIpv4Address(rule.address)
+                    << "\", \"mask\": \"" << common::formatIpv4Address(rule.mask) << "\"";
       }
       context.out << ", \"action\": \"" << action << "\"}"
                   << (i + 1 == rules.size() ? "\n" : ",\n");
       continue;
     }
     const std::string match = byHost ? "host " + rule.hostName
-                                     : "address " + panel::formatIpv4Address(rule.address) + "/" +
-                                           panel::formatIpv4Address(rule.mask);
+                                     : "address " + common::formatIpv4Address(rule.address) + "/" +
+                                           common::formatIpv4Address(rule.mask);
     context.out << i + 1 << " | " << rule.name << " | " << match << " | " << action << '\n';
   }
   if (context.json) {
@@ -88,8 +89,8 @@ bool readRuleOptions(const Arguments& arguments, FilterRule* rule, std::string* 
       *err = "an address rule needs both --address and --mask";
       return false;
     }
-    const auto parsedAddress = panel::parseIpv4Address(*address, err);
-    const auto parsedMask = parsedAddress ? panel::parseIpv4Address(*mask, err) : std::nullopt;
+    const auto parsedAddress = common::parseIpv4Address(*address, err);
+    const auto parsedMask = parsedAddress ? common::parseIpv4Address(*mask, err) : std::nullopt;
     if (!parsedMask) {
       return false;
     }

@@ -61,9 +61,9 @@ TEST(AccountCsv, ParsesFieldsAndKeywords) {
     EXPECT_EQ(account.name, row.name);
     EXPECT_EQ(account.password, row.password);
     EXPECT_EQ(account.guest, row.guest);
-    EXPECT_EQ(account.status, row.status);
-    EXPECT_EQ(account.connectionLimit, row.limit);
-    EXPECT_EQ(account.bridgeAllowed, row.bridge);
+    EXPECT_EQ(account.status, AccountStatus{row.status});
+    EXPECT_EQ(account.connectionMax, row.limit);
+    EXPECT_EQ(account.bridgeAllow, row.bridge);
   }
 }
 
@@ -126,16 +126,16 @@ TEST(AccountCsv, WritesOneLinePerAccount) {
             "alice#x,s\xC3\xA9"
             "cret,normal,use,multi,bridgeallow\r\n");
   account.guest = true;
-  account.status = 1;
-  account.connectionLimit = 1;
-  account.bridgeAllowed = false;
+  account.status = AccountStatus::kLocked;
+  account.connectionMax = 1;
+  account.bridgeAllow = false;
   ASSERT_EQ(csvLineOf(account, &line, &err), CsvError::kNone) << err;
   EXPECT_EQ(line,
             "alice#x,s\xC3\xA9"
             "cret,guest,locked,single,bridgedisallow\r\n");
   // Any status other than 0 is locked, any limit other than 0 single.
-  account.status = 5;
-  account.connectionLimit = 3;
+  account.status = AccountStatus{5};
+  account.connectionMax = 3;
   ASSERT_EQ(csvLineOf(account, &line, &err), CsvError::kNone) << err;
   EXPECT_EQ(line,
             "alice#x,s\xC3\xA9"
@@ -201,9 +201,9 @@ TEST_F(AccountCsvTest, ExportThenImportGivesTheSameAccounts) {
   Account alice = makeAccount(u"alice#x", u"\u00e9t\u00e9");
   alice.guest = true;
   Account bob = makeAccount(u"bob", u"pw");
-  bob.status = 1;
-  bob.connectionLimit = 1;
-  bob.bridgeAllowed = false;
+  bob.status = AccountStatus::kLocked;
+  bob.connectionMax = 1;
+  bob.bridgeAllow = false;
   add(source, alice);
   add(source, bob);
   const CsvExportResult exported = source.exportCsv(csvFile());
@@ -222,7 +222,7 @@ TEST_F(AccountCsvTest, ExportThenImportGivesTheSameAccounts) {
   ASSERT_TRUE(login.has_value());
   EXPECT_TRUE(login->guest);
   EXPECT_EQ(store.domainIndexOfAccount(u"alice#x"), 1);
-  EXPECT_EQ(store.statusOf(u"bob"), 1);
+  EXPECT_EQ(store.statusOf(u"bob"), AccountStatus::kLocked);
 }
 
 TEST_F(AccountCsvTest, ExportStopsAtTheFirstNameItCannotWrite) {

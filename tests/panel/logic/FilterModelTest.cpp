@@ -83,40 +83,6 @@ class FilterModelTest : public ::testing::Test {
   TempProgramDir dir_;
 };
 
-TEST(FilterModel, ParsesDottedQuads) {
-  struct Row {
-    const char* text;
-    std::optional<Ipv4Address> address;
-  };
-  const Row rows[] = {
-      {"192.168.1.7", Ipv4Address{192, 168, 1, 7}},
-      {"0.0.0.0", Ipv4Address{0, 0, 0, 0}},
-      {"255.255.255.255", Ipv4Address{255, 255, 255, 255}},
-      {"010.001.000.009", Ipv4Address{10, 1, 0, 9}},
-      // Refused: what the hub would read leniently and what it would not read at all.
-      {"192.168..1", std::nullopt},
-      {"192.168.1.256", std::nullopt},
-      {"192.168.1", std::nullopt},
-      {"192.168.1.7.", std::nullopt},
-      {"1.2.3.4.5", std::nullopt},
-      {".1.2.3", std::nullopt},
-      {"1.2.3.0004", std::nullopt},
-      {" 1.2.3.4", std::nullopt},
-      {"1.2.3.4x", std::nullopt},
-      {"-1.2.3.4", std::nullopt},
-      {"", std::nullopt},
-      {"host.example.net", std::nullopt},
-  };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.text);
-    std::string err;
-    EXPECT_EQ(parseIpv4Address(row.text, &err), row.address);
-    if (!row.address) {
-      EXPECT_NE(err.find("is not an IPv4 address"), std::string::npos) << err;
-    }
-  }
-}
-
 TEST_F(FilterModelTest, SaveWritesTheHubsFormat) {
   FilterModel model = openModel();
   add(model, addressRule("office", {192, 168, 1, 0}, {255, 255, 255, 0}, true));
@@ -125,7 +91,8 @@ TEST_F(FilterModelTest, SaveWritesTheHubsFormat) {
   EXPECT_EQ(readFile(filterFile()),
             "[office]\r\nIPADDRESS=192.168.1.0\r\nMASK=255.255.255.0\r\nALLOW=TRUE\r\n"
             "[bad guys]\r\nHOSTNAME=example\r\nALLOW=FALSE\r\n");
-  EXPECT_EQ(formatIpv4Address({192, 168, 1, 0}) + " / " + formatIpv4Address({255, 255, 255, 0}),
+  EXPECT_EQ(common::formatIpv4Address({192, 168, 1, 0}) + " / " +
+                common::formatIpv4Address({255, 255, 255, 0}),
             "192.168.1.0 / 255.255.255.0");
 }
 
@@ -170,27 +137,6 @@ TEST_F(FilterModelTest, ReloadGivesWhatWasSaved) {
   add(model, hostRule(std::string(128, 'n'), "\xC3\xA9t\xC3\xA9 h=st", true));
   save(model);
   EXPECT_EQ(openModel().rules(), model.rules());
-}
-
-TEST_F(FilterModelTest, ReadsHandWrittenFilesAsTheHubDoes) {
-  writeFile(filterFile(),
-            "[lenient]\r\nIPADDRESS=192.168..1\r\nMASK=255.255.255.255\r\nALLOW=TRUE\r\n"
-            "[bad address]\r\nIPADDRESS=192.168.1.256\r\nMASK=255.255.255.0\r\nALLOW=TRUE\r\n"
-            "[no mask]\r\nIPADDRESS=10.0.0.0\r\nALLOW=TRUE\r\n"
-            "[no allow]\r\nHOSTNAME=x\r\n"
-            "[nothing]\r\nALLOW=TRUE\r\n"
-            "[lower case]\r\nHOSTNAME=y\r\nALLOW=true\r\n"
-            "[both]\r\nHOSTNAME=z\r\nIPADDRESS=1.2.3.4\r\nMASK=255.0.0.0\r\nALLOW=TRUE\r\n");
-  FilterModel model = openModel();
-  EXPECT_EQ(namesOf(model), (std::vector<std::string>{"lenient", "lower case", "both"}));
-  EXPECT_EQ(model.find("lenient")->address, (Ipv4Address{192, 168, 0, 1}));
-  EXPECT_FALSE(model.find("lower case")->allow);
-  EXPECT_EQ(model.find("both")->kind, FilterRuleKind::kAddress);
-  save(model);
-  EXPECT_EQ(readFile(filterFile()),
-            "[lenient]\r\nIPADDRESS=192.168.0.1\r\nMASK=255.255.255.255\r\nALLOW=TRUE\r\n"
-            "[lower case]\r\nHOSTNAME=y\r\nALLOW=FALSE\r\n"
-            "[both]\r\nIPADDRESS=1.2.3.4\r\nMASK=255.0.0.0\r\nALLOW=TRUE\r\n");
 }
 
 TEST_F(FilterModelTest, RefusesRulesThatCannotBeSaved) {

@@ -1,13 +1,19 @@
-#include "hub/DottedAddress.h"
+#include "common/DottedAddress.h"
 
 #include <array>
 #include <cstdio>
 
-namespace korvane::hub {
+namespace korvane::common {
 namespace {
 
 /// An address has at most four dotted parts.
 constexpr std::size_t kMaxParts = 4;
+/// Digits and largest value of one number of a dotted quad.
+constexpr std::size_t kMaxQuadDigits = 3;
+constexpr int kMaxQuadValue = 255;
+
+/// Whether a dotted quad may leave a number out: the filter file's reading takes it as 0.
+enum class EmptyNumbers { kZero, kRefused };
 
 bool isBlank(char c) {
   return c == ' ' || (c >= '\t' && c <= '\r');
@@ -60,6 +66,43 @@ std::optional<std::uint64_t> readPart(std::string_view text, std::size_t* positi
   return value;
 }
 
+// One number of a dotted quad; an empty one is 0 when `empty` allows it.
+std::optional<std::uint8_t> parseQuadNumber(std::string_view digits, EmptyNumbers empty) {
+  if (digits.size() > kMaxQuadDigits || (digits.empty() && empty == EmptyNumbers::kRefused)) {
+    return std::nullopt;
+  }
+  int value = 0;
+  for (const char digit : digits) {
+    if (digit < '0' || digit > '9') {
+      return std::nullopt;
+    }
+    value = value * 10 + (digit - '0');
+  }
+  if (value > kMaxQuadValue) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint8_t>(value);
+}
+
+std::optional<Ipv4Address> parseQuad(std::string_view text, EmptyNumbers empty) {
+  Ipv4Address address{};
+  for (std::size_t i = 0; i < address.size(); ++i) {
+    const std::size_t dot = text.find('.');
+    const bool last = i + 1 == address.size();
+    // Exactly three dots: one behind each of the first three numbers, none behind the last.
+    if (last != (dot == std::string_view::npos)) {
+      return std::nullopt;
+    }
+    const std::optional<std::uint8_t> number = parseQuadNumber(text.substr(0, dot), empty);
+    if (!number) {
+      return std::nullopt;
+    }
+    address[i] = *number;
+    text.remove_prefix(last ? text.size() : dot + 1);
+  }
+  return address;
+}
+
 }  // namespace
 
 std::optional<std::uint32_t> parseInetAddress(std::string_view text) {
@@ -106,4 +149,22 @@ std::string dottedText(std::uint32_t address) {
   return text;
 }
 
-}  // namespace korvane::hub
+std::optional<Ipv4Address> parseDottedQuad(std::string_view text) {
+  return parseQuad(text, EmptyNumbers::kZero);
+}
+
+std::optional<Ipv4Address> parseIpv4Address(std::string_view text, std::string* err) {
+  std::optional<Ipv4Address> address = parseQuad(text, EmptyNumbers::kRefused);
+  if (!address) {
+    *err = "\"" + std::string(text) +
+           "\" is not an IPv4 address: four numbers from 0 to 255 separated by dots are expected";
+  }
+  return address;
+}
+
+std::string formatIpv4Address(const Ipv4Address& address) {
+  return dottedText(std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 |
+                    std::uint32_t{address[2]} << 8 | address[3]);
+}
+
+}  // namespace korvane::common
