@@ -24,8 +24,9 @@ bool isIpv4Mapped(const platform::Ipv6Bytes& address) {
 
 HostFilter::HostFilter(std::string iniDirectory, int hubNumber)
     : path_(common::filterFilePath(iniDirectory, hubNumber)) {
-  std::string ignored;
-  rules_ = readFilterFile(&ignored).value_or(std::vector<FilterRule>{});
+  // A file that exists but cannot be read leaves no rules to keep: refusing everyone until a
+  // reload succeeds is safe, while no rules would admit every client the file may refuse.
+  rules_ = readFilterFile(&startError_);
 }
 
 bool HostFilter::loadRules(std::string* err) {
@@ -45,7 +46,8 @@ bool HostFilter::loadRules(std::string* err) {
     }
     return false;
   }
-  rules_ = std::move(*rules);
+  rules_ = std::move(rules);
+  startError_.clear();
   return true;
 }
 
@@ -94,8 +96,11 @@ std::optional<FilterDecision> HostFilter::decide(const std::optional<Ipv4Address
   if (!lock.owns_lock()) {
     return std::nullopt;
   }
+  if (!rules_) {
+    return FilterDecision{false, {}};
+  }
   FilterDecision decision;
-  for (const FilterRule& rule : rules_) {
+  for (const FilterRule& rule : *rules_) {
     if (matches(rule, address, hostName)) {
       decision.allowed = rule.allow;
       decision.reason = rule.name;
@@ -104,9 +109,14 @@ std::optional<FilterDecision> HostFilter::decide(const std::optional<Ipv4Address
   return decision;
 }
 
+std::string HostFilter::startError() const {
+  const std::unique_lock lock(mutex_);
+  return startError_;
+}
+
 std::size_t HostFilter::ruleCount() const {
   const std::unique_lock lock(mutex_);
-  return rules_.size();
+  return rules_ ? rules_->size() : 0;
 }
 
 bool HostFilter::matches(const FilterRule& rule, const std::optional<Ipv4Address>& address,

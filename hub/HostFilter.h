@@ -45,8 +45,12 @@ struct FilterDecision {
 class HostFilter {
  public:
   /// A filter for hub `hubNumber` whose filter file lies in `iniDirectory`; loads the file at
-  /// once.
+  /// once. When the file exists but cannot be read, the filter refuses every client (with an
+  /// empty reason) until loadRules succeeds, and startError() says why.
   HostFilter(std::string iniDirectory, int hubNumber);
+
+  /// Why the file could not be read at start, while no later load succeeded; empty otherwise.
+  std::string startError() const;
 
   /// The path of the filter file.
   const std::string& path() const { return path_; }
@@ -86,7 +90,9 @@ class HostFilter {
   const std::string path_;
 
   mutable common::TimedMutex mutex_;
-  std::vector<FilterRule> rules_;
+  // Empty while no readable file was ever loaded: every client is refused.
+  std::optional<std::vector<FilterRule>> rules_;
+  std::string startError_;
 };
 
 }  // namespace korvane::hub

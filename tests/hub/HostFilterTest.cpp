@@ -314,6 +314,22 @@ TEST(HostFilter, ReloadOfAFileThatCannotBeReadKeepsTheRules) {
   EXPECT_EQ(decide(filter, "1.2.3.4", "bad.example"), "refuse:blocked");
 }
 
+TEST(HostFilter, FileThatCannotBeReadAtStartRefusesEveryoneUntilAReloadReadsIt) {
+  testing::TempProgramDir dir;
+  const std::string path = dir.ini("0012_hosts.ini");
+  std::filesystem::create_directory(path);
+  HostFilter filter(dir.ini(""), kHubNumber);
+  EXPECT_NE(filter.startError().find(path), std::string::npos) << filter.startError();
+  EXPECT_EQ(decide(filter, "1.2.3.4", "good.example"), "refuse:");
+
+  std::filesystem::remove(path);
+  writeRules(path, {hostNameRule("blocked", "bad", false)});
+  std::string err;
+  ASSERT_TRUE(filter.loadRules(&err)) << err;
+  EXPECT_EQ(filter.startError(), "");
+  EXPECT_EQ(decide(filter, "1.2.3.4", "good.example"), "allow:");
+}
+
 TEST(HostFilter, LongSectionNamesAreCutTo255Characters) {
   const std::string name(300, 'r');
   const FilterFixture fixture({hostNameRule(name, "", false)});
