@@ -1,8 +1,8 @@
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 
 #include "tools/kvctl/Command.h"
+#include "tools/ToolOptions.h"
 
 namespace korvane::tools {
 
@@ -14,9 +14,7 @@ int Context::refuse(const std::string& message) const {
 std::optional<int> parseNumber(const std::string& text, int low, int high, const std::string& what,
                                std::string* err) {
   int value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || stop != end || value < low || value > high) {
+  if (!parseIntInRange(text, low, high, &value)) {
     *err = what + " must be a whole number from " + std::to_string(low) + " to " +
            std::to_string(high) + ", not '" + text + "'";
     return std::nullopt;
