@@ -22,6 +22,7 @@
 #include "hub/Listener.h"
 #include "hub/ManagerWatchdog.h"
 #include "hub/PortManager.h"
+#include "hub/UpnpMapping.h"
 #include "platform/Priority.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Random.h"
@@ -120,8 +121,12 @@ int serve(const std::shared_ptr<HubState>& state) {
   health.start();
   Listener listener(state);
   listener.start();
+  UpnpMapping upnp([&state](std::string_view line) { state->log(line); }, state->clock,
+                   state->settings.snatPort, state->settings.portNo);
+  upnp.start();
   ControlPipe(*state).runControlPipe();
 
+  upnp.stop();
   health.stop();
   listener.stop();
   endConnections(*state, listener);

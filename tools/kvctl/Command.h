@@ -48,6 +48,7 @@ std::vector<Command> filterCommands();
 std::vector<Command> splitterCommands();
 std::vector<Command> statusCommands();
 std::vector<Command> dnsCommands();
+std::vector<Command> upnpCommands();
 
 /// Reads a hub number ("3" or "0003") of a hub that the configuration file lists. Refuses
 /// (with the message in `err`) text that is not a number, a number out of 1..9999, or a hub

@@ -17,7 +17,8 @@ using tools::Command;
 std::vector<Command> allCommands() {
   std::vector<Command> commands;
   for (auto group : {tools::hubCommands(), tools::accountCommands(), tools::filterCommands(),
-                     tools::splitterCommands(), tools::statusCommands(), tools::dnsCommands()}) {
+                     tools::splitterCommands(), tools::statusCommands(), tools::dnsCommands(),
+                     tools::upnpCommands()}) {
     commands.insert(commands.end(), group.begin(), group.end());
   }
   return commands;
