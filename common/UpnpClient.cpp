@@ -141,7 +141,10 @@ std::optional<UpnpAnswer> UpnpClient::exchange(const UpnpEndpoint& endpoint,
                                                std::chrono::milliseconds firstWait,
                                                std::string* err) {
   const std::string where = ipv4Text(endpoint.address) + ":" + std::to_string(endpoint.port);
-  auto connection = platform::TcpConnection::connect(ipv4Text(endpoint.address), endpoint.port, err);
+  // A router on the LAN answers a handshake at once; one that drops it is given the same time
+  // as one piece of an answer.
+  auto connection = platform::TcpConnection::connect(ipv4Text(endpoint.address), endpoint.port,
+                                                     err, limits_.pieceWait);
   if (!connection) {
     return std::nullopt;
   }

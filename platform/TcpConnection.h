@@ -21,6 +21,10 @@ struct PeerAddress {
   std::array<std::uint8_t, 4> ipv4{};  ///< the IPv4 address when isIpv4, else all zero
 };
 
+/// No limit of our own on a connection's handshake: the kernel's retries end it (about two
+/// minutes), which suits the hub's own clients; a peer that may silently drop it gets a limit.
+inline constexpr std::chrono::milliseconds kNoConnectLimit = std::chrono::hours(24);
+
 /// One TCP connection (IPv4 or IPv6). One thread may block in receive() while others send with
 /// trySend() or end the connection with shutdownBoth(); close() belongs to the owning thread.
 class TcpConnection {
@@ -33,8 +37,11 @@ class TcpConnection {
   ~TcpConnection();
 
   /// Connects to `host` (a name or a numeric IPv4/IPv6 address) on `port`, trying every address
-  /// the name has. Empty with a message in `err` ("connect 127.0.0.1:7470: Connection refused").
-  static std::optional<TcpConnection> connect(std::string_view host, int port, std::string* err);
+  /// the name has, all within `limit`. Empty with a message in `err` ("connect 127.0.0.1:7470:
+  /// Connection refused"; "...: Connection timed out" when the limit passed first).
+  static std::optional<TcpConnection> connect(
+      std::string_view host, int port, std::string* err,
+      std::chrono::milliseconds limit = kNoConnectLimit);
 
   bool isOpen() const { return handle_ >= 0; }
 

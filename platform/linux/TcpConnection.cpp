@@ -1,6 +1,7 @@
 #include "platform/TcpConnection.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -54,16 +55,15 @@ std::string endpointText(const sockaddr* address, socklen_t length) {
   return std::string(host.data()) + ":" + service.data();
 }
 
-/// Waits for a connect() that a signal interrupted to finish, and returns its errno (0: done).
-int finishInterruptedConnect(int fd) {
-  for (;;) {
-    const int events = pollFor(fd, POLLOUT, kLongestLimit);
-    if (events < 0) {
-      return errno;
-    }
-    if (events != 0) {
-      break;
-    }
+/// Waits until a connect() under way on the non-blocking `fd` has finished or `deadline` passed,
+/// and returns its errno (0: connected; ETIMEDOUT: the deadline passed first).
+int finishConnect(int fd, SteadyClock::time_point deadline) {
+  const int events = pollUntil(fd, POLLOUT, deadline);
+  if (events < 0) {
+    return errno;
+  }
+  if (events == 0) {
+    return ETIMEDOUT;
   }
   int error = 0;
   socklen_t length = sizeof error;
@@ -73,20 +73,26 @@ int finishInterruptedConnect(int fd) {
   return error;
 }
 
-/// Connects a new socket to one address; the descriptor, or -1 with the message in `err`.
-int connectOne(const addrinfo& address, std::string* err) {
-  const int fd =
-      ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC, address.ai_protocol);
+/// Connects a new socket to one address by `deadline`; the descriptor (blocking, as every
+/// connection's), or -1 with the message in `err`. The socket connects without blocking, so a
+/// peer that drops the handshake costs no more than the caller's limit.
+int connectOne(const addrinfo& address, SteadyClock::time_point deadline, std::string* err) {
+  const int fd = ::socket(address.ai_family, address.ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                          address.ai_protocol);
   if (fd < 0) {
     failWithErrno("socket", err);
     return -1;
   }
   int error = 0;
   if (::connect(fd, address.ai_addr, address.ai_addrlen) != 0) {
-    error = errno == EINTR ? finishInterruptedConnect(fd) : errno;
+    error = errno == EINPROGRESS || errno == EINTR ? finishConnect(fd, deadline) : errno;
   }
   if (error == 0) {
-    return fd;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+      return fd;
+    }
+    error = errno;
   }
   setError(
       err,
@@ -147,7 +153,9 @@ TcpConnection::~TcpConnection() {
 }
 
 std::optional<TcpConnection> TcpConnection::connect(std::string_view host, int port,
-                                                    std::string* err) {
+                                                    std::string* err,
+                                                    std::chrono::milliseconds limit) {
+  const SteadyClock::time_point deadline = deadlineAfter(limit);
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -163,7 +171,7 @@ std::optional<TcpConnection> TcpConnection::connect(std::string_view host, int p
   }
   std::optional<TcpConnection> connection;
   for (const addrinfo* address = found; address != nullptr; address = address->ai_next) {
-    const int fd = connectOne(*address, err);
+    const int fd = connectOne(*address, deadline, err);
     if (fd >= 0) {
       connection.emplace(TcpConnection(fd));
       break;

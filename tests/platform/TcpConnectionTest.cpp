@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -94,6 +99,36 @@ TEST(TcpConnection, ConnectFailuresNameTheCause) {
     EXPECT_FALSE(TcpConnection::connect(row.host, closedPort, &err).has_value());
     EXPECT_EQ(err.substr(0, row.expectedStart.size()), row.expectedStart) << err;
   }
+}
+
+// A listener that never accepts and has a queue of one: once the queue is full the kernel drops
+// further handshakes, as a router that filters them would, and only the caller's limit ends
+// the connect.
+TEST(TcpConnection, ConnectGivesUpAtItsLimitWhenTheHandshakeIsDropped) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 0), 0);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const int port = ntohs(address.sin_port);
+
+  std::vector<TcpConnection> queued;
+  std::string err;
+  constexpr int kMostQueued = 8;
+  for (int i = 0; i < kMostQueued; ++i) {
+    auto connection = TcpConnection::connect("127.0.0.1", port, &err, 300ms);
+    if (!connection) {
+      break;
+    }
+    queued.push_back(std::move(*connection));
+  }
+  ::close(listener);
+  EXPECT_LT(queued.size(), static_cast<std::size_t>(kMostQueued)) << "no handshake was dropped";
+  EXPECT_NE(err.find("Connection timed out"), std::string::npos) << err;
 }
 
 TEST(TcpConnection, ReceiveReturnsZeroWhenPeerCloses) {
