@@ -7,8 +7,7 @@
 
 #include "common/PortListRecord.h"
 #include "hub/AccountStore.h"
-#include "hub/DhcpBlockFlags.h"
-#include "hub/DhcpServiceList.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
@@ -131,20 +130,19 @@ ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
 }
 
 void ControlPipe::followAccounts(bool recheckClients) {
-  const std::string iniDirectory = state_.programDirectory + "ini/";
-  std::lock_guard lock(state_.serviceLock);
-  if (recheckClients) {
-    state_.portManager->recheckAccounts(*state_.accounts);
-  }
-  state_.portManager->recomputeDomains(*state_.accounts);
-  DhcpRebuild rebuild = rebuildDhcpServices(state_.dhcpServices, iniDirectory, state_.hubNumber,
-                                            *state_.accounts, state_.clock, state_.leaseWriter);
-  state_.dhcpServices = std::move(rebuild.services);
-  for (int domain : rebuild.changedDomains) {
+  PortManager& ports = *state_.portManager;
+  const AccountStore& accounts = *state_.accounts;
+  const auto moveClients = [&] {
+    if (recheckClients) {
+      ports.recheckAccounts(accounts);
+    }
+    ports.recomputeDomains(accounts);
+  };
+  const auto settingsChanged = [&](int domain) {
     lockDomainForAWhile(state_.accounts, domain, state_.clock);
-    state_.portManager->cutDomain(domain);
-  }
-  loadBlockFlags(state_);
+    ports.cutDomain(domain);
+  };
+  state_.dhcp->rebuild(accounts, moveClients, settingsChanged);
 }
 
 ControlPipe::Outcome ControlPipe::reloadAccounts(platform::PipeConnection&,

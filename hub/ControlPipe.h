@@ -45,9 +45,9 @@ class ControlPipe {
   Outcome sendPortList(platform::PipeConnection& client, const common::ControlHeader& request);
   Outcome ignore(platform::PipeConnection& client, const common::ControlHeader& request);
 
-  /// After an account reload, under ServiceLock: domains follow the accounts, the DHCP services
-  /// are rebuilt (a domain whose DHCP settings changed has its clients cut and is locked for a
-  /// while), and the BlockDHCP flags are read again.
+  /// After an account reload, in one step of the DHCP domains: domains follow the accounts, the
+  /// DHCP services are rebuilt (a domain whose DHCP settings changed has its clients cut and is
+  /// locked for a while), and the BlockDHCP flags are read again.
   void followAccounts(bool recheckClients);
   void reloadFilterRules();
 

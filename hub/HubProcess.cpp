@@ -13,8 +13,7 @@
 #include "common/ProgramPaths.h"
 #include "hub/AccountStore.h"
 #include "hub/ControlPipe.h"
-#include "hub/DhcpBlockFlags.h"
-#include "hub/DhcpServiceList.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HealthThread.h"
 #include "hub/HostFilter.h"
 #include "hub/HubState.h"
@@ -75,10 +74,9 @@ void createDhcpServices(HubState& state) {
   state.leaseWriter = std::make_shared<LeaseWriter>(
       [&state](std::string_view line) { state.log(line); }, state.clock);
   state.leaseWriter->start();
-  const std::lock_guard lock(state.serviceLock);
-  state.dhcpServices = makeDhcpServices(state.programDirectory + "ini/", state.hubNumber,
-                                        *state.accounts, state.clock, state.leaseWriter);
-  loadBlockFlags(state);
+  state.dhcp = std::make_shared<DhcpDomains>(state.programDirectory + "ini/", state.hubNumber,
+                                             state.clock, state.leaseWriter);
+  state.dhcp->load(*state.accounts);
 }
 
 // The connections are cut and their threads given time to clean up before the objects they
@@ -86,10 +84,7 @@ void createDhcpServices(HubState& state) {
 void endConnections(HubState& state, Listener& listener) {
   state.portManager->closeAll();
   listener.waitForConnectionThreads(kConnectionEndWait);
-  {
-    const std::lock_guard lock(state.serviceLock);
-    state.dhcpServices.clear();
-  }
+  state.dhcp->clear();
   // No service is reachable any more, so the lease files get their last content now.
   if (state.leaseWriter) {
     state.leaseWriter->stop();

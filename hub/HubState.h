@@ -18,13 +18,10 @@
 namespace korvane::hub {
 
 class AccountStore;
-class DomainDhcp;
+class DhcpDomains;
 class HostFilter;
 class LeaseWriter;
 class PortManager;
-
-/// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
-inline constexpr int kMaxDomains = 1000;
 
 /// What the listener reports of the hub's port (the control pipe answers it on request).
 enum class ListenState : int {
@@ -64,13 +61,8 @@ struct HubState {
   std::atomic<int> shutdownFlag{0};
   std::atomic<ListenState> listenState{ListenState::kUndecided};
 
-  /// Guards the per-domain DHCP services and the per-port address texts. Taken before the port
-  /// manager's lock, never after it.
-  std::mutex serviceLock;
-  /// BlockDHCP flag per domain index.
-  std::array<int, kMaxDomains> blockDhcp{};
-  /// One DHCP service per domain index (position = index), guarded by serviceLock.
-  std::vector<std::shared_ptr<DomainDhcp>> dhcpServices;
+  /// The DHCP services of the hub's domains and their block flags, made at start-up.
+  std::shared_ptr<DhcpDomains> dhcp;
 
   /// The hub's accounts, connection filter and switch, made at start-up. Connection threads
   /// hold their own references, so a thread that outlives shut-down never sees them vanish.

@@ -7,7 +7,7 @@
 
 #include "common/Utf16.h"
 #include "hub/AccountStore.h"
-#include "hub/DomainDhcp.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
@@ -399,9 +399,8 @@ void PortThread::learnAddressText(std::span<const std::uint8_t, 6> source) {
   if (addressKnown_) {
     return;
   }
-  const std::lock_guard lock(state_->serviceLock);
-  if (DomainDhcp* dhcp = dhcpService()) {
-    port_->updateAddressText(dhcp->addressTextOf(source));
+  if (state_->dhcp != nullptr) {
+    port_->updateAddressText(state_->dhcp->addressTextOf(*port_, source));
   }
   addressKnown_ = true;
 }
@@ -410,28 +409,20 @@ void PortThread::examineWithDhcp(ForwardEntry& entry) {
   step_ = kStepDhcpExamination;
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string handedOut;
-  int result = 0;
-  {
-    const std::lock_guard lock(state_->serviceLock);
-    DomainDhcp* dhcp = dhcpService();
-    if (dhcp == nullptr) {
-      return;
-    }
-    const int domain = port_->domainIndex();
-    const int block =
-        domain < kMaxDomains ? state_->blockDhcp[static_cast<std::size_t>(domain)] : 0;
-    result = dhcp->handleFrame(entry.record, block, reply, &handedOut);
+  if (state_->dhcp == nullptr) {
+    return;
   }
-  if (result == -1) {
+  const DhcpExamination result = state_->dhcp->examine(*port_, entry.record, reply, &handedOut);
+  if (result.verdict == DhcpVerdict::kDrop) {
     entry.forward = false;
     return;
   }
-  if (result <= 0 || static_cast<std::size_t>(result) > reply.size()) {
+  if (result.verdict != DhcpVerdict::kReply) {
     return;
   }
   step_ = kStepDhcpReply;
   entry.forward = false;
-  (void)port_->sendControlData(std::span(reply.data(), static_cast<std::size_t>(result)));
+  (void)port_->sendControlData(std::span(reply.data(), result.replyLength));
   port_->updateAddressText(handedOut);
   addressKnown_ = true;
   notifyPanels(*state_);
@@ -439,19 +430,17 @@ void PortThread::examineWithDhcp(ForwardEntry& entry) {
 
 void PortThread::forwardPass(std::size_t count) {
   step_ = kStepForwarding;
-  const std::lock_guard lock(state_->serviceLock);
   ports_->sendData(*port_, std::span(forward_.data(), count));
   if (addressFound_ || addressLookups_ >= kAddressLookups || !mayUseTheSwitch()) {
     return;
   }
   ++addressLookups_;
   const std::span<const std::uint8_t> first = forward_[0].record;
-  DomainDhcp* dhcp = dhcpService();
-  if (dhcp == nullptr || first.size() < kMinDataRecordSize) {
+  if (state_->dhcp == nullptr || first.size() < kMinDataRecordSize) {
     return;
   }
-  const std::string text = dhcp->addressTextOf(
-      std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
+  const std::string text = state_->dhcp->addressTextOf(
+      *port_, std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
   if (!text.empty()) {
     port_->updateAddressText(text);
     addressFound_ = true;
@@ -473,12 +462,6 @@ void PortThread::cleanUp() {
   step_ = kStepCleanUpDone;
   notifyPanels(*state_);
   ports_->logConnectionCount();
-}
-
-DomainDhcp* PortThread::dhcpService() const {
-  const auto domain = static_cast<std::size_t>(port_->domainIndex());
-  const auto& services = state_->dhcpServices;
-  return domain < services.size() ? services[domain].get() : nullptr;
 }
 
 void PortThread::logLine(std::string_view suffix) {

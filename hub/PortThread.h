@@ -20,7 +20,6 @@
 namespace korvane::hub {
 
 class AccountStore;
-class DomainDhcp;
 class HostFilter;
 class PortManager;
 
@@ -77,8 +76,6 @@ class PortThread {
   void forwardPass(std::size_t count);
   void cleanUp();
 
-  /// The DHCP service of this port's domain, if the hub has one; ServiceLock must be held.
-  DomainDhcp* dhcpService() const;
   void logLine(std::string_view suffix);
 
   std::shared_ptr<HubState> state_;

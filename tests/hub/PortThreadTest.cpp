@@ -11,7 +11,7 @@
 
 #include "common/HubClient.h"
 #include "hub/AccountStore.h"
-#include "hub/DhcpService.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PortManager.h"
 #include "hub/PortThread.h"
@@ -83,9 +83,8 @@ class PortThreadTest : public ::testing::Test {
     testing::writeFile(bed_.dir.ini("0001_dhcp.ini"),
                        "[DHCP]\r\nDHCPFlag=TRUE\r\nLowerAddress=192.168.10.100\r\n"
                        "UpperAddress=192.168.10.102\r\nSubNetMask=255.255.255.0\r\n");
-    auto service = std::make_shared<DhcpService>(bed_.dir.ini(""), 1, u"", bed_.clock, nullptr);
-    service->loadSettings();
-    bed_.state->dhcpServices = {service};
+    bed_.state->dhcp = std::make_shared<DhcpDomains>(bed_.dir.ini(""), 1, bed_.clock, nullptr);
+    bed_.state->dhcp->load(*bed_.state->accounts);
   }
 
   std::unique_ptr<Connection> connect(std::string address = "192.0.2.5") {
