@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "hub/HubState.h"
+#include "hub/ConnectionContext.h"
 #include "hub/NameLookupPool.h"
 #include "hub/SocketPort.h"
 
@@ -19,7 +19,7 @@ class ConnectionThreads : public std::enable_shared_from_this<ConnectionThreads>
  public:
   /// Starts the port thread of `port` and asks for its host name (see namePort). False when the
   /// port thread cannot be made; nothing runs for the port then.
-  [[nodiscard]] bool start(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
+  [[nodiscard]] bool start(ConnectionContext hub, std::shared_ptr<SocketPort> port);
 
   /// Waits at most `limit` until no port thread runs; false on time-out.
   bool waitUntilAllEnded(std::chrono::milliseconds limit);

@@ -9,8 +9,10 @@
 #include "hub/AccountStore.h"
 #include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
+#include "hub/HubLogger.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
 
 namespace korvane::hub {
 namespace {
@@ -73,15 +75,15 @@ ControlPipe::Handler ControlPipe::handlerFor(std::uint32_t command) {
 std::optional<platform::PipeServer> ControlPipe::createPipe() {
   for (;;) {
     std::string err;
-    auto server = platform::PipeServer::create(common::hubPipeName(state_.hubNumber),
+    auto server = platform::PipeServer::create(common::hubPipeName(hub_.hubNumber),
                                                platform::PipeAccess::kOwnerOnly, &err);
     if (server) {
       return server;
     }
-    if (state_.shuttingDown()) {
+    if (hub_.shutdown.isSet()) {
       return std::nullopt;
     }
-    state_.clock.sleepFor(kCreateRetryDelay);
+    hub_.clock.sleepFor(kCreateRetryDelay);
   }
 }
 
@@ -91,11 +93,11 @@ void ControlPipe::runControlPipe() {
     while (outcome == Outcome::kNext) {
       // The flag is looked at once the pipe exists and again after every wake-up: whoever sets
       // it connects afterwards, so either this look or the next accept sees it.
-      if (state_.shuttingDown()) {
+      if (hub_.shutdown.isSet()) {
         return;
       }
       auto client = server->accept();
-      if (state_.shuttingDown()) {
+      if (hub_.shutdown.isSet()) {
         return;
       }
       if (!client) {
@@ -124,14 +126,14 @@ ControlPipe::Outcome ControlPipe::serve(platform::PipeConnection& client) {
 
 ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
                                           const common::ControlHeader&) {
-  state_.log("Detect Termination Signal !");
-  state_.requestShutdown();
+  hub_.log.log("Detect Termination Signal !");
+  hub_.shutdown.request();
   return Outcome::kStop;
 }
 
 void ControlPipe::followAccounts(bool recheckClients) {
-  PortManager& ports = *state_.portManager;
-  const AccountStore& accounts = *state_.accounts;
+  PortManager& ports = *hub_.ports;
+  const AccountStore& accounts = *hub_.accounts;
   const auto moveClients = [&] {
     if (recheckClients) {
       ports.recheckAccounts(accounts);
@@ -139,32 +141,32 @@ void ControlPipe::followAccounts(bool recheckClients) {
     ports.recomputeDomains(accounts);
   };
   const auto settingsChanged = [&](int domain) {
-    lockDomainForAWhile(state_.accounts, domain, state_.clock);
+    lockDomainForAWhile(hub_.accounts, domain, hub_.clock);
     ports.cutDomain(domain);
   };
-  state_.dhcp->rebuild(accounts, moveClients, settingsChanged);
+  hub_.dhcp->rebuild(accounts, moveClients, settingsChanged);
 }
 
 ControlPipe::Outcome ControlPipe::reloadAccounts(platform::PipeConnection&,
                                                  const common::ControlHeader&) {
-  state_.accounts->load();
+  hub_.accounts->load();
   followAccounts(false);
   return Outcome::kNext;
 }
 
 ControlPipe::Outcome ControlPipe::reloadAccountsAndRecheck(platform::PipeConnection& client,
                                                            const common::ControlHeader&) {
-  state_.accounts->load();
+  hub_.accounts->load();
   client.close();  // the panel need not wait for the re-check
   followAccounts(true);
-  notifyPanels(state_);
+  hub_.panels.notify();
   return Outcome::kNext;
 }
 
 void ControlPipe::reloadFilterRules() {
   std::string err;
-  if (!state_.hostFilter->loadRules(&err)) {
-    state_.log(err);
+  if (!hub_.filter->loadRules(&err)) {
+    hub_.log.log(err);
   }
 }
 
@@ -178,7 +180,7 @@ ControlPipe::Outcome ControlPipe::reloadFilterAndRecheck(platform::PipeConnectio
                                                          const common::ControlHeader&) {
   reloadFilterRules();
   client.close();
-  state_.portManager->recheckFilter(*state_.hostFilter);
+  hub_.ports->recheckFilter(*hub_.filter);
   return Outcome::kNext;
 }
 
@@ -189,7 +191,7 @@ ControlPipe::Outcome ControlPipe::sendListenState(platform::PipeConnection& clie
       {common::kControlMagic, 4, static_cast<std::uint32_t>(HubCommand::kListenStateReply), 0});
   std::copy(header.begin(), header.end(), reply.begin());
   putWord(&reply[common::kControlHeaderSize],
-          static_cast<std::uint32_t>(static_cast<int>(state_.listenState.load())));
+          static_cast<std::uint32_t>(static_cast<int>(hub_.listenState.load())));
   (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }
@@ -199,8 +201,8 @@ ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
   if (request.parameter == 0) {
     return Outcome::kNext;
   }
-  state_.notifyList.add(request.parameter);
-  const auto entries = state_.portManager->portList();
+  hub_.panels.add(request.parameter);
+  const auto entries = hub_.ports->portList();
   const std::size_t records =
       std::min(entries.size(), (common::kPortListReplyLimit - common::kControlHeaderSize) /
                                    common::kPortListRecordSize);

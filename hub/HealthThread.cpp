@@ -4,8 +4,8 @@
 
 namespace korvane::hub {
 
-HealthThread::HealthThread(HubState& state, std::shared_ptr<PortManager> ports)
-    : state_(state), ports_(std::move(ports)) {}
+HealthThread::HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports)
+    : clock_(clock), ports_(std::move(ports)) {}
 
 HealthThread::~HealthThread() {
   stop();
@@ -24,7 +24,7 @@ void HealthThread::stop() {
 
 void HealthThread::run() {
   while (!stop_) {
-    state_.clock.sleepFor(kHealthCheckPeriod);
+    clock_.sleepFor(kHealthCheckPeriod);
     if (stop_) {
       break;
     }

@@ -5,7 +5,7 @@
 #include <memory>
 #include <thread>
 
-#include "hub/HubState.h"
+#include "platform/Clock.h"
 
 namespace korvane::hub {
 
@@ -18,7 +18,8 @@ inline constexpr std::chrono::milliseconds kHealthCheckPeriod{500};
 /// cut the ports that missed their login deadline or their keep-alives.
 class HealthThread {
  public:
-  HealthThread(HubState& state, std::shared_ptr<PortManager> ports);
+  /// A thread that checks `ports` every kHealthCheckPeriod of `clock`.
+  HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports);
   ~HealthThread();
   HealthThread(const HealthThread&) = delete;
   HealthThread& operator=(const HealthThread&) = delete;
@@ -31,7 +32,7 @@ class HealthThread {
  private:
   void run();
 
-  HubState& state_;
+  const platform::Clock& clock_;
   std::shared_ptr<PortManager> ports_;
   std::atomic<bool> stop_{false};
   std::thread thread_;

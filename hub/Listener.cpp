@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/SocketPort.h"
 #include "hub/TcpPortConnection.h"
 #include "hub/ThreadCatchAll.h"
@@ -61,8 +62,12 @@ std::string failureLine(const platform::ListenFailure& failure) {
 
 }  // namespace
 
-Listener::Listener(std::shared_ptr<HubState> state)
-    : state_(std::move(state)), connections_(std::make_shared<ConnectionThreads>()) {}
+Listener::Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
+                   ConnectionContext connections)
+    : tcpPort_(tcpPort),
+      listenState_(listenState),
+      hub_(std::move(connections)),
+      connections_(std::make_shared<ConnectionThreads>()) {}
 
 Listener::~Listener() {
   stop();
@@ -92,26 +97,26 @@ void Listener::run() {
   try {
     listen();
   } catch (...) {
-    endProcessAfterException(*state_, catchLine_, step_);
+    endProcessAfterException(*hub_.log, catchLine_, step_);
   }
 }
 
 void Listener::listen() {
   if (portInUse()) {
-    state_->listenState = ListenState::kPortInUse;
+    listenState_ = ListenState::kPortInUse;
     return;
   }
-  state_->listenState = ListenState::kListening;
+  listenState_ = ListenState::kListening;
   if (listenOnAllAddresses() == Outcome::kNoAddress && !stopping()) {
-    state_->log(" [WARNING] IPv6 feature could not use, using only IPv4!!");
+    hub_.log->log(" [WARNING] IPv6 feature could not use, using only IPv4!!");
     listenOnIpv4Only();
   }
 }
 
-// Another program listens on the port when a connection to it on the loopback address succeeds.
+// Another program listens on the TCP port when a connection to it on the loopback address succeeds.
 bool Listener::portInUse() const {
   std::string err;
-  return platform::TcpConnection::connect("127.0.0.1", state_->settings.portNo, &err).has_value();
+  return platform::TcpConnection::connect("127.0.0.1", tcpPort_, &err).has_value();
 }
 
 Listener::Outcome Listener::listenOnAllAddresses() {
@@ -120,9 +125,9 @@ Listener::Outcome Listener::listenOnAllAddresses() {
   bool tooMany = false;
   step_ = kStepTakingAddresses;
   const std::size_t listening =
-      sockets_.listenOnAllAddresses(state_->settings.portNo, &failures, &tooMany);
+      sockets_.listenOnAllAddresses(tcpPort_, &failures, &tooMany);
   for (const platform::ListenFailure& failure : failures) {
-    state_->log(failureLine(failure));
+    hub_.log->log(failureLine(failure));
     if (failure.call == platform::ListenCall::kResolve) {
       step_ = kStepResolveFailed;
       return Outcome::kNoAddress;
@@ -132,12 +137,12 @@ Listener::Outcome Listener::listenOnAllAddresses() {
     char line[64];
     std::snprintf(line, sizeof line, "More than %d NIC was found, skipped some NIC to bind",
                   static_cast<int>(platform::kMaxListenSockets));
-    state_->log(line);
+    hub_.log->log(line);
   }
   step_ = kStepAddressesFreed;
   if (listening == 0) {
     step_ = kStepNothingBound;
-    state_->log("Unable to bind to any address, trying recovery.");
+    hub_.log->log("Unable to bind to any address, trying recovery.");
     return Outcome::kNoAddress;
   }
   acceptOnAllAddresses();
@@ -156,13 +161,13 @@ void Listener::acceptOnAllAddresses() {
     if (status != platform::AcceptStatus::kAccepted) {
       step_ = failure.call == platform::ListenCall::kWait ? kStepWaitFailed : kStepAcceptFailed;
       if (status == platform::AcceptStatus::kFailed) {
-        state_->log(failureLine(failure));
+        hub_.log->log(failureLine(failure));
         return;
       }
       // A failure that passes can come with every connection a client resets.
-      state_->logLimited(state_->acceptFailureLines, failureLine(failure));
+      hub_.log->logLimited(hub_.log->acceptFailureLines, failureLine(failure));
     }
-    if (state_->shuttingDown()) {
+    if (hub_.shutdown->isSet()) {
       step_ = kStepShutdownSeen;
       sockets_.close();
       return;
@@ -180,14 +185,14 @@ void Listener::listenOnIpv4Only() {
       return;
     }
   }
-  state_->portManager->logConnectionCount();
+  hub_.ports->logConnectionCount();
   acceptOnIpv4Only();
 }
 
 bool Listener::openIpv4Only() {
   step_ = kStepIpv4Socket;
   platform::ListenFailure failure;
-  if (sockets_.listenOnIpv4(state_->settings.portNo, &failure)) {
+  if (sockets_.listenOnIpv4(tcpPort_, &failure)) {
     step_ = kStepIpv4Listen;
     return true;
   }
@@ -203,7 +208,7 @@ void Listener::acceptOnIpv4Only() {
     if (status == platform::AcceptStatus::kClosed || status == platform::AcceptStatus::kFailed) {
       return;
     }
-    if (state_->shuttingDown()) {
+    if (hub_.shutdown->isSet()) {
       step_ = kStepShutdownSeen;
       sockets_.close();
       return;
@@ -215,18 +220,19 @@ void Listener::acceptOnIpv4Only() {
 }
 
 void Listener::takeConnection(platform::TcpConnection connection) {
-  PortManager& ports = *state_->portManager;
+  PortManager& ports = *hub_.ports;
   if (!ports.reserveConnection()) {
     step_ = kStepHubFull;
     connection.close();
-    state_->logLimited(state_->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
+    hub_.log->logLimited(hub_.log->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
     return;
   }
   step_ = kStepCreatingPort;
   platform::PeerAddress peer = connection.peerAddress();
   auto port = std::make_shared<SocketPort>(
-      *state_, std::make_unique<TcpPortConnection>(std::move(connection)), std::move(peer));
-  if (!connections_->start(state_, std::move(port))) {
+      *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(connection)),
+      std::move(peer));
+  if (!connections_->start(hub_, std::move(port))) {
     ports.releaseConnection();  // the port and its connection go with the last reference
   }
 }

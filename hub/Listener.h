@@ -2,26 +2,31 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 
 #include "hub/ConnectionThreads.h"
-#include "hub/HubState.h"
+#include "hub/ConnectionContext.h"
+#include "hub/ListenState.h"
 #include "platform/TcpConnection.h"
 #include "platform/TcpListener.h"
 
 namespace korvane::hub {
 
-/// The listener thread: accepts client connections on the hub's port, on every local address
+/// The listener thread: accepts client connections on the hub's TCP port, on every local address
 /// (IPv4 and IPv6) where it can and on the IPv4 any-address otherwise, refuses them while MaxCon
 /// connections exist (logging that at most once a second), and starts a port thread and a name
-/// lookup for each other one. When another program already listens on the port the hub runs on
-/// without accepting.
+/// lookup for each other one. When another program already listens on the TCP port the hub runs
+/// on without accepting.
 class Listener {
  public:
-  explicit Listener(std::shared_ptr<HubState> state);
+  /// A listener for `tcpPort` that reports in `listenState` whether it listens, and hands each
+  /// connection's threads `connections`.
+  Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
+           ConnectionContext connections);
   ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
@@ -53,7 +58,9 @@ class Listener {
   bool pauseUnlessStopped(std::chrono::milliseconds delay);
   bool stopping();
 
-  std::shared_ptr<HubState> state_;
+  const std::uint16_t tcpPort_;
+  std::atomic<ListenState>& listenState_;
+  const ConnectionContext hub_;
   std::shared_ptr<ConnectionThreads> connections_;
   platform::TcpListener sockets_;
   std::mutex mutex_;

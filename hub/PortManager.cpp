@@ -52,8 +52,10 @@ MacAddress addressAt(std::span<const std::uint8_t> record, std::size_t offset) {
 
 }  // namespace
 
-PortManager::PortManager(HubState& state, int slotCount)
-    : hub_(state),
+PortManager::PortManager(std::shared_ptr<HubLogger> log, const platform::Clock& clock,
+                         int slotCount)
+    : log_(std::move(log)),
+      clock_(clock),
       slots_(static_cast<std::size_t>(std::max(slotCount, 1))),
       macTable_(slots_.size()) {}
 
@@ -111,7 +113,7 @@ void PortManager::sendData(SocketPort& source, std::span<ForwardEntry> list) {
   }
   Lock lock(mutex_, std::defer_lock);
   if (!lock.try_lock_for(kSendDataLockWait)) {
-    hub_.log("PORTMNG::SendData Timeout");
+    log_->log("PORTMNG::SendData Timeout");
     return;
   }
   if (!decideTargets(source, list)) {
@@ -178,17 +180,17 @@ bool PortManager::mayReach(const SocketPort& source, const SocketPort& target,
 }
 
 void PortManager::reportPendingOverflow() {
-  hub_.logLimited(hub_.pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
+  log_->logLimited(log_->pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
 }
 
 void PortManager::healthCheck() {
   // Ageing needs only the table's own lock, so a switch busy for a second does not skip it.
-  macTable_.expire(hub_.clock.tickCount());
+  macTable_.expire(clock_.tickCount());
   Lock lock(mutex_, std::defer_lock);
   if (!lock.try_lock_for(kHealthLockWait)) {
     return;  // the next round, half a second later, tries again
   }
-  const platform::Tick now = hub_.clock.tickCount();
+  const platform::Tick now = clock_.tickCount();
   for (const auto& slot : slots_) {
     if (slot == nullptr || slot->wasCut()) {
       continue;  // a port already cut is being cleaned up by its own thread
@@ -207,7 +209,7 @@ void PortManager::healthCheck() {
 }
 
 void PortManager::cutWithLine(SocketPort& port, const char* suffix) {
-  hub_.log(port.logName() + suffix);
+  log_->log(port.logName() + suffix);
   port.cut();
 }
 
@@ -242,7 +244,7 @@ int PortManager::countLoggedIn() const {
 void PortManager::logConnectionCount() {
   char line[64];
   std::snprintf(line, sizeof line, "Current Connection Count = %d", countLoggedIn());
-  hub_.log(line);
+  log_->log(line);
 }
 
 void PortManager::closeAll() {

@@ -13,7 +13,7 @@
 #include "common/TimedMutex.h"
 #include "common/PortListRecord.h"
 #include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "hub/HubLogger.h"
 #include "hub/MacTable.h"
 #include "hub/SocketPort.h"
 
@@ -35,12 +35,13 @@ inline constexpr std::chrono::milliseconds kKeepAliveTimeout{20000};
 /// and the whole-table operations of the control pipe. Every client is removed the same way:
 /// its stream is cut and its own thread cleans it up.
 ///
-/// Lock order: the hub's ServiceLock, then this manager's lock, then the MAC table's lock or a
-/// port's send queue.
+/// Lock order: the DHCP domains' lock (a rebuild cuts clients), then this manager's lock, then
+/// the MAC table's lock or a port's send queue.
 class PortManager {
  public:
-  /// A manager with `slotCount` slots (MaxCon, 1..512) and a MAC table sized for them.
-  PortManager(HubState& state, int slotCount);
+  /// A manager with `slotCount` slots (MaxCon, 1..512) and a MAC table sized for them, logging
+  /// to `log`; its health check runs on `clock`.
+  PortManager(std::shared_ptr<HubLogger> log, const platform::Clock& clock, int slotCount);
   PortManager(const PortManager&) = delete;
   PortManager& operator=(const PortManager&) = delete;
 
@@ -109,7 +110,8 @@ class PortManager {
   void cutWithLine(SocketPort& port, const char* suffix);
   void reportPendingOverflow();
 
-  HubState& hub_;
+  const std::shared_ptr<HubLogger> log_;
+  const platform::Clock& clock_;
   mutable common::TimedMutex mutex_;
   std::vector<std::shared_ptr<SocketPort>> slots_;  // guarded by mutex_
   std::atomic<int> usedCount_{0};

@@ -10,6 +10,7 @@
 #include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/PortManager.h"
 #include "hub/ThreadCatchAll.h"
 #include "platform/Priority.h"
@@ -103,18 +104,15 @@ bool comesFromBridge(std::uint8_t firstSourceByte) {
 
 }  // namespace
 
-PortThread::PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port)
-    : state_(std::move(state)),
-      port_(std::move(port)),
-      ports_(state_->portManager),
-      accounts_(state_->accounts),
-      filter_(state_->hostFilter) {}
+PortThread::PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port)
+    : hub_(std::move(hub)), port_(std::move(port)), ports_(hub_.ports.get()),
+      accounts_(hub_.accounts.get()) {}
 
 void PortThread::run() {
   try {
     serve();
   } catch (...) {
-    endProcessAfterException(*state_, "Catch Exception in PortThread", step_);
+    endProcessAfterException(*hub_.log, "Catch Exception in PortThread", step_);
   }
 }
 
@@ -130,10 +128,10 @@ void PortThread::serve() {
 }
 
 bool PortThread::admit() {
-  if (filter_ != nullptr) {
-    const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
+  if (hub_.filter != nullptr) {
+    const auto decision = hub_.filter->checkPeer(port_->peer(), port_->hostName());
     if (!decision || !decision->allowed) {
-      state_->logLimited(state_->filterRefusalLines,
+      hub_.log->logLimited(hub_.log->filterRefusalLines,
                          port_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
                              (decision ? decision->reason : "") + "]");
       return false;
@@ -151,7 +149,7 @@ bool PortThread::admit() {
     step_ = kStepNoBuffer;
     return false;
   }
-  notifyPanels(*state_);
+  hub_.panels->notify();
   return true;
 }
 
@@ -162,7 +160,7 @@ void PortThread::receiveUntilEnd() {
     // finds no room ends the connection as a close would.
     const long received = room.empty() ? 0 : port_->receive(room);
     if (received <= 0) {
-      const bool cut = port_->wasCut() || state_->shuttingDown();
+      const bool cut = port_->wasCut() || hub_.shutdown->isSet();
       step_ = cut ? kStepCut : (received < 0 ? kStepReceiveError : kStepPeerClosed);
       logLine(cut ? " - CUT FROM HUB" : " - DISCONNECTED");
       return;
@@ -194,7 +192,7 @@ PortThread::Next PortThread::handleBuffer() {
 }
 
 PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
-  passTick_ = state_->clock.tickCount();
+  passTick_ = hub_.clock->tickCount();
   port_->setLastReceiveTick(passTick_);
   for (std::size_t i = 0; i < parse.count; ++i) {
     forward_[i] = ForwardEntry{std::span(buffer_).subspan(spans_[i].offset, spans_[i].length)};
@@ -237,7 +235,7 @@ PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
 // switched, so that it cannot take a station's address, drain the address pool or reach anyone.
 // Without authentication every client may log in at once, and its frames count from the start.
 bool PortThread::mayUseTheSwitch() const {
-  return state_->settings.authFlag != 1 || port_->state() == PortState::kLoggedIn;
+  return hub_.authFlag != common::AuthFlag::kOn || port_->state() == PortState::kLoggedIn;
 }
 
 bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
@@ -283,7 +281,7 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
   if (field(record, common::kOptionOffset) == 1) {
     port_->setKeepAlive();
   }
-  if (state_->settings.authFlag != 1) {
+  if (hub_.authFlag != common::AuthFlag::kOn) {
     step_ = kStepLoginWithoutAuth;
     acceptLogin(u"");
     return;
@@ -302,11 +300,11 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
 }
 
 PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> record) {
-  if (state_->settings.authFlag != 1) {
+  if (hub_.authFlag != common::AuthFlag::kOn) {
     step_ = kStepAnswerNotRequired;
     logLine(" [WARNING] AUTHANS NOT REQUIRED");
     logLine(" - CUT FROM HUB");
-    state_->clock.sleepFor(kCloseDelay);
+    hub_.clock->sleepFor(kCloseDelay);
     return Next::kEnd;
   }
   if (field(record, common::kPayloadLengthOffset) != common::kChallengeSize) {
@@ -351,13 +349,13 @@ void PortThread::acceptLogin(std::u16string_view accountName) {
   const Header loginOk = loginOkRecord();
   (void)port_->logIn(loginOk);
   step_ = kStepLoginLogged;
-  if (state_->settings.authFlag != 1) {
+  if (hub_.authFlag != common::AuthFlag::kOn) {
     logLine(" * LOGIN");
   } else {
     const std::string name = common::utf16ToUtf8(accountName).value_or("");
     logLine(" * LOGIN AUTH OK : " + cutUtf8(name, kLoggedAccountNameMax));
   }
-  notifyPanels(*state_);
+  hub_.panels->notify();
   ports_->logConnectionCount();
 }
 
@@ -367,10 +365,10 @@ PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, b
   Header denied = headerOf(record);
   makeControl(denied, ControlType::kLoginDenied, 0);
   std::fill(denied.begin() + 26, denied.end(), 0);
-  state_->clock.sleepFor(kRefusedLoginDelay);
+  hub_.clock->sleepFor(kRefusedLoginDelay);
   (void)port_->sendControlData(denied);
   logLine(" - CUT FROM HUB");
-  state_->clock.sleepFor(kCloseDelay);
+  hub_.clock->sleepFor(kCloseDelay);
   return Next::kEnd;
 }
 
@@ -393,14 +391,14 @@ void PortThread::learnAddressText(std::span<const std::uint8_t, 6> source) {
     port_->updateAddressText(kBridgeText);
     bridgeSeen_ = true;
     addressKnown_ = true;
-    notifyPanels(*state_);
+    hub_.panels->notify();
     return;
   }
   if (addressKnown_) {
     return;
   }
-  if (state_->dhcp != nullptr) {
-    port_->updateAddressText(state_->dhcp->addressTextOf(*port_, source));
+  if (hub_.dhcp != nullptr) {
+    port_->updateAddressText(hub_.dhcp->addressTextOf(*port_, source));
   }
   addressKnown_ = true;
 }
@@ -409,10 +407,10 @@ void PortThread::examineWithDhcp(ForwardEntry& entry) {
   step_ = kStepDhcpExamination;
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string handedOut;
-  if (state_->dhcp == nullptr) {
+  if (hub_.dhcp == nullptr) {
     return;
   }
-  const DhcpExamination result = state_->dhcp->examine(*port_, entry.record, reply, &handedOut);
+  const DhcpExamination result = hub_.dhcp->examine(*port_, entry.record, reply, &handedOut);
   if (result.verdict == DhcpVerdict::kDrop) {
     entry.forward = false;
     return;
@@ -425,7 +423,7 @@ void PortThread::examineWithDhcp(ForwardEntry& entry) {
   (void)port_->sendControlData(std::span(reply.data(), result.replyLength));
   port_->updateAddressText(handedOut);
   addressKnown_ = true;
-  notifyPanels(*state_);
+  hub_.panels->notify();
 }
 
 void PortThread::forwardPass(std::size_t count) {
@@ -436,10 +434,10 @@ void PortThread::forwardPass(std::size_t count) {
   }
   ++addressLookups_;
   const std::span<const std::uint8_t> first = forward_[0].record;
-  if (state_->dhcp == nullptr || first.size() < kMinDataRecordSize) {
+  if (hub_.dhcp == nullptr || first.size() < kMinDataRecordSize) {
     return;
   }
-  const std::string text = state_->dhcp->addressTextOf(
+  const std::string text = hub_.dhcp->addressTextOf(
       *port_, std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
   if (!text.empty()) {
     port_->updateAddressText(text);
@@ -460,12 +458,12 @@ void PortThread::cleanUp() {
   port_->closeConnection();
   ports_->releaseConnection();
   step_ = kStepCleanUpDone;
-  notifyPanels(*state_);
+  hub_.panels->notify();
   ports_->logConnectionCount();
 }
 
 void PortThread::logLine(std::string_view suffix) {
-  state_->log(port_->logName().append(suffix));
+  hub_.log->log(port_->logName().append(suffix));
 }
 
 }  // namespace korvane::hub

@@ -13,7 +13,7 @@
 
 #include "common/ClientRecord.h"
 #include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "hub/ConnectionContext.h"
 #include "hub/SocketPort.h"
 #include "platform/Clock.h"
 
@@ -46,8 +46,8 @@ inline constexpr std::size_t kLoggedAccountNameMax = 254;
 /// dropped unseen.
 class PortThread {
  public:
-  /// The thread for `port`, using the hub's accounts, filter and switch from `state`.
-  PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
+  /// The thread for `port`, using the hub's accounts, filter, switch and DHCP domains.
+  PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port);
 
   /// Serves the connection until it ends, then cleans up. An exception that escapes ends the
   /// process with the "Catch Exception in PortThread" lines.
@@ -78,11 +78,10 @@ class PortThread {
 
   void logLine(std::string_view suffix);
 
-  std::shared_ptr<HubState> state_;
-  std::shared_ptr<SocketPort> port_;
-  std::shared_ptr<PortManager> ports_;
-  std::shared_ptr<AccountStore> accounts_;
-  std::shared_ptr<HostFilter> filter_;
+  const ConnectionContext hub_;
+  const std::shared_ptr<SocketPort> port_;
+  PortManager* const ports_;
+  AccountStore* const accounts_;
 
   std::vector<std::uint8_t> buffer_;
   std::size_t fill_ = 0;

@@ -22,13 +22,13 @@ double addCapped(double counter, std::size_t bytes) {
 
 }  // namespace
 
-SocketPort::SocketPort(HubState& state, std::unique_ptr<PortConnection> connection,
-                       platform::PeerAddress peer)
-    : hub_(state),
+SocketPort::SocketPort(const platform::Clock& clock, std::shared_ptr<HubLogger> log,
+                       std::unique_ptr<PortConnection> connection, platform::PeerAddress peer)
+    : log_(std::move(log)),
       connection_(std::move(connection)),
       peer_(std::move(peer)),
       numericAddress_(cutTo(peer_.numericHost, kPortTextMax)),
-      connectTick_(state.clock.tickCount()),
+      connectTick_(clock.tickCount()),
       sendQueue_(*connection_, [this](int error) { reportSendError(error); }),
       hostName_(kUnknownHost) {
   logName_ = buildLogName();
@@ -154,7 +154,7 @@ void SocketPort::endConnection() {
 void SocketPort::reportSendError(int error) {
   std::array<char, 64> line{};
   std::snprintf(line.data(), line.size(), "SendComplete Error %d", error);
-  hub_.logLimited(hub_.sendErrorLines, line.data());
+  log_->logLimited(log_->sendErrorLines, line.data());
 }
 
 }  // namespace korvane::hub

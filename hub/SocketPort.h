@@ -12,7 +12,7 @@
 #include <string_view>
 
 #include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "hub/HubLogger.h"
 #include "hub/MacTable.h"
 #include "hub/PortConnection.h"
 #include "hub/SendQueue.h"
@@ -44,9 +44,10 @@ inline constexpr std::string_view kUnknownHost = "unknown";
 class SocketPort {
  public:
   /// A port for the connection `connection` from `peer`, with host name "unknown" and the log
-  /// name "[unknown] address:port"; its connect tick is taken from the hub's clock.
-  SocketPort(HubState& state, std::unique_ptr<PortConnection> connection,
-             platform::PeerAddress peer);
+  /// name "[unknown] address:port"; its connect tick is taken from `clock`, and its send errors
+  /// go to `log`.
+  SocketPort(const platform::Clock& clock, std::shared_ptr<HubLogger> log,
+             std::unique_ptr<PortConnection> connection, platform::PeerAddress peer);
   ~SocketPort();
   SocketPort(const SocketPort&) = delete;
   SocketPort& operator=(const SocketPort&) = delete;
@@ -129,7 +130,7 @@ class SocketPort {
   void reportSendError(int error);
   std::string buildLogName() const;
 
-  HubState& hub_;
+  const std::shared_ptr<HubLogger> log_;
   const std::unique_ptr<PortConnection> connection_;
   const platform::PeerAddress peer_;
   const std::string numericAddress_;

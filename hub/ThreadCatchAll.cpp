@@ -13,14 +13,14 @@ constexpr const char* kExceptionBanner = "        Catch Exception            ";
 
 }  // namespace
 
-void endProcessAfterException(HubState& state, std::string_view where, int step) {
-  state.log(kStars);
-  state.log(kExceptionBanner);
-  state.log(kStars);
-  state.log(where);
+void endProcessAfterException(HubLogger& log, std::string_view where, int step) {
+  log.log(kStars);
+  log.log(kExceptionBanner);
+  log.log(kStars);
+  log.log(where);
   char line[64];
   std::snprintf(line, sizeof line, "iStepNo = %d", step);
-  state.log(line);
+  log.log(line);
   // Other threads may still be running: leave at once, without running destructors under them.
   std::_Exit(kHubExitFailure);
 }

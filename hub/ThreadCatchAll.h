@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "hub/HubState.h"
+#include "hub/HubLogger.h"
 
 namespace korvane::hub {
 
@@ -10,6 +10,6 @@ namespace korvane::hub {
 /// line naming the thread (`where`, such as "Catch Exception in PortThread") and "iStepNo = %d"
 /// with the last progress marker `step`, and ends the whole process with exit code -1, so that
 /// the manager starts the hub afresh.
-[[noreturn]] void endProcessAfterException(HubState& state, std::string_view where, int step);
+[[noreturn]] void endProcessAfterException(HubLogger& log, std::string_view where, int step);
 
 }  // namespace korvane::hub

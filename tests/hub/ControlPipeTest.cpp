@@ -65,14 +65,25 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
   }
   HubTestBed bed;
   bed.dir.useForThisProcess();
-  bed.state->portManager = std::make_shared<PortManager>(*bed.state, common::kMaxConnectionsLimit);
+  auto portManager =
+      std::make_shared<PortManager>(bed.logger, bed.clock, common::kMaxConnectionsLimit);
   std::vector<TestPort> ports;
   for (std::size_t i = 0; i < needed; ++i) {
-    ports.push_back(makeTestPort(*bed.state, "192.0.2.1", 40000 + static_cast<int>(i)));
+    ports.push_back(makeTestPort(bed, "192.0.2.1", 40000 + static_cast<int>(i)));
     ports.back().port->admit();
-    bed.state->portManager->addPort(ports.back().port);
+    portManager->addPort(ports.back().port);
   }
-  ControlPipe pipe(*bed.state);
+  const std::atomic<ListenState> listenState{ListenState::kListening};
+  ControlPipe pipe({.hubNumber = 1,
+                    .clock = bed.clock,
+                    .log = *bed.logger,
+                    .shutdown = *bed.shutdown,
+                    .panels = *bed.panels,
+                    .listenState = listenState,
+                    .accounts = nullptr,
+                    .filter = nullptr,
+                    .ports = portManager,
+                    .dhcp = nullptr});
   std::atomic<bool> ended{false};
   std::thread server([&] {
     pipe.runControlPipe();
@@ -81,14 +92,14 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
   // Declared before the clients, so that it runs after they have closed, which also ends a write
   // to the silent one that never gave up.
   struct EndServer {
-    HubState& state;
+    ShutdownFlag& shutdown;
     std::thread& thread;
     ~EndServer() {
-      state.requestShutdown();
-      wakeControlPipe(state.hubNumber);
+      shutdown.request();
+      wakeControlPipe(1);
       thread.join();
     }
-  } endServer{*bed.state, server};
+  } endServer{*bed.shutdown, server};
 
   std::string err;
   std::optional<platform::PipeConnection> silent;
