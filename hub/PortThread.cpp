@@ -44,15 +44,8 @@ constexpr int kStepForwarding = 1300;
 constexpr int kStepCleanUp = 9949;
 constexpr int kStepCleanUpDone = 9950;
 
-// Frames whose source address starts with a byte that has the locally-administered bit (2) clear
-// and is not 0x40 come from a physical network that the client bridges.
-constexpr std::uint8_t kLocallyAdministeredBit = 0x02;
-constexpr std::uint8_t kAdapterPrefix = 0x40;
+// What the connection list shows for a client that bridges a physical network.
 constexpr std::string_view kBridgeText = "Bridge";
-
-// A data record must hold the frame's destination and source addresses to be switched.
-constexpr std::size_t kEthernetAddressesSize = 12;
-constexpr std::size_t kMinDataRecordSize = kRecordHeaderSize + kEthernetAddressesSize;
 
 std::uint32_t field(std::span<const std::uint8_t> record, std::size_t offset) {
   return common::readBigEndian32(record.data() + offset);
@@ -96,10 +89,6 @@ std::string cutUtf8(std::string text, std::size_t limit) {
   }
   text.resize(end);
   return text;
-}
-
-bool comesFromBridge(std::uint8_t firstSourceByte) {
-  return (firstSourceByte & kLocallyAdministeredBit) == 0 && firstSourceByte != kAdapterPrefix;
 }
 
 }  // namespace
@@ -191,18 +180,29 @@ PortThread::Next PortThread::handleBuffer() {
   }
 }
 
+// Every record of the pass gets its fate once, in order; the records to switch go to the port
+// manager together, and what the pass showed of the client's address is applied after it.
 PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
   passTick_ = hub_.clock->tickCount();
   port_->setLastReceiveTick(passTick_);
+  AddressClues clues;
+  std::size_t switched = 0;
   for (std::size_t i = 0; i < parse.count; ++i) {
-    forward_[i] = ForwardEntry{std::span(buffer_).subspan(spans_[i].offset, spans_[i].length)};
-  }
-  for (std::size_t i = 0; i < parse.count; ++i) {
-    if (handleRecord(forward_[i]) == Next::kEnd) {
-      return Next::kEnd;
+    const std::span<const std::uint8_t> record = recordAt(i);
+    switch (judge(record, clues)) {
+      case Fate::kEnd:
+        return Next::kEnd;
+      case Fate::kSwitch:
+        switched_[switched++] = record;
+        break;
+      case Fate::kAnswered:
+      case Fate::kDropped:
+        break;
     }
   }
-  forwardPass(parse.count);
+  step_ = kStepForwarding;
+  ports_->sendData(*port_, std::span(switched_.data(), switched));
+  learnAddressText(clues, recordAt(0));
   if (parse.preambleError) {
     logLine(" [WARNING] Preamble Error");
     logLine(" - CUT FROM HUB");
@@ -212,22 +212,26 @@ PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
   return Next::kGoOn;
 }
 
+std::span<const std::uint8_t> PortThread::recordAt(std::size_t index) const {
+  return std::span<const std::uint8_t>(buffer_).subspan(spans_[index].offset,
+                                                        spans_[index].length);
+}
+
 // The login, authentication and keep-alive records are answered here and go no further; a
-// control record of any other type is switched like a frame.
-PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
-  const bool control = field(entry.record, common::kKindOffset) == common::kKindControl;
-  const std::uint32_t type = field(entry.record, common::kTypeOffset);
+// control record of any other type is switched like a frame, by its destination.
+PortThread::Fate PortThread::judge(std::span<const std::uint8_t> record, AddressClues& clues) {
+  const bool control = field(record, common::kKindOffset) == common::kKindControl;
+  const std::uint32_t type = field(record, common::kTypeOffset);
   if (control && isAnsweredByTheHub(type)) {
-    return handleControl(entry, type);
+    return answerControl(record, type);
   }
   if (!mayUseTheSwitch()) {
-    entry.forward = false;
-    return Next::kGoOn;
+    return Fate::kDropped;
   }
-  if (!control) {
-    handleData(entry);
+  if (control) {
+    return Fate::kSwitch;
   }
-  return Next::kGoOn;
+  return judgeFrame(record, clues);
 }
 
 // Where the hub asks who a client is, a client that has not said so yet is heard only for its
@@ -249,21 +253,19 @@ bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
   }
 }
 
-PortThread::Next PortThread::handleControl(ForwardEntry& entry, std::uint32_t type) {
+PortThread::Fate PortThread::answerControl(std::span<const std::uint8_t> record,
+                                           std::uint32_t type) {
   switch (static_cast<ControlType>(type)) {
     case ControlType::kKeepAlive:
-      entry.forward = false;
-      answerKeepAlive(entry.record);
-      return Next::kGoOn;
+      answerKeepAlive(record);
+      return Fate::kAnswered;
     case ControlType::kLogin:
-      entry.forward = false;
-      handleLogin(entry.record);
-      return Next::kGoOn;
+      handleLogin(record);
+      return Fate::kAnswered;
     case ControlType::kAuthAnswer:
-      entry.forward = false;
-      return handleAuthAnswer(entry.record);
+      return handleAuthAnswer(record) == Next::kEnd ? Fate::kEnd : Fate::kAnswered;
     default:
-      return Next::kGoOn;
+      return Fate::kSwitch;
   }
 }
 
@@ -372,77 +374,84 @@ PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, b
   return Next::kEnd;
 }
 
-void PortThread::handleData(ForwardEntry& entry) {
-  if (entry.record.size() < kMinDataRecordSize) {
-    entry.forward = false;  // no Ethernet addresses: nothing to learn or switch by
-    return;
+// A frame teaches the MAC table where its source lives and counts as received, and then the
+// domain's DHCP service may answer it or hold it back.
+PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record,
+                                        AddressClues& clues) {
+  const std::optional<MacAddress> source = sourceOf(record);
+  if (!source) {
+    return Fate::kDropped;  // no Ethernet addresses: nothing to learn or switch by
   }
-  const std::span<const std::uint8_t, 6> source(entry.record.data() + common::kSourceOffset, 6);
-  learnAddressText(source);
-  MacAddress address;
-  std::copy(source.begin(), source.end(), address.begin());
-  ports_->learn(address, *port_, passTick_);
-  port_->addBytesReceived(entry.record.size());
-  examineWithDhcp(entry);
+  if (!clues.firstSource) {
+    clues.firstSource = source;
+  }
+  if (!bridgeSeen_ && !clues.bridged && isBridgedAddress(*source)) {
+    clues.bridged = true;
+    clues.shown = kBridgeText;
+  }
+  ports_->learn(*source, *port_, passTick_);
+  port_->addBytesReceived(record.size());
+  return examineWithDhcp(record, clues);
 }
 
-void PortThread::learnAddressText(std::span<const std::uint8_t, 6> source) {
-  if (!bridgeSeen_ && comesFromBridge(source[0])) {
-    port_->updateAddressText(kBridgeText);
-    bridgeSeen_ = true;
-    addressKnown_ = true;
-    hub_.panels->notify();
-    return;
-  }
-  if (addressKnown_) {
-    return;
-  }
-  if (hub_.dhcp != nullptr) {
-    port_->updateAddressText(hub_.dhcp->addressTextOf(*port_, source));
-  }
-  addressKnown_ = true;
-}
-
-void PortThread::examineWithDhcp(ForwardEntry& entry) {
+PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> record,
+                                             AddressClues& clues) {
   step_ = kStepDhcpExamination;
+  if (hub_.dhcp == nullptr) {
+    return Fate::kSwitch;
+  }
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string handedOut;
-  if (hub_.dhcp == nullptr) {
-    return;
+  const DhcpExamination examined = hub_.dhcp->examine(*port_, record, reply, &handedOut);
+  if (examined.verdict == DhcpVerdict::kDrop) {
+    return Fate::kDropped;
   }
-  const DhcpExamination result = hub_.dhcp->examine(*port_, entry.record, reply, &handedOut);
-  if (result.verdict == DhcpVerdict::kDrop) {
-    entry.forward = false;
-    return;
-  }
-  if (result.verdict != DhcpVerdict::kReply) {
-    return;
+  if (examined.verdict != DhcpVerdict::kReply || examined.replyLength == 0 ||
+      examined.replyLength > reply.size()) {
+    return Fate::kSwitch;
   }
   step_ = kStepDhcpReply;
-  entry.forward = false;
-  (void)port_->sendControlData(std::span(reply.data(), result.replyLength));
-  port_->updateAddressText(handedOut);
-  addressKnown_ = true;
-  hub_.panels->notify();
+  (void)port_->sendControlData(std::span(reply.data(), examined.replyLength));
+  clues.replied = true;
+  if (!handedOut.empty()) {
+    clues.shown = handedOut;
+  }
+  return Fate::kAnswered;
 }
 
-void PortThread::forwardPass(std::size_t count) {
-  step_ = kStepForwarding;
-  ports_->sendData(*port_, std::span(forward_.data(), count));
-  if (addressFound_ || addressLookups_ >= kAddressLookups || !mayUseTheSwitch()) {
-    return;
+// The address the connection list shows, learned once per pass. In the order the pass would
+// have set it: the first frame the port ever sent asks its domain's DHCP service for that
+// station's lease (once, found or not, unless it came from a bridged network); "Bridge" when a
+// bridged network first shows, or an address a DHCP reply handed out, whichever came last; and
+// during the first kAddressLookups passes, until one is found, the lease of the pass's first
+// record's source. The last text found is the one shown.
+void PortThread::learnAddressText(const AddressClues& clues, std::span<const std::uint8_t> first) {
+  std::string text;
+  if (!addressKnown_ && clues.firstSource && !isBridgedAddress(*clues.firstSource)) {
+    text = leasedAddressOf(*clues.firstSource);
   }
-  ++addressLookups_;
-  const std::span<const std::uint8_t> first = forward_[0].record;
-  if (hub_.dhcp == nullptr || first.size() < kMinDataRecordSize) {
-    return;
+  if (!clues.shown.empty()) {
+    text = clues.shown;
   }
-  const std::string text = hub_.dhcp->addressTextOf(
-      *port_, std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
-  if (!text.empty()) {
-    port_->updateAddressText(text);
-    addressFound_ = true;
+  bridgeSeen_ = bridgeSeen_ || clues.bridged;
+  addressKnown_ = addressKnown_ || clues.firstSource.has_value() || clues.replied;
+  if (!addressFound_ && addressLookups_ < kAddressLookups && mayUseTheSwitch()) {
+    ++addressLookups_;
+    const std::optional<MacAddress> source = sourceOf(first);
+    std::string found = source ? leasedAddressOf(*source) : std::string();
+    if (!found.empty()) {
+      text = std::move(found);
+      addressFound_ = true;
+    }
   }
+  port_->updateAddressText(text);
+  if (clues.bridged || clues.replied) {
+    hub_.panels->notify();
+  }
+}
+
+std::string PortThread::leasedAddressOf(const MacAddress& station) const {
+  return hub_.dhcp != nullptr ? hub_.dhcp->addressTextOf(*port_, station) : std::string();
 }
 
 // Every path ends here. The stream is shut down and the sending stopped first, the port leaves

@@ -108,28 +108,15 @@ void SocketPort::addBytesReceived(std::size_t bytes) {
   bytesReceived_ = addCapped(bytesReceived_.load(), bytes);
 }
 
-SendResult SocketPort::sendData(std::span<const ForwardEntry> list) {
+SendResult SocketPort::sendData(std::span<const std::span<const std::uint8_t>> records,
+                                std::size_t total) {
   if (state_.load() != PortState::kLoggedIn) {
     return SendResult::kNotAccepted;
   }
-  // A pass holds at most kMaxRecordsPerPass records; the gather list lives on the stack, so
-  // choosing the records costs no allocation.
-  std::array<std::span<const std::uint8_t>, common::kMaxRecordsPerPass> parts;
-  std::size_t count = 0;
-  std::size_t total = 0;
-  for (const ForwardEntry& entry : list) {
-    if (count == parts.size()) {
-      break;
-    }
-    if (entry.forward && (entry.flood || entry.target == this)) {
-      parts[count++] = entry.record;
-      total += entry.record.size();
-    }
-  }
-  if (count == 0) {
+  if (records.empty()) {
     return SendResult::kSent;
   }
-  const SendResult result = sendQueue_.sendData(std::span(parts.data(), count), total);
+  const SendResult result = sendQueue_.sendData(records, total);
   if (result == SendResult::kSent || result == SendResult::kQueued) {
     // Only the thread that holds the port manager's lock gets here, so adding is not racy.
     bytesSent_ = addCapped(bytesSent_.load(), total);

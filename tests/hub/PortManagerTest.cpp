@@ -38,10 +38,7 @@ class PortManagerTest : public ::testing::Test {
   }
 
   void send(TestPort& from, const Records& records) {
-    std::vector<ForwardEntry> list;
-    for (const auto& record : records) {
-      list.push_back(ForwardEntry{record});
-    }
+    std::vector<std::span<const std::uint8_t>> list(records.begin(), records.end());
     manager_.sendData(*from.port, list);
   }
 
@@ -174,14 +171,29 @@ TEST_F(PortManagerTest, AccountWithoutBridgeAllowSendsOnlyFromAdapterAddresses) 
   }
 }
 
-TEST_F(PortManagerTest, RecordsAnsweredLocallyAreNotSwitched) {
+TEST_F(PortManagerTest, EachReceiverGetsItsRecordsInTheOrderOfThePass) {
   TestPort a = join();
   TestPort b = join();
-  const auto record = frameRecord(kBroadcast, kStationA);
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].forward = false;
-  manager_.sendData(*a.port, list);
-  EXPECT_EQ(framesAt(b), 0u);
+  TestPort c = join();
+  manager_.learn(kStationB, *b.port, 0);
+  manager_.learn(kStationC, *c.port, 0);
+  const auto toB1 = frameRecord(kStationB, kStationA, 46);
+  const auto broadcast = frameRecord(kBroadcast, kStationA, 47);
+  const auto toC = frameRecord(kStationC, kStationA, 48);
+  const auto toB2 = frameRecord(kStationB, kStationA, 49);
+  const auto multicast = frameRecord(kMulticast, kStationA, 50);
+
+  send(a, {toB1, broadcast, toC, toB2, multicast});
+
+  EXPECT_EQ(dataRecordsIn(b.stream->written()), (Records{toB1, broadcast, toB2, multicast}));
+  EXPECT_EQ(dataRecordsIn(c.stream->written()), (Records{broadcast, toC, multicast}));
+  EXPECT_EQ(framesAt(a), 0u);
+
+  send(a, {toC, toB1, toC});
+  EXPECT_EQ(dataRecordsIn(c.stream->written()),
+            (Records{broadcast, toC, multicast, toC, toC}))
+      << "a pass of unicasts only reaches its receivers, and the next pass starts afresh";
+  EXPECT_EQ(framesAt(b), 5u);
 }
 
 TEST_F(PortManagerTest, ShortControlRecordWithoutDestinationIsDropped) {

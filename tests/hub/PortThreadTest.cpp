@@ -446,6 +446,26 @@ TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthent
   member->end();
 }
 
+TEST_F(PortThreadTest, RecordsTheHubAnswersGoNoFurther) {
+  startDhcp();
+  auto client = loggedIn("192.0.2.5");
+  auto other = loggedIn("192.0.2.6");
+  testframes::DhcpMessage discover;
+  discover.station = kStationA;
+  const Bytes marker = frameRecord(kBroadcast, kStationA);
+  // A keep-alive whose payload would read as a broadcast address, a DISCOVER the hub answers,
+  // and a frame to switch, all in one pass.
+  client->feed(joined({controlRecord(ControlType::kKeepAlive, 0, Bytes(6, 0xff)),
+                       testframes::plainRecord(testframes::dhcpFrame(discover)), marker}));
+  ASSERT_TRUE(waitForRecords(*other, 2));  // LOGIN_OK, the marker
+  ASSERT_TRUE(waitForRecords(*client, 3));  // LOGIN_OK, the echo, the offer
+  EXPECT_EQ(recordsIn(other->written()).size(), 2u);
+  EXPECT_EQ(dataRecordsIn(other->written()), std::vector<Bytes>{marker});
+  EXPECT_EQ(client->test.port->addressText(), "192.168.10.100") << "the address offered";
+  client->end();
+  other->end();
+}
+
 TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   constexpr int kSlots = 4;  // a pool of 128 addresses, fewer than the forger sends
   constexpr std::size_t kForged = 200;

@@ -74,16 +74,15 @@ TEST(SocketPort, NoDataReachesAPortBeforeItLogsIn) {
   HubTestBed bed;
   TestPort test = makeTestPort(bed);
   const auto record = frameRecord(kBroadcast, {0x40, 0, 0, 0, 0, 1});
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].flood = true;
+  const std::span<const std::uint8_t> list[] = {record};
   for (const PortState state : {PortState::kCreated, PortState::kAdmitted}) {
     if (state == PortState::kAdmitted) {
       test.port->admit();
     }
-    EXPECT_EQ(test.port->sendData(list), SendResult::kNotAccepted);
+    EXPECT_EQ(test.port->sendData(list, record.size()), SendResult::kNotAccepted);
   }
   ASSERT_TRUE(test.port->logIn(loginOkRecord()));
-  EXPECT_EQ(test.port->sendData(list), SendResult::kSent);
+  EXPECT_EQ(test.port->sendData(list, record.size()), SendResult::kSent);
   EXPECT_EQ(dataRecordsIn(test.stream->written()).size(), 1u);
 }
 
@@ -96,10 +95,9 @@ TEST(SocketPort, SendErrorsAreLoggedOncePerSecond) {
     test->stream->failSends(104);
   }
   const auto record = frameRecord(kBroadcast, {0x40, 0, 0, 0, 0, 1});
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].flood = true;
-  EXPECT_EQ(first.port->sendData(list), SendResult::kFailed);
-  EXPECT_EQ(second.port->sendData(list), SendResult::kFailed);
+  const std::span<const std::uint8_t> list[] = {record};
+  EXPECT_EQ(first.port->sendData(list, record.size()), SendResult::kFailed);
+  EXPECT_EQ(second.port->sendData(list, record.size()), SendResult::kFailed);
   EXPECT_EQ(bed.linesEndingWith(" SendComplete Error 104"), 1) << "two errors within a second";
 }
 
