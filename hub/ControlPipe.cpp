@@ -13,6 +13,7 @@
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
 #include "hub/ShutdownFlag.h"
+#include "hub/ThreadCatchAll.h"
 
 namespace korvane::hub {
 namespace {
@@ -41,11 +42,17 @@ void putWord(std::uint8_t* out, std::uint32_t value) {
 }
 
 void lockDomainForAWhile(std::shared_ptr<AccountStore> accounts, int domainIndex,
-                         const platform::Clock& clock) {
+                         const platform::Clock& clock, common::ThreadFailureHandler onFailure) {
   accounts->lockDomain(domainIndex);
-  std::thread([accounts = std::move(accounts), domainIndex, &clock] {
-    clock.sleepFor(kDomainLockTime);
-    accounts->unlockDomain(domainIndex);
+  std::thread([accounts = std::move(accounts), domainIndex, &clock,
+               onFailure = std::move(onFailure)] {
+    common::runThread(
+        "DomainLock",
+        [&] {
+          clock.sleepFor(kDomainLockTime);
+          accounts->unlockDomain(domainIndex);
+        },
+        onFailure);
   }).detach();
 }
 
@@ -126,7 +133,7 @@ ControlPipe::Outcome ControlPipe::serve(platform::PipeConnection& client) {
 
 ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
                                           const common::ControlHeader&) {
-  hub_.log.log("Detect Termination Signal !");
+  hub_.log->log("Detect Termination Signal !");
   hub_.shutdown.request();
   return Outcome::kStop;
 }
@@ -141,7 +148,7 @@ void ControlPipe::followAccounts(bool recheckClients) {
     ports.recomputeDomains(accounts);
   };
   const auto settingsChanged = [&](int domain) {
-    lockDomainForAWhile(hub_.accounts, domain, hub_.clock);
+    lockDomainForAWhile(hub_.accounts, domain, hub_.clock, endHubOnThreadFailure(hub_.log));
     ports.cutDomain(domain);
   };
   hub_.dhcp->rebuild(accounts, moveClients, settingsChanged);
@@ -166,7 +173,7 @@ ControlPipe::Outcome ControlPipe::reloadAccountsAndRecheck(platform::PipeConnect
 void ControlPipe::reloadFilterRules() {
   std::string err;
   if (!hub_.filter->loadRules(&err)) {
-    hub_.log.log(err);
+    hub_.log->log(err);
   }
 }
 

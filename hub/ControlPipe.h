@@ -24,7 +24,7 @@ class ShutdownFlag;
 struct ControlledHub {
   int hubNumber;
   const platform::Clock& clock;
-  HubLogger& log;
+  std::shared_ptr<HubLogger> log;
   ShutdownFlag& shutdown;
   PanelNotifier& panels;
   const std::atomic<ListenState>& listenState;

@@ -4,15 +4,16 @@
 
 namespace korvane::hub {
 
-HealthThread::HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports)
-    : clock_(clock), ports_(std::move(ports)) {}
+HealthThread::HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports,
+                           common::ThreadFailureHandler onFailure)
+    : clock_(clock), ports_(std::move(ports)), onFailure_(std::move(onFailure)) {}
 
 HealthThread::~HealthThread() {
   stop();
 }
 
 void HealthThread::start() {
-  thread_ = std::thread(&HealthThread::run, this);
+  thread_ = std::thread([this] { common::runThread("HealthThread", [this] { run(); }, onFailure_); });
 }
 
 void HealthThread::stop() {

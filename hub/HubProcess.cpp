@@ -3,13 +3,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <exception>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "common/HubSettings.h"
+#include "common/RunThread.h"
 #include "common/ProgramPaths.h"
 #include "hub/AccountStore.h"
 #include "hub/ConnectionContext.h"
@@ -25,6 +25,7 @@
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
 #include "hub/ShutdownFlag.h"
+#include "hub/ThreadCatchAll.h"
 #include "platform/Priority.h"
 #include "platform/ProgramDirectory.h"
 #include "platform/Random.h"
@@ -32,11 +33,6 @@
 
 namespace korvane::hub {
 namespace {
-
-constexpr const char* kStars = "***********************************";
-constexpr const char* kStartedBanner = "         Process started           ";
-constexpr const char* kTerminatedBanner = "        Process terminated         ";
-constexpr const char* kExceptionBanner = "        Catch Exception            ";
 
 // After every connection was cut, shut-down waits this long for the port threads to finish
 // their clean-up. The longest any of them takes is a refused login's 5.5 seconds of delays.
@@ -69,12 +65,6 @@ struct HubParts {
   std::string iniDirectory() const { return programDirectory + "ini/"; }
 };
 
-void logBanner(HubLogger& log, const char* title) {
-  log.log(kStars);
-  log.log(title);
-  log.log(kStars);
-}
-
 // The hub draws its login challenges from the kernel's random source; a hub that cannot reach it
 // must not start, since every challenge would be predictable.
 bool randomSourceWorks() {
@@ -102,7 +92,8 @@ void createAccountsAndFilter(HubParts& hub) {
 // Their lease files are written by the lease writer, which starts first.
 void createDhcpServices(HubParts& hub) {
   hub.leaseWriter = std::make_shared<LeaseWriter>(
-      [log = hub.log](std::string_view line) { log->log(line); }, hub.clock);
+      [log = hub.log](std::string_view line) { log->log(line); }, hub.clock,
+      endHubOnThreadFailure(hub.log));
   hub.leaseWriter->start();
   hub.dhcp = std::make_shared<DhcpDomains>(hub.iniDirectory(), hub.hubNumber, hub.clock,
                                            hub.leaseWriter);
@@ -124,7 +115,7 @@ ConnectionContext connectionContext(const HubParts& hub) {
 ControlledHub controlledHub(HubParts& hub) {
   return {.hubNumber = hub.hubNumber,
           .clock = hub.clock,
-          .log = *hub.log,
+          .log = hub.log,
           .shutdown = *hub.shutdown,
           .panels = *hub.panels,
           .listenState = hub.listenState,
@@ -143,7 +134,8 @@ void watchManager(int managerProcessId, const HubParts& hub) {
                          }
                          wakeControlPipe(hubNumber);
                          log->log("Detect Tollmar Terminated !");
-                       });
+                       },
+                       endHubOnThreadFailure(hub.log));
 }
 
 // The connections are cut and their threads given time to clean up before the objects they
@@ -178,7 +170,7 @@ int serve(HubParts& hub, int managerProcessId) {
   if (managerProcessId != 0) {
     watchManager(managerProcessId, hub);
   }
-  HealthThread health(hub.clock, hub.portManager);
+  HealthThread health(hub.clock, hub.portManager, endHubOnThreadFailure(hub.log));
   health.start();
   Listener listener(hub.settings.portNo, hub.listenState, connectionContext(hub));
   listener.start();
@@ -191,19 +183,18 @@ int serve(HubParts& hub, int managerProcessId) {
   return 0;
 }
 
+// The main thread's catch-all logs the exception's text after the banner and lets the process
+// end with kHubExitFailure.
 int serveCatchingAll(HubParts& hub, int managerProcessId) {
-  try {
-    return serve(hub, managerProcessId);
-  } catch (const std::exception& e) {
-    logBanner(*hub.log, kExceptionBanner);
-    hub.log->log(e.what());
-    hub.log->log("");
-  } catch (...) {
-    logBanner(*hub.log, kExceptionBanner);
-    hub.log->log("Cannot handle");
-    hub.log->log("");
-  }
-  return kHubExitFailure;
+  int result = kHubExitFailure;
+  common::runThread(
+      "main", [&] { result = serve(hub, managerProcessId); },
+      [&hub](const common::ThreadFailure& failure) {
+        logBanner(*hub.log, kExceptionBanner);
+        hub.log->log(failure.what);
+        hub.log->log("");
+      });
+  return result;
 }
 
 }  // namespace
@@ -234,13 +225,18 @@ int runHubProcess(const HubCommandLine& commandLine, const platform::Clock& cloc
   // The logs exist before any other thread does, so every thread sees them made.
   openLogs(hub);
   // Ctrl-C and SIGTERM stop the hub the way the stop command does.
-  platform::StopSignalWatcher stopSignals(
-      [hubNumber = hub.hubNumber, shutdown = hub.shutdown, log = hub.log] {
-        if (shutdown->request()) {
-          log->log("Detect Termination Signal !");
-          wakeControlPipe(hubNumber);
-        }
-      });
+  platform::StopSignalWatcher stopSignals([hubNumber = hub.hubNumber, shutdown = hub.shutdown,
+                                           log = hub.log] {
+    common::runThread(
+        "StopSignalWatcher",
+        [&] {
+          if (shutdown->request()) {
+            log->log("Detect Termination Signal !");
+            wakeControlPipe(hubNumber);
+          }
+        },
+        endHubOnThreadFailure(log));
+  });
   return serveCatchingAll(hub, commandLine.managerProcessId);
 }
 

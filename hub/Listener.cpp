@@ -14,21 +14,23 @@
 namespace korvane::hub {
 namespace {
 
-// Progress markers that the catch-all reports as "iStepNo = %d".
-constexpr int kStepStart = 1001;
-constexpr int kStepTakingAddresses = 1003;
-constexpr int kStepAddressesFreed = 1010;
-constexpr int kStepWaiting = 1013;
-constexpr int kStepCreatingPort = 1022;
-constexpr int kStepResolveFailed = 1081;
-constexpr int kStepNothingBound = 1082;
-constexpr int kStepWaitFailed = 1083;
-constexpr int kStepAcceptFailed = 1084;
-constexpr int kStepShutdownSeen = 8070;
-constexpr int kStepHubFull = 8071;
-constexpr int kStepIpv4Socket = 1010;
-constexpr int kStepIpv4Listen = 1060;
-constexpr int kStepIpv4BindFailed = 8050;
+// How far the listener got, as the catch-all reports it ("iStepNo = %d").
+enum class Phase : int {
+  kStart = 1001,
+  kTakingAddresses = 1003,
+  kWaiting = 1013,
+  kCreatingPort = 1022,
+  kResolveFailed = 1081,
+  kNothingBound = 1082,
+  kWaitFailed = 1083,
+  kAcceptFailed = 1084,
+  kShutdownSeen = 8070,
+  kHubFull = 8071,
+  // The IPv4-only listener, which runs when no address could be taken.
+  kIpv4Socket = 1010,
+  kIpv4Listen = 1060,
+  kIpv4BindFailed = 8050,
+};
 
 // The IPv4-only listener tries again at this pace, for as long as its socket cannot be made.
 constexpr std::chrono::milliseconds kIpv4RetryDelay{1000};
@@ -67,7 +69,7 @@ Listener::Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
     : tcpPort_(tcpPort),
       listenState_(listenState),
       hub_(std::move(connections)),
-      connections_(std::make_shared<ConnectionThreads>()) {}
+      connections_(std::make_shared<ConnectionThreads>(endHubOnThreadFailure(hub_.log))) {}
 
 Listener::~Listener() {
   stop();
@@ -94,14 +96,11 @@ bool Listener::waitForConnectionThreads(std::chrono::milliseconds limit) {
 }
 
 void Listener::run() {
-  try {
-    listen();
-  } catch (...) {
-    endProcessAfterException(*hub_.log, catchLine_, step_);
-  }
+  common::runThread(progress_, [this] { listen(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void Listener::listen() {
+  progress_.mark(Phase::kStart);
   if (portInUse()) {
     listenState_ = ListenState::kPortInUse;
     return;
@@ -120,16 +119,15 @@ bool Listener::portInUse() const {
 }
 
 Listener::Outcome Listener::listenOnAllAddresses() {
-  step_ = kStepStart;
   std::vector<platform::ListenFailure> failures;
   bool tooMany = false;
-  step_ = kStepTakingAddresses;
+  progress_.mark(Phase::kTakingAddresses);
   const std::size_t listening =
       sockets_.listenOnAllAddresses(tcpPort_, &failures, &tooMany);
   for (const platform::ListenFailure& failure : failures) {
     hub_.log->log(failureLine(failure));
     if (failure.call == platform::ListenCall::kResolve) {
-      step_ = kStepResolveFailed;
+      progress_.mark(Phase::kResolveFailed);
       return Outcome::kNoAddress;
     }
   }
@@ -139,9 +137,8 @@ Listener::Outcome Listener::listenOnAllAddresses() {
                   static_cast<int>(platform::kMaxListenSockets));
     hub_.log->log(line);
   }
-  step_ = kStepAddressesFreed;
   if (listening == 0) {
-    step_ = kStepNothingBound;
+    progress_.mark(Phase::kNothingBound);
     hub_.log->log("Unable to bind to any address, trying recovery.");
     return Outcome::kNoAddress;
   }
@@ -151,7 +148,7 @@ Listener::Outcome Listener::listenOnAllAddresses() {
 
 void Listener::acceptOnAllAddresses() {
   for (;;) {
-    step_ = kStepWaiting;
+    progress_.mark(Phase::kWaiting);
     std::optional<platform::TcpConnection> connection;
     platform::ListenFailure failure;
     const platform::AcceptStatus status = sockets_.accept(&connection, &failure);
@@ -159,7 +156,8 @@ void Listener::acceptOnAllAddresses() {
       return;
     }
     if (status != platform::AcceptStatus::kAccepted) {
-      step_ = failure.call == platform::ListenCall::kWait ? kStepWaitFailed : kStepAcceptFailed;
+      progress_.mark(failure.call == platform::ListenCall::kWait ? Phase::kWaitFailed
+                                                                 : Phase::kAcceptFailed);
       if (status == platform::AcceptStatus::kFailed) {
         hub_.log->log(failureLine(failure));
         return;
@@ -168,7 +166,7 @@ void Listener::acceptOnAllAddresses() {
       hub_.log->logLimited(hub_.log->acceptFailureLines, failureLine(failure));
     }
     if (hub_.shutdown->isSet()) {
-      step_ = kStepShutdownSeen;
+      progress_.mark(Phase::kShutdownSeen);
       sockets_.close();
       return;
     }
@@ -179,7 +177,7 @@ void Listener::acceptOnAllAddresses() {
 }
 
 void Listener::listenOnIpv4Only() {
-  catchLine_ = "Catch Exception in ListenThread";
+  progress_.rename("ListenThread");
   while (!openIpv4Only()) {
     if (!pauseUnlessStopped(kIpv4RetryDelay)) {
       return;
@@ -190,13 +188,14 @@ void Listener::listenOnIpv4Only() {
 }
 
 bool Listener::openIpv4Only() {
-  step_ = kStepIpv4Socket;
+  progress_.mark(Phase::kIpv4Socket);
   platform::ListenFailure failure;
   if (sockets_.listenOnIpv4(tcpPort_, &failure)) {
-    step_ = kStepIpv4Listen;
+    progress_.mark(Phase::kIpv4Listen);
     return true;
   }
-  step_ = failure.call == platform::ListenCall::kSocket ? kStepIpv4Socket : kStepIpv4BindFailed;
+  progress_.mark(failure.call == platform::ListenCall::kSocket ? Phase::kIpv4Socket
+                                                               : Phase::kIpv4BindFailed);
   return false;
 }
 
@@ -209,7 +208,7 @@ void Listener::acceptOnIpv4Only() {
       return;
     }
     if (hub_.shutdown->isSet()) {
-      step_ = kStepShutdownSeen;
+      progress_.mark(Phase::kShutdownSeen);
       sockets_.close();
       return;
     }
@@ -222,12 +221,12 @@ void Listener::acceptOnIpv4Only() {
 void Listener::takeConnection(platform::TcpConnection connection) {
   PortManager& ports = *hub_.ports;
   if (!ports.reserveConnection()) {
-    step_ = kStepHubFull;
+    progress_.mark(Phase::kHubFull);
     connection.close();
     hub_.log->logLimited(hub_.log->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
     return;
   }
-  step_ = kStepCreatingPort;
+  progress_.mark(Phase::kCreatingPort);
   platform::PeerAddress peer = connection.peerAddress();
   auto port = std::make_shared<SocketPort>(
       *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(connection)),

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "hub/ConnectionThreads.h"
+#include "common/RunThread.h"
 #include "hub/ConnectionContext.h"
 #include "hub/ListenState.h"
 #include "platform/TcpConnection.h"
@@ -66,8 +67,7 @@ class Listener {
   std::mutex mutex_;
   std::condition_variable stopRequested_;
   bool stopping_ = false;
-  const char* catchLine_ = "Catch Exception in ListenThread(IPv6Enabled)";
-  int step_ = 0;
+  common::ThreadProgress progress_{"ListenThread(IPv6Enabled)"};
   std::thread thread_;
 };
 

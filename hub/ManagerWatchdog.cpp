@@ -6,11 +6,18 @@
 
 namespace korvane::hub {
 
-void startManagerWatchdog(int managerProcessId, std::function<void()> whenEnded) {
-  std::thread([managerProcessId, whenEnded = std::move(whenEnded)] {
-    if (platform::waitForProcessEnd(managerProcessId)) {
-      whenEnded();
-    }
+void startManagerWatchdog(int managerProcessId, std::function<void()> whenEnded,
+                          common::ThreadFailureHandler onFailure) {
+  std::thread([managerProcessId, whenEnded = std::move(whenEnded),
+               onFailure = std::move(onFailure)] {
+    common::runThread(
+        "ManagerWatchdog",
+        [&] {
+          if (platform::waitForProcessEnd(managerProcessId)) {
+            whenEnded();
+          }
+        },
+        onFailure);
   }).detach();
 }
 

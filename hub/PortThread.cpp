@@ -23,26 +23,28 @@ using common::ControlType;
 using common::kRecordHeaderSize;
 using Header = std::array<std::uint8_t, kRecordHeaderSize>;
 
-// Progress markers that the catch-all reports as "iStepNo = %d".
-constexpr int kStepStart = 1020;
-constexpr int kStepNoBuffer = 8060;
-constexpr int kStepCut = 8140;
-constexpr int kStepReceiveError = 8141;
-constexpr int kStepPeerClosed = 8142;
-constexpr int kStepDhcpExamination = 1182;
-constexpr int kStepDhcpReply = 1183;
-constexpr int kStepKeepAlive = 1184;
-constexpr int kStepChallenge = 1185;
-constexpr int kStepLoginWithoutAuth = 1186;
-constexpr int kStepAnswerNotRequired = 1188;
-constexpr int kStepIllegalAnswerLength = 1190;
-constexpr int kStepAuthentication = 1192;
-constexpr int kStepLoginAccepted = 1193;
-constexpr int kStepLoginLogged = 1202;
-constexpr int kStepLoginDenied = 1205;
-constexpr int kStepForwarding = 1300;
-constexpr int kStepCleanUp = 9949;
-constexpr int kStepCleanUpDone = 9950;
+// How far the thread got, as the catch-all reports it ("iStepNo = %d").
+enum class Phase : int {
+  kStart = 1020,
+  kDhcpExamination = 1182,
+  kDhcpReply = 1183,
+  kKeepAlive = 1184,
+  kChallenge = 1185,
+  kLoginWithoutAuth = 1186,
+  kAnswerNotRequired = 1188,
+  kIllegalAnswerLength = 1190,
+  kAuthentication = 1192,
+  kLoginAccepted = 1193,
+  kLoginLogged = 1202,
+  kLoginDenied = 1205,
+  kForwarding = 1300,
+  kNoBuffer = 8060,
+  kCut = 8140,
+  kReceiveError = 8141,
+  kPeerClosed = 8142,
+  kCleanUp = 9949,
+  kCleanUpDone = 9950,
+};
 
 // What the connection list shows for a client that bridges a physical network.
 constexpr std::string_view kBridgeText = "Bridge";
@@ -98,15 +100,11 @@ PortThread::PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port)
       accounts_(hub_.accounts.get()) {}
 
 void PortThread::run() {
-  try {
-    serve();
-  } catch (...) {
-    endProcessAfterException(*hub_.log, "Catch Exception in PortThread", step_);
-  }
+  common::runThread(progress_, [this] { serve(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void PortThread::serve() {
-  step_ = kStepStart;
+  progress_.mark(Phase::kStart);
   platform::raiseThreadPriority();
   const bool named = port_->waitForHostName(kHostNameWait);
   logLine(named ? " + CONNECTED" : " + CONNECTED (Name resolution timeout)");
@@ -131,11 +129,11 @@ bool PortThread::admit() {
   try {
     buffer_.resize(kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
-    step_ = kStepNoBuffer;
+    progress_.mark(Phase::kNoBuffer);
     return false;
   }
   if (!port_->startSending()) {
-    step_ = kStepNoBuffer;
+    progress_.mark(Phase::kNoBuffer);
     return false;
   }
   hub_.panels->notify();
@@ -150,7 +148,7 @@ void PortThread::receiveUntilEnd() {
     const long received = room.empty() ? 0 : port_->receive(room);
     if (received <= 0) {
       const bool cut = port_->wasCut() || hub_.shutdown->isSet();
-      step_ = cut ? kStepCut : (received < 0 ? kStepReceiveError : kStepPeerClosed);
+      progress_.mark(cut ? Phase::kCut : (received < 0 ? Phase::kReceiveError : Phase::kPeerClosed));
       logLine(cut ? " - CUT FROM HUB" : " - DISCONNECTED");
       return;
     }
@@ -200,13 +198,13 @@ PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
         break;
     }
   }
-  step_ = kStepForwarding;
+  progress_.mark(Phase::kForwarding);
   ports_->sendData(*port_, std::span(switched_.data(), switched));
   learnAddressText(clues, recordAt(0));
   if (parse.preambleError) {
     logLine(" [WARNING] Preamble Error");
     logLine(" - CUT FROM HUB");
-    step_ = kStepCut;
+    progress_.mark(Phase::kCut);
     return Next::kEnd;
   }
   return Next::kGoOn;
@@ -272,7 +270,7 @@ PortThread::Fate PortThread::answerControl(std::span<const std::uint8_t> record,
 // The echo is the header alone, so its payload length says 0 even when the keep-alive carried
 // a payload: a length that announced bytes which never follow would break the client's stream.
 void PortThread::answerKeepAlive(std::span<const std::uint8_t> record) {
-  step_ = kStepKeepAlive;
+  progress_.mark(Phase::kKeepAlive);
   Header echo = headerOf(record);
   setField(echo, common::kTypeOffset, static_cast<std::uint32_t>(ControlType::kKeepAliveEcho));
   setField(echo, common::kPayloadLengthOffset, 0);
@@ -284,11 +282,11 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
     port_->setKeepAlive();
   }
   if (hub_.authFlag != common::AuthFlag::kOn) {
-    step_ = kStepLoginWithoutAuth;
+    progress_.mark(Phase::kLoginWithoutAuth);
     acceptLogin(u"");
     return;
   }
-  step_ = kStepChallenge;
+  progress_.mark(Phase::kChallenge);
   std::array<std::uint8_t, common::kChallengeSize> challenge{};
   if (!platform::fillRandom(challenge)) {
     return;  // no predictable challenge is ever sent; the login deadline ends the connection
@@ -303,19 +301,19 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
 
 PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> record) {
   if (hub_.authFlag != common::AuthFlag::kOn) {
-    step_ = kStepAnswerNotRequired;
+    progress_.mark(Phase::kAnswerNotRequired);
     logLine(" [WARNING] AUTHANS NOT REQUIRED");
     logLine(" - CUT FROM HUB");
     hub_.clock->sleepFor(kCloseDelay);
     return Next::kEnd;
   }
   if (field(record, common::kPayloadLengthOffset) != common::kChallengeSize) {
-    step_ = kStepIllegalAnswerLength;
+    progress_.mark(Phase::kIllegalAnswerLength);
     logLine(" [WARNING] ILLEGAL AUTHANS LENGTH");
     logLine(" - CUT FROM HUB");
     return Next::kEnd;
   }
-  step_ = kStepAuthentication;
+  progress_.mark(Phase::kAuthentication);
   // A second answer on one connection gives back the account the first one counted, so that
   // every acquire() stays matched by exactly one release().
   if (!loginName_.empty()) {
@@ -335,7 +333,7 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
   if (!accounts_->acquire(login->name)) {
     return refuseLogin(record, true);
   }
-  step_ = kStepLoginAccepted;
+  progress_.mark(Phase::kLoginAccepted);
   // The account's flags are in place before the port is logged in, so no frame is switched to
   // or from it under the defaults of a port without an account.
   port_->setGuest(login->guest);
@@ -350,7 +348,7 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
 void PortThread::acceptLogin(std::u16string_view accountName) {
   const Header loginOk = loginOkRecord();
   (void)port_->logIn(loginOk);
-  step_ = kStepLoginLogged;
+  progress_.mark(Phase::kLoginLogged);
   if (hub_.authFlag != common::AuthFlag::kOn) {
     logLine(" * LOGIN");
   } else {
@@ -362,7 +360,7 @@ void PortThread::acceptLogin(std::u16string_view accountName) {
 }
 
 PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, bool authenticated) {
-  step_ = kStepLoginDenied;
+  progress_.mark(Phase::kLoginDenied);
   logLine(authenticated ? " [WARNING] USER CONNECTION TOO MUCH" : " [WARNING] LOGIN AUTH DENY");
   Header denied = headerOf(record);
   makeControl(denied, ControlType::kLoginDenied, 0);
@@ -396,7 +394,7 @@ PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record,
 
 PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> record,
                                              AddressClues& clues) {
-  step_ = kStepDhcpExamination;
+  progress_.mark(Phase::kDhcpExamination);
   if (hub_.dhcp == nullptr) {
     return Fate::kSwitch;
   }
@@ -410,7 +408,7 @@ PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> recor
       examined.replyLength > reply.size()) {
     return Fate::kSwitch;
   }
-  step_ = kStepDhcpReply;
+  progress_.mark(Phase::kDhcpReply);
   (void)port_->sendControlData(std::span(reply.data(), examined.replyLength));
   clues.replied = true;
   if (!handedOut.empty()) {
@@ -457,7 +455,7 @@ std::string PortThread::leasedAddressOf(const MacAddress& station) const {
 // Every path ends here. The stream is shut down and the sending stopped first, the port leaves
 // the switch, and only then is the stream closed, so no other thread can touch a closed one.
 void PortThread::cleanUp() {
-  step_ = kStepCleanUp;
+  progress_.mark(Phase::kCleanUp);
   port_->endConnection();
   if (!loginName_.empty() && accounts_ != nullptr) {
     accounts_->release(loginName_);
@@ -466,7 +464,7 @@ void PortThread::cleanUp() {
   ports_->removePort(*port_);
   port_->closeConnection();
   ports_->releaseConnection();
-  step_ = kStepCleanUpDone;
+  progress_.mark(Phase::kCleanUpDone);
   hub_.panels->notify();
   ports_->logConnectionCount();
 }

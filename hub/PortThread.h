@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/ClientRecord.h"
+#include "common/RunThread.h"
 #include "hub/ConnectionContext.h"
 #include "hub/EthernetAddress.h"
 #include "hub/SocketPort.h"
@@ -49,8 +50,8 @@ class PortThread {
   /// The thread for `port`, using the hub's accounts, filter, switch and DHCP domains.
   PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port);
 
-  /// Serves the connection until it ends, then cleans up. An exception that escapes ends the
-  /// process with the "Catch Exception in PortThread" lines.
+  /// Serves the connection until it ends, then cleans up; the thread's entry. An exception that
+  /// escapes ends the process with the "Catch Exception in PortThread" lines.
   void run();
 
  private:
@@ -112,7 +113,7 @@ class PortThread {
   bool addressFound_ = false;
   int addressLookups_ = 0;
   platform::Tick passTick_ = 0;  // when the current receive pass came in
-  int step_ = 0;
+  common::ThreadProgress progress_{"PortThread"};
 };
 
 }  // namespace korvane::hub

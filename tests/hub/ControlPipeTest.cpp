@@ -76,7 +76,7 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
   const std::atomic<ListenState> listenState{ListenState::kListening};
   ControlPipe pipe({.hubNumber = 1,
                     .clock = bed.clock,
-                    .log = *bed.logger,
+                    .log = bed.logger,
                     .shutdown = *bed.shutdown,
                     .panels = *bed.panels,
                     .listenState = listenState,
