@@ -24,7 +24,7 @@ struct ConnectionContext {
   std::shared_ptr<HubLogger> log;
   std::shared_ptr<const ShutdownFlag> shutdown;
   std::shared_ptr<PanelNotifier> panels;
-  std::shared_ptr<PortManager> ports;
+  std::shared_ptr<PortManager> portManager;
   std::shared_ptr<AccountStore> accounts;
   std::shared_ptr<HostFilter> filter;  ///< null: every client is admitted
   std::shared_ptr<DhcpDomains> dhcp;   ///< null: frames are switched unexamined

@@ -139,7 +139,7 @@ ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
 }
 
 void ControlPipe::followAccounts(bool recheckClients) {
-  PortManager& ports = *hub_.ports;
+  PortManager& ports = *hub_.portManager;
   const AccountStore& accounts = *hub_.accounts;
   const auto moveClients = [&] {
     if (recheckClients) {
@@ -187,7 +187,7 @@ ControlPipe::Outcome ControlPipe::reloadFilterAndRecheck(platform::PipeConnectio
                                                          const common::ControlHeader&) {
   reloadFilterRules();
   client.close();
-  hub_.ports->recheckFilter(*hub_.filter);
+  hub_.portManager->recheckFilter(*hub_.filter);
   return Outcome::kNext;
 }
 
@@ -209,7 +209,7 @@ ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
     return Outcome::kNext;
   }
   hub_.panels.add(request.parameter);
-  const auto entries = hub_.ports->portList();
+  const auto entries = hub_.portManager->portList();
   const std::size_t records =
       std::min(entries.size(), (common::kPortListReplyLimit - common::kControlHeaderSize) /
                                    common::kPortListRecordSize);

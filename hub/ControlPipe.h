@@ -30,7 +30,7 @@ struct ControlledHub {
   const std::atomic<ListenState>& listenState;
   std::shared_ptr<AccountStore> accounts;
   std::shared_ptr<HostFilter> filter;
-  std::shared_ptr<PortManager> ports;
+  std::shared_ptr<PortManager> portManager;
   std::shared_ptr<DhcpDomains> dhcp;
 };
 

@@ -14,29 +14,26 @@ namespace korvane::hub {
 /// An Ethernet address.
 using MacAddress = std::array<std::uint8_t, 6>;
 
-/// A record carries a frame's destination address when its payload holds at least 6 bytes.
-inline constexpr std::size_t kDestinationEnd = common::kDestinationOffset + 6;
-/// A record carries a frame's source address when its payload holds at least 12 bytes.
-inline constexpr std::size_t kSourceEnd = common::kSourceOffset + 6;
+/// The address at `offset` of `record`; std::nullopt when the record is too short for it.
+inline std::optional<MacAddress> addressAt(std::span<const std::uint8_t> record,
+                                           std::size_t offset) {
+  MacAddress address;
+  if (record.size() < offset + address.size()) {
+    return std::nullopt;
+  }
+  std::copy_n(record.begin() + static_cast<std::ptrdiff_t>(offset), address.size(),
+              address.begin());
+  return address;
+}
 
 /// The destination address of the frame in `record`; std::nullopt when it has none.
 inline std::optional<MacAddress> destinationOf(std::span<const std::uint8_t> record) {
-  if (record.size() < kDestinationEnd) {
-    return std::nullopt;
-  }
-  MacAddress address;
-  std::copy_n(record.begin() + common::kDestinationOffset, address.size(), address.begin());
-  return address;
+  return addressAt(record, common::kDestinationOffset);
 }
 
 /// The source address of the frame in `record`; std::nullopt when it has none.
 inline std::optional<MacAddress> sourceOf(std::span<const std::uint8_t> record) {
-  if (record.size() < kSourceEnd) {
-    return std::nullopt;
-  }
-  MacAddress address;
-  std::copy_n(record.begin() + common::kSourceOffset, address.size(), address.begin());
-  return address;
+  return addressAt(record, common::kSourceOffset);
 }
 
 /// A broadcast or multicast address (the group bit of its first byte set): such a frame is

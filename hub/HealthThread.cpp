@@ -13,7 +13,10 @@ HealthThread::~HealthThread() {
 }
 
 void HealthThread::start() {
-  thread_ = std::thread([this] { common::runThread("HealthThread", [this] { run(); }, onFailure_); });
+  thread_ = std::thread([this] {
+    common::runThread(
+        "HealthThread", [this] { run(); }, onFailure_);
+  });
 }
 
 void HealthThread::stop() {

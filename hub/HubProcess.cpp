@@ -9,8 +9,8 @@
 #include <string>
 
 #include "common/HubSettings.h"
-#include "common/RunThread.h"
 #include "common/ProgramPaths.h"
+#include "common/RunThread.h"
 #include "hub/AccountStore.h"
 #include "hub/ConnectionContext.h"
 #include "hub/ControlPipe.h"
@@ -77,8 +77,7 @@ bool validHubNumber(int hubNumber) {
 }
 
 void openLogs(HubParts& hub) {
-  hub.log->open(
-      std::make_unique<HubLog>(hub.programDirectory + "log/", hub.hubNumber, hub.clock));
+  hub.log->open(std::make_unique<HubLog>(hub.programDirectory + "log/", hub.hubNumber, hub.clock));
   hub.log->logs()->startUp(hub.settings.garbageMonths, hub.settings.garbageDays);
 }
 
@@ -91,12 +90,12 @@ void createAccountsAndFilter(HubParts& hub) {
 // One DHCP service per domain index, with its settings and leases, and the BlockDHCP flags.
 // Their lease files are written by the lease writer, which starts first.
 void createDhcpServices(HubParts& hub) {
-  hub.leaseWriter = std::make_shared<LeaseWriter>(
-      [log = hub.log](std::string_view line) { log->log(line); }, hub.clock,
-      endHubOnThreadFailure(hub.log));
+  hub.leaseWriter =
+      std::make_shared<LeaseWriter>([log = hub.log](std::string_view line) { log->log(line); },
+                                    hub.clock, endHubOnThreadFailure(hub.log));
   hub.leaseWriter->start();
-  hub.dhcp = std::make_shared<DhcpDomains>(hub.iniDirectory(), hub.hubNumber, hub.clock,
-                                           hub.leaseWriter);
+  hub.dhcp =
+      std::make_shared<DhcpDomains>(hub.iniDirectory(), hub.hubNumber, hub.clock, hub.leaseWriter);
   hub.dhcp->load(*hub.accounts);
 }
 
@@ -106,7 +105,7 @@ ConnectionContext connectionContext(const HubParts& hub) {
           .log = hub.log,
           .shutdown = hub.shutdown,
           .panels = hub.panels,
-          .ports = hub.portManager,
+          .portManager = hub.portManager,
           .accounts = hub.accounts,
           .filter = hub.hostFilter,
           .dhcp = hub.dhcp};
@@ -121,21 +120,22 @@ ControlledHub controlledHub(HubParts& hub) {
           .listenState = hub.listenState,
           .accounts = hub.accounts,
           .filter = hub.hostFilter,
-          .ports = hub.portManager,
+          .portManager = hub.portManager,
           .dhcp = hub.dhcp};
 }
 
 // The manager's end stops the hub as the stop command does.
 void watchManager(int managerProcessId, const HubParts& hub) {
-  startManagerWatchdog(managerProcessId,
-                       [hubNumber = hub.hubNumber, shutdown = hub.shutdown, log = hub.log] {
-                         if (!shutdown->request()) {
-                           return;
-                         }
-                         wakeControlPipe(hubNumber);
-                         log->log("Detect Tollmar Terminated !");
-                       },
-                       endHubOnThreadFailure(hub.log));
+  startManagerWatchdog(
+      managerProcessId,
+      [hubNumber = hub.hubNumber, shutdown = hub.shutdown, log = hub.log] {
+        if (!shutdown->request()) {
+          return;
+        }
+        wakeControlPipe(hubNumber);
+        log->log("Detect Tollmar Terminated !");
+      },
+      endHubOnThreadFailure(hub.log));
 }
 
 // The connections are cut and their threads given time to clean up before the objects they
@@ -225,18 +225,18 @@ int runHubProcess(const HubCommandLine& commandLine, const platform::Clock& cloc
   // The logs exist before any other thread does, so every thread sees them made.
   openLogs(hub);
   // Ctrl-C and SIGTERM stop the hub the way the stop command does.
-  platform::StopSignalWatcher stopSignals([hubNumber = hub.hubNumber, shutdown = hub.shutdown,
-                                           log = hub.log] {
-    common::runThread(
-        "StopSignalWatcher",
-        [&] {
-          if (shutdown->request()) {
-            log->log("Detect Termination Signal !");
-            wakeControlPipe(hubNumber);
-          }
-        },
-        endHubOnThreadFailure(log));
-  });
+  platform::StopSignalWatcher stopSignals(
+      [hubNumber = hub.hubNumber, shutdown = hub.shutdown, log = hub.log] {
+        common::runThread(
+            "StopSignalWatcher",
+            [&] {
+              if (shutdown->request()) {
+                log->log("Detect Termination Signal !");
+                wakeControlPipe(hubNumber);
+              }
+            },
+            endHubOnThreadFailure(log));
+      });
   return serveCatchingAll(hub, commandLine.managerProcessId);
 }
 

@@ -18,8 +18,10 @@ LeaseWriter::~LeaseWriter() {
 void LeaseWriter::start() {
   const std::lock_guard lock(mutex_);
   if (!thread_.joinable() && !stopping_) {
-    thread_ =
-        std::thread([this] { common::runThread("LeaseWriter", [this] { run(); }, onFailure_); });
+    thread_ = std::thread([this] {
+      common::runThread(
+          "LeaseWriter", [this] { run(); }, onFailure_);
+    });
   }
 }
 

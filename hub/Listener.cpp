@@ -96,13 +96,14 @@ bool Listener::waitForConnectionThreads(std::chrono::milliseconds limit) {
 }
 
 void Listener::run() {
-  common::runThread(progress_, [this] { listen(); }, endHubOnThreadFailure(hub_.log));
+  common::runThread(
+      progress_, [this] { listen(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void Listener::listen() {
   progress_.mark(Phase::kStart);
-  if (portInUse()) {
-    listenState_ = ListenState::kPortInUse;
+  if (tcpPortInUse()) {
+    listenState_ = ListenState::kTcpPortInUse;
     return;
   }
   listenState_ = ListenState::kListening;
@@ -113,7 +114,7 @@ void Listener::listen() {
 }
 
 // Another program listens on the TCP port when a connection to it on the loopback address succeeds.
-bool Listener::portInUse() const {
+bool Listener::tcpPortInUse() const {
   std::string err;
   return platform::TcpConnection::connect("127.0.0.1", tcpPort_, &err).has_value();
 }
@@ -122,8 +123,7 @@ Listener::Outcome Listener::listenOnAllAddresses() {
   std::vector<platform::ListenFailure> failures;
   bool tooMany = false;
   progress_.mark(Phase::kTakingAddresses);
-  const std::size_t listening =
-      sockets_.listenOnAllAddresses(tcpPort_, &failures, &tooMany);
+  const std::size_t listening = sockets_.listenOnAllAddresses(tcpPort_, &failures, &tooMany);
   for (const platform::ListenFailure& failure : failures) {
     hub_.log->log(failureLine(failure));
     if (failure.call == platform::ListenCall::kResolve) {
@@ -183,7 +183,7 @@ void Listener::listenOnIpv4Only() {
       return;
     }
   }
-  hub_.ports->logConnectionCount();
+  hub_.portManager->logConnectionCount();
   acceptOnIpv4Only();
 }
 
@@ -218,21 +218,21 @@ void Listener::acceptOnIpv4Only() {
   }
 }
 
-void Listener::takeConnection(platform::TcpConnection connection) {
-  PortManager& ports = *hub_.ports;
-  if (!ports.reserveConnection()) {
+void Listener::takeConnection(platform::TcpConnection accepted) {
+  PortManager& portManager = *hub_.portManager;
+  if (!portManager.reserveConnection()) {
     progress_.mark(Phase::kHubFull);
-    connection.close();
+    accepted.close();
     hub_.log->logLimited(hub_.log->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
     return;
   }
   progress_.mark(Phase::kCreatingPort);
-  platform::PeerAddress peer = connection.peerAddress();
-  auto port = std::make_shared<SocketPort>(
-      *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(connection)),
+  platform::PeerAddress peer = accepted.peerAddress();
+  auto connection = std::make_shared<SocketPort>(
+      *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(accepted)),
       std::move(peer));
-  if (!connections_->start(hub_, std::move(port))) {
-    ports.releaseConnection();  // the port and its connection go with the last reference
+  if (!connections_->start(hub_, std::move(connection))) {
+    portManager.releaseConnection();  // the SocketPort and its stream go with the last reference
   }
 }
 

@@ -1,16 +1,16 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <thread>
 
-#include "hub/ConnectionThreads.h"
 #include "common/RunThread.h"
 #include "hub/ConnectionContext.h"
+#include "hub/ConnectionThreads.h"
 #include "hub/ListenState.h"
 #include "platform/TcpConnection.h"
 #include "platform/TcpListener.h"
@@ -47,14 +47,14 @@ class Listener {
 
   void run();
   void listen();
-  bool portInUse() const;
+  bool tcpPortInUse() const;
   Outcome listenOnAllAddresses();
   void listenOnIpv4Only();
   bool openIpv4Only();
   void acceptOnAllAddresses();
   void acceptOnIpv4Only();
   /// Takes one accepted connection: refused when the hub is full, else given its threads.
-  void takeConnection(platform::TcpConnection connection);
+  void takeConnection(platform::TcpConnection accepted);
   /// Waits `delay` unless stop() comes first; false when it did.
   bool pauseUnlessStopped(std::chrono::milliseconds delay);
   bool stopping();

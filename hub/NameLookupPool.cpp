@@ -49,7 +49,8 @@ bool NameLookupPool::tryPost(Job job) {
   }
   try {
     std::thread([shared = shared_, onFailure = onFailure_] {
-      common::runThread("NameLookup", [&] { work(shared); }, onFailure);
+      common::runThread(
+          "NameLookup", [&] { work(shared); }, onFailure);
     }).detach();
     ++shared_->threads;
   } catch (const std::system_error&) {

@@ -9,6 +9,7 @@
 #include "common/Utf16.h"
 #include "hub/AccountStore.h"
 #include "hub/HostFilter.h"
+#include "hub/Utf8Text.h"
 
 namespace korvane::hub {
 namespace {
@@ -17,18 +18,6 @@ namespace {
 // waits before it skips a round.
 constexpr std::chrono::milliseconds kSendDataLockWait{1000};
 constexpr std::chrono::milliseconds kHealthLockWait{1000};
-
-/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string_view cutUtf8(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) {
-    return text;
-  }
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  return text.substr(0, end);
-}
 
 std::int32_t kilobytes(double bytes) {
   return static_cast<std::int32_t>(bytes / 1024.0);

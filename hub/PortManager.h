@@ -32,9 +32,9 @@ inline constexpr std::chrono::milliseconds kLoginDeadline{10000};
 inline constexpr std::chrono::milliseconds kKeepAliveTimeout{20000};
 
 /// The hub's switch: a fixed table of `MaxCon` port slots, the MAC table, and the rule that
-/// turns the records of one receive pass of a port into at most one batch per other port. Also the health check
-/// and the whole-table operations of the control pipe. Every client is removed the same way:
-/// its stream is cut and its own thread cleans it up.
+/// turns the records of one receive pass of a port into at most one batch per other port. Also the
+/// health check and the whole-table operations of the control pipe. Every client is removed the
+/// same way: its stream is cut and its own thread cleans it up.
 ///
 /// Lock order: the DHCP domains' lock (a rebuild cuts clients), then this manager's lock, then
 /// the MAC table's lock or a port's send queue.

@@ -10,9 +10,10 @@
 #include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
-#include "hub/ShutdownFlag.h"
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/ThreadCatchAll.h"
+#include "hub/Utf8Text.h"
 #include "platform/Priority.h"
 #include "platform/Random.h"
 
@@ -80,33 +81,23 @@ Header loginOkRecord() {
   return common::encodeRecordHeader(header);
 }
 
-/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string cutUtf8(std::string text, std::size_t limit) {
-  if (text.size() <= limit) {
-    return text;
-  }
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  text.resize(end);
-  return text;
-}
-
 }  // namespace
 
 PortThread::PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port)
-    : hub_(std::move(hub)), port_(std::move(port)), ports_(hub_.ports.get()),
+    : hub_(std::move(hub)),
+      connection_(std::move(port)),
+      portManager_(hub_.portManager.get()),
       accounts_(hub_.accounts.get()) {}
 
 void PortThread::run() {
-  common::runThread(progress_, [this] { serve(); }, endHubOnThreadFailure(hub_.log));
+  common::runThread(
+      progress_, [this] { serve(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void PortThread::serve() {
   progress_.mark(Phase::kStart);
   platform::raiseThreadPriority();
-  const bool named = port_->waitForHostName(kHostNameWait);
+  const bool named = connection_->waitForHostName(kHostNameWait);
   logLine(named ? " + CONNECTED" : " + CONNECTED (Name resolution timeout)");
   if (admit()) {
     receiveUntilEnd();
@@ -116,23 +107,23 @@ void PortThread::serve() {
 
 bool PortThread::admit() {
   if (hub_.filter != nullptr) {
-    const auto decision = hub_.filter->checkPeer(port_->peer(), port_->hostName());
+    const auto decision = hub_.filter->checkPeer(connection_->peer(), connection_->hostName());
     if (!decision || !decision->allowed) {
       hub_.log->logLimited(hub_.log->filterRefusalLines,
-                         port_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
-                             (decision ? decision->reason : "") + "]");
+                           connection_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
+                               (decision ? decision->reason : "") + "]");
       return false;
     }
   }
-  port_->admit();
-  ports_->addPort(port_);
+  connection_->admit();
+  portManager_->addPort(connection_);
   try {
     buffer_.resize(kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
     progress_.mark(Phase::kNoBuffer);
     return false;
   }
-  if (!port_->startSending()) {
+  if (!connection_->startSending()) {
     progress_.mark(Phase::kNoBuffer);
     return false;
   }
@@ -145,10 +136,11 @@ void PortThread::receiveUntilEnd() {
     const std::span<std::uint8_t> room = std::span(buffer_).subspan(fill_);
     // A full buffer holds the start of a record that can never complete: the receive that
     // finds no room ends the connection as a close would.
-    const long received = room.empty() ? 0 : port_->receive(room);
+    const long received = room.empty() ? 0 : connection_->receive(room);
     if (received <= 0) {
-      const bool cut = port_->wasCut() || hub_.shutdown->isSet();
-      progress_.mark(cut ? Phase::kCut : (received < 0 ? Phase::kReceiveError : Phase::kPeerClosed));
+      const bool cut = connection_->wasCut() || hub_.shutdown->isSet();
+      progress_.mark(cut ? Phase::kCut
+                         : (received < 0 ? Phase::kReceiveError : Phase::kPeerClosed));
       logLine(cut ? " - CUT FROM HUB" : " - DISCONNECTED");
       return;
     }
@@ -182,7 +174,7 @@ PortThread::Next PortThread::handleBuffer() {
 // manager together, and what the pass showed of the client's address is applied after it.
 PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
   passTick_ = hub_.clock->tickCount();
-  port_->setLastReceiveTick(passTick_);
+  connection_->setLastReceiveTick(passTick_);
   AddressClues clues;
   std::size_t switched = 0;
   for (std::size_t i = 0; i < parse.count; ++i) {
@@ -199,7 +191,7 @@ PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
     }
   }
   progress_.mark(Phase::kForwarding);
-  ports_->sendData(*port_, std::span(switched_.data(), switched));
+  portManager_->sendData(*connection_, std::span(switched_.data(), switched));
   learnAddressText(clues, recordAt(0));
   if (parse.preambleError) {
     logLine(" [WARNING] Preamble Error");
@@ -211,8 +203,7 @@ PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
 }
 
 std::span<const std::uint8_t> PortThread::recordAt(std::size_t index) const {
-  return std::span<const std::uint8_t>(buffer_).subspan(spans_[index].offset,
-                                                        spans_[index].length);
+  return std::span<const std::uint8_t>(buffer_).subspan(spans_[index].offset, spans_[index].length);
 }
 
 // The login, authentication and keep-alive records are answered here and go no further; a
@@ -237,7 +228,7 @@ PortThread::Fate PortThread::judge(std::span<const std::uint8_t> record, Address
 // switched, so that it cannot take a station's address, drain the address pool or reach anyone.
 // Without authentication every client may log in at once, and its frames count from the start.
 bool PortThread::mayUseTheSwitch() const {
-  return hub_.authFlag != common::AuthFlag::kOn || port_->state() == PortState::kLoggedIn;
+  return hub_.authFlag != common::AuthFlag::kOn || connection_->state() == PortState::kLoggedIn;
 }
 
 bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
@@ -274,12 +265,12 @@ void PortThread::answerKeepAlive(std::span<const std::uint8_t> record) {
   Header echo = headerOf(record);
   setField(echo, common::kTypeOffset, static_cast<std::uint32_t>(ControlType::kKeepAliveEcho));
   setField(echo, common::kPayloadLengthOffset, 0);
-  (void)port_->sendControlData(echo);
+  (void)connection_->sendControlData(echo);
 }
 
 void PortThread::handleLogin(std::span<const std::uint8_t> record) {
   if (field(record, common::kOptionOffset) == 1) {
-    port_->setKeepAlive();
+    connection_->setKeepAlive();
   }
   if (hub_.authFlag != common::AuthFlag::kOn) {
     progress_.mark(Phase::kLoginWithoutAuth);
@@ -296,7 +287,7 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
   std::copy_n(record.begin(), kRecordHeaderSize, reply.begin());
   makeControl(reply, ControlType::kAuthChallenge, common::kChallengeSize);
   std::copy(challenge.begin(), challenge.end(), reply.begin() + kRecordHeaderSize);
-  (void)port_->sendControlData(reply);
+  (void)connection_->sendControlData(reply);
 }
 
 PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> record) {
@@ -336,9 +327,9 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
   progress_.mark(Phase::kLoginAccepted);
   // The account's flags are in place before the port is logged in, so no frame is switched to
   // or from it under the defaults of a port without an account.
-  port_->setGuest(login->guest);
-  port_->setAccount(login->name, accounts_->domainIndexOfAccount(login->name));
-  port_->setBridgeAllow(login->bridgeAllow);
+  connection_->setGuest(login->guest);
+  connection_->setAccount(login->name, accounts_->domainIndexOfAccount(login->name));
+  connection_->setBridgeAllow(login->bridgeAllow);
   acceptLogin(login->name);
   return Next::kGoOn;
 }
@@ -347,16 +338,16 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
 // to the port from then on follow the LOGIN_OK and none is lost in between.
 void PortThread::acceptLogin(std::u16string_view accountName) {
   const Header loginOk = loginOkRecord();
-  (void)port_->logIn(loginOk);
+  (void)connection_->logIn(loginOk);
   progress_.mark(Phase::kLoginLogged);
   if (hub_.authFlag != common::AuthFlag::kOn) {
     logLine(" * LOGIN");
   } else {
     const std::string name = common::utf16ToUtf8(accountName).value_or("");
-    logLine(" * LOGIN AUTH OK : " + cutUtf8(name, kLoggedAccountNameMax));
+    logLine(" * LOGIN AUTH OK : " + std::string(cutUtf8(name, kLoggedAccountNameMax)));
   }
   hub_.panels->notify();
-  ports_->logConnectionCount();
+  portManager_->logConnectionCount();
 }
 
 PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, bool authenticated) {
@@ -366,7 +357,7 @@ PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, b
   makeControl(denied, ControlType::kLoginDenied, 0);
   std::fill(denied.begin() + 26, denied.end(), 0);
   hub_.clock->sleepFor(kRefusedLoginDelay);
-  (void)port_->sendControlData(denied);
+  (void)connection_->sendControlData(denied);
   logLine(" - CUT FROM HUB");
   hub_.clock->sleepFor(kCloseDelay);
   return Next::kEnd;
@@ -374,8 +365,7 @@ PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, b
 
 // A frame teaches the MAC table where its source lives and counts as received, and then the
 // domain's DHCP service may answer it or hold it back.
-PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record,
-                                        AddressClues& clues) {
+PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record, AddressClues& clues) {
   const std::optional<MacAddress> source = sourceOf(record);
   if (!source) {
     return Fate::kDropped;  // no Ethernet addresses: nothing to learn or switch by
@@ -387,8 +377,8 @@ PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record,
     clues.bridged = true;
     clues.shown = kBridgeText;
   }
-  ports_->learn(*source, *port_, passTick_);
-  port_->addBytesReceived(record.size());
+  portManager_->learn(*source, *connection_, passTick_);
+  connection_->addBytesReceived(record.size());
   return examineWithDhcp(record, clues);
 }
 
@@ -400,7 +390,7 @@ PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> recor
   }
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string handedOut;
-  const DhcpExamination examined = hub_.dhcp->examine(*port_, record, reply, &handedOut);
+  const DhcpExamination examined = hub_.dhcp->examine(*connection_, record, reply, &handedOut);
   if (examined.verdict == DhcpVerdict::kDrop) {
     return Fate::kDropped;
   }
@@ -409,7 +399,7 @@ PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> recor
     return Fate::kSwitch;
   }
   progress_.mark(Phase::kDhcpReply);
-  (void)port_->sendControlData(std::span(reply.data(), examined.replyLength));
+  (void)connection_->sendControlData(std::span(reply.data(), examined.replyLength));
   clues.replied = true;
   if (!handedOut.empty()) {
     clues.shown = handedOut;
@@ -442,35 +432,35 @@ void PortThread::learnAddressText(const AddressClues& clues, std::span<const std
       addressFound_ = true;
     }
   }
-  port_->updateAddressText(text);
+  connection_->updateAddressText(text);
   if (clues.bridged || clues.replied) {
     hub_.panels->notify();
   }
 }
 
 std::string PortThread::leasedAddressOf(const MacAddress& station) const {
-  return hub_.dhcp != nullptr ? hub_.dhcp->addressTextOf(*port_, station) : std::string();
+  return hub_.dhcp != nullptr ? hub_.dhcp->addressTextOf(*connection_, station) : std::string();
 }
 
 // Every path ends here. The stream is shut down and the sending stopped first, the port leaves
 // the switch, and only then is the stream closed, so no other thread can touch a closed one.
 void PortThread::cleanUp() {
   progress_.mark(Phase::kCleanUp);
-  port_->endConnection();
+  connection_->endConnection();
   if (!loginName_.empty() && accounts_ != nullptr) {
     accounts_->release(loginName_);
   }
   buffer_ = {};
-  ports_->removePort(*port_);
-  port_->closeConnection();
-  ports_->releaseConnection();
+  portManager_->removePort(*connection_);
+  connection_->closeConnection();
+  portManager_->releaseConnection();
   progress_.mark(Phase::kCleanUpDone);
   hub_.panels->notify();
-  ports_->logConnectionCount();
+  portManager_->logConnectionCount();
 }
 
 void PortThread::logLine(std::string_view suffix) {
-  hub_.log->log(port_->logName().append(suffix));
+  hub_.log->log(connection_->logName().append(suffix));
 }
 
 }  // namespace korvane::hub

@@ -68,9 +68,9 @@ class PortThread {
   /// What the frames of one pass showed of the client's address, applied after the pass.
   struct AddressClues {
     std::optional<MacAddress> firstSource;  ///< the source of the pass's first frame
-    bool bridged = false;    ///< a frame from a bridged network showed for the first time
-    bool replied = false;    ///< the DHCP service answered a frame
-    std::string shown;       ///< "Bridge" or a handed-out address, whichever came last
+    bool bridged = false;  ///< a frame from a bridged network showed for the first time
+    bool replied = false;  ///< the DHCP service answered a frame
+    std::string shown;     ///< "Bridge" or a handed-out address, whichever came last
   };
 
   void serve();
@@ -97,8 +97,8 @@ class PortThread {
   void logLine(std::string_view suffix);
 
   const ConnectionContext hub_;
-  const std::shared_ptr<SocketPort> port_;
-  PortManager* const ports_;
+  const std::shared_ptr<SocketPort> connection_;
+  PortManager* const portManager_;
   AccountStore* const accounts_;
 
   std::vector<std::uint8_t> buffer_;

@@ -33,7 +33,8 @@ bool SendQueue::startWriter() {
   }
   try {
     writer_ = std::thread([this] {
-      common::runThread("SendQueueWriter", [this] { writerLoop(); }, onWriterFailure_);
+      common::runThread(
+          "SendQueueWriter", [this] { writerLoop(); }, onWriterFailure_);
     });
   } catch (const std::system_error&) {
     return false;

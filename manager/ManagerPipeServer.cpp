@@ -37,7 +37,10 @@ void ManagerPipeServer::start(std::function<void()> onRequest,
   }
   onRequest_ = std::move(onRequest);
   onFailure_ = std::move(onFailure);
-  thread_ = std::thread([this] { common::runThread("ManagerPipe", [this] { serve(); }, onFailure_); });
+  thread_ = std::thread([this] {
+    common::runThread(
+        "ManagerPipe", [this] { serve(); }, onFailure_);
+  });
 }
 
 void ManagerPipeServer::stop() {

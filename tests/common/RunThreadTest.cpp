@@ -1,10 +1,10 @@
-#include "common/RunThread.h"
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "common/RunThread.h"
 
 namespace korvane::common {
 namespace {
@@ -47,14 +47,16 @@ TEST(RunThread, EscapingExceptionIsReportedWithTheThreadsNameTextAndLastMarker) 
 
 TEST(RunThread, OtherExceptionsAreReportedAsCannotHandleAndABodyThatEndsIsNotReported) {
   Reported reported;
-  runThread("HealthThread", [] { throw 42; }, recordInto(reported));
+  runThread(
+      "HealthThread", [] { throw 42; }, recordInto(reported));
   EXPECT_EQ(reported.calls, 1);
   EXPECT_EQ(reported.thread, "HealthThread");
   EXPECT_EQ(reported.what, "Cannot handle");
   EXPECT_FALSE(reported.step) << "a thread that keeps no markers";
 
   bool ran = false;
-  runThread("HealthThread", [&] { ran = true; }, recordInto(reported));
+  runThread(
+      "HealthThread", [&] { ran = true; }, recordInto(reported));
   EXPECT_TRUE(ran);
   EXPECT_EQ(reported.calls, 1);
 }

@@ -82,7 +82,7 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
                     .listenState = listenState,
                     .accounts = nullptr,
                     .filter = nullptr,
-                    .ports = portManager,
+                    .portManager = portManager,
                     .dhcp = nullptr});
   std::atomic<bool> ended{false};
   std::thread server([&] {

@@ -190,8 +190,7 @@ TEST_F(PortManagerTest, EachReceiverGetsItsRecordsInTheOrderOfThePass) {
   EXPECT_EQ(framesAt(a), 0u);
 
   send(a, {toC, toB1, toC});
-  EXPECT_EQ(dataRecordsIn(c.stream->written()),
-            (Records{broadcast, toC, multicast, toC, toC}))
+  EXPECT_EQ(dataRecordsIn(c.stream->written()), (Records{broadcast, toC, multicast, toC, toC}))
       << "a pass of unicasts only reaches its receivers, and the next pass starts afresh";
   EXPECT_EQ(framesAt(b), 5u);
 }

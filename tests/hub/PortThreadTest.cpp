@@ -76,7 +76,8 @@ class PortThreadTest : public ::testing::Test {
     testing::writeFile(bed_.dir.ini("0001_hosts.ini"), hosts);
     bed_.connections.accounts = std::make_shared<AccountStore>(bed_.dir.path() + "ini/", 1, '#');
     bed_.connections.filter = std::make_shared<HostFilter>(bed_.dir.path() + "ini/", 1);
-    bed_.connections.ports = std::make_shared<PortManager>(bed_.logger, bed_.clock, slotCount);
+    bed_.connections.portManager =
+        std::make_shared<PortManager>(bed_.logger, bed_.clock, slotCount);
   }
 
   /// Gives the global domain a DHCP service that hands out addresses.
@@ -217,7 +218,8 @@ TEST_F(PortThreadTest, ChallengeAndRightAnswerLogTheAccountIn) {
   EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice#sales"), 1);
 
   client->end();
-  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice#sales"), 0) << "released at the end";
+  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice#sales"), 0)
+      << "released at the end";
 }
 
 TEST_F(PortThreadTest, WrongAnswerIsRefusedAfterFiveSecondsAndTheConnectionEnds) {
@@ -386,7 +388,7 @@ TEST_F(PortThreadTest, FramesReachOtherClientsAndTheirAddressesAreLearned) {
   EXPECT_EQ(dataRecordsIn(first->written()), std::vector<Bytes>{unicast});
   EXPECT_EQ(first->test.port->bytesReceived(), static_cast<double>(broadcast.size()));
 
-  const PortManager& ports = *bed_.connections.ports;
+  const PortManager& ports = *bed_.connections.portManager;
   EXPECT_EQ(ports.macTable().lookup(kStationA), first->test.port.get());
   first->end();
   EXPECT_EQ(ports.macTable().lookup(kStationA), nullptr) << "forgotten with its port";
@@ -434,7 +436,7 @@ TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthent
   EXPECT_EQ(dataRecordsIn(station->written()), std::vector<Bytes>{toStation});
   EXPECT_EQ(dataRecordsIn(member->written()), std::vector<Bytes>{stationHello})
       << "nothing of the intruder's reached a logged-in client";
-  const MacTable& table = bed_.connections.ports->macTable();
+  const MacTable& table = bed_.connections.portManager->macTable();
   EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
   EXPECT_EQ(table.size(), 2u) << "only the station and the member were learned";
 
@@ -457,7 +459,7 @@ TEST_F(PortThreadTest, RecordsTheHubAnswersGoNoFurther) {
   // and a frame to switch, all in one pass.
   client->feed(joined({controlRecord(ControlType::kKeepAlive, 0, Bytes(6, 0xff)),
                        testframes::plainRecord(testframes::dhcpFrame(discover)), marker}));
-  ASSERT_TRUE(waitForRecords(*other, 2));  // LOGIN_OK, the marker
+  ASSERT_TRUE(waitForRecords(*other, 2));   // LOGIN_OK, the marker
   ASSERT_TRUE(waitForRecords(*client, 3));  // LOGIN_OK, the echo, the offer
   EXPECT_EQ(recordsIn(other->written()).size(), 2u);
   EXPECT_EQ(dataRecordsIn(other->written()), std::vector<Bytes>{marker});
@@ -469,8 +471,9 @@ TEST_F(PortThreadTest, RecordsTheHubAnswersGoNoFurther) {
 TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   constexpr int kSlots = 4;  // a pool of 128 addresses, fewer than the forger sends
   constexpr std::size_t kForged = 200;
-  makeHub(AuthFlag::kOn, {{"mallory", "secret", 0, false, 0, false}, {"alice", "secret"}, {"bob", "secret"}},
-          "", kSlots);
+  makeHub(AuthFlag::kOn,
+          {{"mallory", "secret", 0, false, 0, false}, {"alice", "secret"}, {"bob", "secret"}}, "",
+          kSlots);
   const auto forgedAddress = [](std::size_t n) {
     return MacAddress{
         0x40, 0xee, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
@@ -491,7 +494,7 @@ TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   ASSERT_TRUE(waitForRecords(*member, 3));
   member->feed(frameRecord(kStationA, kStationB));
   ASSERT_TRUE(waitForRecords(*station, 3)) << "the station was learned despite the forger";
-  const MacTable& table = bed_.connections.ports->macTable();
+  const MacTable& table = bed_.connections.portManager->macTable();
   EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort - 1)), forger->test.port.get());
   EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort)), nullptr) << "beyond its share";
 
@@ -500,7 +503,7 @@ TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   station->feed(frameRecord(kBroadcast, kStationA));
   ASSERT_TRUE(waitForRecords(*member, 4));
   bed_.clock.advance(kMacAgeingTime - 200s + 1ms);
-  bed_.connections.ports->healthCheck();
+  bed_.connections.portManager->healthCheck();
   EXPECT_EQ(table.lookup(forgedAddress(0)), nullptr);
   EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
   EXPECT_EQ(table.size(), 1u) << "the member's address aged out as well";
@@ -538,13 +541,14 @@ TEST_F(PortThreadTest, SourceAddressOfAPhysicalNetworkMarksTheClientAsBridge) {
 }
 
 TEST_F(PortThreadTest, FilterRefusesAnIpv4ClientBeforeItsLogin) {
-  makeHub(AuthFlag::kOff, {}, "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n");
+  makeHub(AuthFlag::kOff, {},
+          "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n");
   auto refused = connect("192.0.2.5");
   ASSERT_TRUE(refused->test.stream->waitForClose(kWait));
   refused->end();
   EXPECT_TRUE(waitForLog(refused->logName + " [WARNING] CONNECTION REJECTED by filter[deny]"));
   EXPECT_TRUE(refused->written().empty());
-  EXPECT_EQ(bed_.connections.ports->usedCount(), 0);
+  EXPECT_EQ(bed_.connections.portManager->usedCount(), 0);
 
   auto ipv6 = connect("2001:db8::5");
   ipv6->feed(controlRecord(ControlType::kLogin, 1));

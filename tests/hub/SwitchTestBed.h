@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "common/ClientRecord.h"
-#include "hub/HostFilter.h"
 #include "hub/ConnectionContext.h"
+#include "hub/HostFilter.h"
 #include "hub/HubLog.h"
 #include "hub/HubLogger.h"
 #include "hub/MacTable.h"
@@ -140,9 +140,8 @@ inline TestPort makeTestPort(HubTestBed& bed, std::string address = "192.0.2.1",
   const auto ipv4 = HostFilter::parseDottedQuad(peer.numericHost);
   peer.isIpv4 = ipv4.has_value();
   peer.ipv4 = ipv4.value_or(Ipv4Address{});
-  test.port =
-      std::make_shared<SocketPort>(bed.clock, bed.logger,
-                                   std::make_unique<FakePortConnection>(test.stream), peer);
+  test.port = std::make_shared<SocketPort>(bed.clock, bed.logger,
+                                           std::make_unique<FakePortConnection>(test.stream), peer);
   return test;
 }
 

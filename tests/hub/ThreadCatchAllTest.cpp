@@ -1,10 +1,9 @@
-#include "hub/ThreadCatchAll.h"
-
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 
+#include "hub/ThreadCatchAll.h"
 #include "tests/hub/SwitchTestBed.h"
 
 namespace korvane::hub {
