@@ -62,11 +62,6 @@ void DhcpDomains::clear() {
   // The services are let go outside the lock; their leases stay marked for the lease writer.
 }
 
-bool DhcpDomains::blocks(int domainIndex) const {
-  const std::lock_guard lock(mutex_);
-  return blockedLocked(domainIndex);
-}
-
 DomainDhcp* DhcpDomains::serviceAt(int domainIndex) const {
   const auto position = static_cast<std::size_t>(domainIndex);
   return domainIndex >= 0 && position < services_.size() ? services_[position].get() : nullptr;

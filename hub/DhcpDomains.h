@@ -59,9 +59,6 @@ class DhcpDomains {
   /// Shut-down: lets every service go; frames are switched unexamined from then on.
   void clear();
 
-  /// Whether domain `domainIndex` blocks DHCP now.
-  bool blocks(int domainIndex) const;
-
  private:
   DomainDhcp* serviceAt(int domainIndex) const;
   bool blockedLocked(int domainIndex) const;
