@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NotifyPipe.h"
 #include "hub/ControlPipe.h"
 #include "hub/PortManager.h"
 #include "panel/logic/HubQueryClient.h"
@@ -211,6 +212,14 @@ TEST_F(ControlPipeTest, EveryStatusWindowGetsEverySignalUntilItCloses) {
   auto secondWindow = std::make_unique<panel::NotificationServer>(502, [&] { ++second; });
   firstWindow.start();
   secondWindow->start();
+  // The windows serve their pipes on threads of their own; a window whose pipe the hub cannot
+  // open yet would be dropped from the list at the first signal.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return testing::fileExists(dir_.path() + "pipe/" + common::notifyPipeName(501)) &&
+               testing::fileExists(dir_.path() + "pipe/" + common::notifyPipeName(502));
+      },
+      5s));
   ASSERT_TRUE(query_.queryConnections(1, 501));
   ASSERT_TRUE(query_.queryConnections(1, 502));
   ASSERT_TRUE(query_.queryConnections(1, 502)) << "asking twice registers once";
