@@ -32,7 +32,8 @@ HubSettings hubSettingsFrom(const platform::profile::ProfileSections& file, int 
   HubSettings settings;
   // A port beyond 16 bits keeps only its low 16 bits, as a 16-bit field would hold it.
   settings.portNo = static_cast<std::uint16_t>(readNumber(file, section, kPortNoKey, "0"));
-  settings.authFlag = readNumber(file, section, kAuthFlagKey, "0");
+  settings.authFlag =
+      readNumber(file, section, kAuthFlagKey, "0") == 1 ? AuthFlag::kOn : AuthFlag::kOff;
   settings.maxCon = inRangeOr(readNumber(file, section, kMaxConKey, "512"), 1, kMaxConnectionsLimit,
                               kMaxConnectionsLimit);
   settings.snatPort = inRangeOr(readNumber(file, section, kSnatPortKey, "0"), 1, kMaxPortNumber, 0);

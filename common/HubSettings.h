@@ -9,11 +9,17 @@
 
 namespace korvane::common {
 
+/// Whether a hub asks who its clients are (the AuthFlag key: 1 asks, any other value does not).
+enum class AuthFlag {
+  kOff,  ///< every client may log in at once, and its frames count from the start
+  kOn,   ///< clients log in by answering a challenge with an account's password
+};
+
 /// The settings a hub reads from its own section of the manager configuration file, and the
 /// domain splitter of section SYSTEM, at start-up.
 struct HubSettings {
   std::uint16_t portNo = 0;  ///< 0: no port set, the hub does not start
-  int authFlag = 0;          ///< 1: clients must answer the authentication challenge
+  AuthFlag authFlag = AuthFlag::kOff;
   int maxCon = 512;          ///< port slots, 1..512
   int snatPort = 0;          ///< external port of the router mapping, 0 for none
   int garbageMonths = 0;     ///< months of daily logs to keep, 0..120

@@ -8,15 +8,15 @@
 
 namespace korvane::hub {
 
-bool ConnectionThreads::start(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port) {
+bool ConnectionThreads::start(ConnectionContext hub, std::shared_ptr<SocketPort> port) {
   {
     const std::lock_guard lock(mutex_);
     ++running_;
   }
   try {
-    std::thread([self = shared_from_this(), state, port]() mutable {
+    std::thread([self = shared_from_this(), hub = std::move(hub), port]() mutable {
       {
-        PortThread thread(std::move(state), std::move(port));
+        PortThread thread(std::move(hub), std::move(port));
         thread.run();
       }
       self->ended();

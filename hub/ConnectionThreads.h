@@ -5,7 +5,8 @@
 #include <memory>
 #include <mutex>
 
-#include "hub/HubState.h"
+#include "common/RunThread.h"
+#include "hub/ConnectionContext.h"
 #include "hub/NameLookupPool.h"
 #include "hub/SocketPort.h"
 
@@ -17,9 +18,13 @@ namespace korvane::hub {
 /// wait for them.
 class ConnectionThreads : public std::enable_shared_from_this<ConnectionThreads> {
  public:
+  /// The name lookups report an exception that escapes one of their threads to `onFailure`.
+  explicit ConnectionThreads(const common::ThreadFailureHandler& onFailure)
+      : nameLookups_(kMaxNameLookups, kMaxQueuedNameLookups, onFailure) {}
+
   /// Starts the port thread of `port` and asks for its host name (see namePort). False when the
   /// port thread cannot be made; nothing runs for the port then.
-  [[nodiscard]] bool start(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
+  [[nodiscard]] bool start(ConnectionContext hub, std::shared_ptr<SocketPort> port);
 
   /// Waits at most `limit` until no port thread runs; false on time-out.
   bool waitUntilAllEnded(std::chrono::milliseconds limit);
@@ -33,7 +38,7 @@ class ConnectionThreads : public std::enable_shared_from_this<ConnectionThreads>
   mutable std::mutex mutex_;
   std::condition_variable allEnded_;
   int running_ = 0;
-  NameLookupPool nameLookups_{kMaxNameLookups, kMaxQueuedNameLookups};
+  NameLookupPool nameLookups_;
 };
 
 }  // namespace korvane::hub

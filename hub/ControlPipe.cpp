@@ -7,11 +7,13 @@
 
 #include "common/ControlReply.h"
 #include "hub/AccountStore.h"
-#include "hub/DhcpBlockFlags.h"
-#include "hub/DhcpServiceList.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
+#include "hub/HubLogger.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
+#include "hub/ThreadCatchAll.h"
 
 namespace korvane::hub {
 namespace {
@@ -34,11 +36,17 @@ constexpr auto kCreateRetryDelay = 1000ms;
 constexpr auto kDomainLockTime = 15000ms;
 
 void lockDomainForAWhile(std::shared_ptr<AccountStore> accounts, int domainIndex,
-                         const platform::Clock& clock) {
+                         const platform::Clock& clock, common::ThreadFailureHandler onFailure) {
   accounts->lockDomain(domainIndex);
-  std::thread([accounts = std::move(accounts), domainIndex, &clock] {
-    clock.sleepFor(kDomainLockTime);
-    accounts->unlockDomain(domainIndex);
+  std::thread([accounts = std::move(accounts), domainIndex, &clock,
+               onFailure = std::move(onFailure)] {
+    common::runThread(
+        "DomainLock",
+        [&] {
+          clock.sleepFor(kDomainLockTime);
+          accounts->unlockDomain(domainIndex);
+        },
+        onFailure);
   }).detach();
 }
 
@@ -68,15 +76,15 @@ ControlPipe::Handler ControlPipe::handlerFor(std::uint32_t command) {
 std::optional<platform::PipeServer> ControlPipe::createPipe() {
   for (;;) {
     std::string err;
-    auto server = platform::PipeServer::create(common::hubPipeName(state_.hubNumber),
+    auto server = platform::PipeServer::create(common::hubPipeName(hub_.hubNumber),
                                                platform::PipeAccess::kOwnerOnly, &err);
     if (server) {
       return server;
     }
-    if (state_.shuttingDown()) {
+    if (hub_.shutdown.isSet()) {
       return std::nullopt;
     }
-    state_.clock.sleepFor(kCreateRetryDelay);
+    hub_.clock.sleepFor(kCreateRetryDelay);
   }
 }
 
@@ -86,11 +94,11 @@ void ControlPipe::runControlPipe() {
     while (outcome == Outcome::kNext) {
       // The flag is looked at once the pipe exists and again after every wake-up: whoever sets
       // it connects afterwards, so either this look or the next accept sees it.
-      if (state_.shuttingDown()) {
+      if (hub_.shutdown.isSet()) {
         return;
       }
       auto client = server->accept();
-      if (state_.shuttingDown()) {
+      if (hub_.shutdown.isSet()) {
         return;
       }
       if (!client) {
@@ -119,48 +127,47 @@ ControlPipe::Outcome ControlPipe::serve(platform::PipeConnection& client) {
 
 ControlPipe::Outcome ControlPipe::stopHub(platform::PipeConnection&,
                                           const common::ControlHeader&) {
-  state_.log("Detect Termination Signal !");
-  state_.requestShutdown();
+  hub_.log->log("Detect Termination Signal !");
+  hub_.shutdown.request();
   return Outcome::kStop;
 }
 
 void ControlPipe::followAccounts(bool recheckClients) {
-  const std::string iniDirectory = state_.programDirectory + "ini/";
-  std::lock_guard lock(state_.serviceLock);
-  if (recheckClients) {
-    state_.portManager->recheckAccounts(*state_.accounts);
-  }
-  state_.portManager->recomputeDomains(*state_.accounts);
-  DhcpRebuild rebuild = rebuildDhcpServices(state_.dhcpServices, iniDirectory, state_.hubNumber,
-                                            *state_.accounts, state_.clock, state_.leaseWriter);
-  state_.dhcpServices = std::move(rebuild.services);
-  for (int domain : rebuild.changedDomains) {
-    lockDomainForAWhile(state_.accounts, domain, state_.clock);
-    state_.portManager->cutDomain(domain);
-  }
-  loadBlockFlags(state_);
+  PortManager& ports = *hub_.portManager;
+  const AccountStore& accounts = *hub_.accounts;
+  const auto moveClients = [&] {
+    if (recheckClients) {
+      ports.recheckAccounts(accounts);
+    }
+    ports.recomputeDomains(accounts);
+  };
+  const auto settingsChanged = [&](int domain) {
+    lockDomainForAWhile(hub_.accounts, domain, hub_.clock, endHubOnThreadFailure(hub_.log));
+    ports.cutDomain(domain);
+  };
+  hub_.dhcp->rebuild(accounts, moveClients, settingsChanged);
 }
 
 ControlPipe::Outcome ControlPipe::reloadAccounts(platform::PipeConnection&,
                                                  const common::ControlHeader&) {
-  state_.accounts->load();
+  hub_.accounts->load();
   followAccounts(false);
   return Outcome::kNext;
 }
 
 ControlPipe::Outcome ControlPipe::reloadAccountsAndRecheck(platform::PipeConnection& client,
                                                            const common::ControlHeader&) {
-  state_.accounts->load();
+  hub_.accounts->load();
   client.close();  // the panel need not wait for the re-check
   followAccounts(true);
-  notifyPanels(state_);
+  hub_.panels.notify();
   return Outcome::kNext;
 }
 
 void ControlPipe::reloadFilterRules() {
   std::string err;
-  if (!state_.hostFilter->loadRules(&err)) {
-    state_.log(err);
+  if (!hub_.filter->loadRules(&err)) {
+    hub_.log->log(err);
   }
 }
 
@@ -174,14 +181,14 @@ ControlPipe::Outcome ControlPipe::reloadFilterAndRecheck(platform::PipeConnectio
                                                          const common::ControlHeader&) {
   reloadFilterRules();
   client.close();
-  state_.portManager->recheckFilter(*state_.hostFilter);
+  hub_.portManager->recheckFilter(*hub_.filter);
   return Outcome::kNext;
 }
 
 ControlPipe::Outcome ControlPipe::sendListenState(platform::PipeConnection& client,
                                                   const common::ControlHeader&) {
   const auto reply =
-      common::encodeListenStateReply(static_cast<std::int32_t>(state_.listenState.load()));
+      common::encodeListenStateReply(static_cast<std::int32_t>(hub_.listenState.load()));
   (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }
@@ -191,9 +198,9 @@ ControlPipe::Outcome ControlPipe::sendPortList(platform::PipeConnection& client,
   if (request.parameter == 0) {
     return Outcome::kNext;
   }
-  state_.notifyList.add(request.parameter);
+  hub_.panels.add(request.parameter);
   const std::vector<std::uint8_t> reply =
-      common::encodePortListReply(state_.portManager->portList());
+      common::encodePortListReply(hub_.portManager->portList());
   (void)client.writeAll(reply, kReplyWriteLimit);
   return Outcome::kNext;
 }

@@ -51,17 +51,16 @@ BlockFlags readBlockFlags(const std::string& path, int hubNumber,
   return flags;
 }
 
-void loadBlockFlags(HubState& state) {
+void loadBlockFlags(BlockFlags& flags, const std::string& iniDirectory, int hubNumber,
+                    const AccountStore* accounts) {
   std::vector<std::u16string> domainNames(1);
-  if (state.accounts) {
-    const int highest = std::min(state.accounts->highestDomainIndex(), kMaxDomains - 1);
+  if (accounts != nullptr) {
+    const int highest = std::min(accounts->highestDomainIndex(), kMaxDomains - 1);
     for (int index = 1; index <= highest; ++index) {
-      domainNames.push_back(state.accounts->domainNameOf(index));
+      domainNames.push_back(accounts->domainNameOf(index));
     }
   }
-  state.blockDhcp =
-      readBlockFlags(state.programDirectory + "ini/" + std::string(kManagerConfigName),
-                     state.hubNumber, domainNames);
+  flags = readBlockFlags(iniDirectory + std::string(kManagerConfigName), hubNumber, domainNames);
 }
 
 }  // namespace korvane::hub

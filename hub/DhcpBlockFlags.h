@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "hub/HubState.h"
-
 namespace korvane::hub {
 
-/// The BlockDHCP flag per domain index, as HubState keeps it: 1 blocks, 0 does not.
+class AccountStore;
+
+/// Domains a hub tells apart for its DHCP block flags (domain indexes 0..999).
+inline constexpr int kMaxDomains = 1000;
+
+/// The BlockDHCP flag per domain index, as DhcpDomains keeps it: 1 blocks, 0 does not.
 using BlockFlags = std::array<int, kMaxDomains>;
 
 /// The key of the manager configuration file that holds the BlockDHCP flag of domain
@@ -25,9 +28,10 @@ std::string blockDhcpKeyOf(int domainIndex, std::string_view domainText);
 BlockFlags readBlockFlags(const std::string& path, int hubNumber,
                           std::span<const std::u16string> domainNames);
 
-/// Re-reads every BlockDHCP flag of the hub into state.blockDhcp, for domain indexes 0 to the
-/// account store's highest; the caller holds state.serviceLock. Without an account store only
-/// the global domain's flag is read.
-void loadBlockFlags(HubState& state);
+/// Re-reads every BlockDHCP flag of hub `hubNumber` into `flags` from the manager configuration
+/// file in `iniDirectory`, for domain indexes 0 to the highest of `accounts`; every other flag
+/// is cleared. Without an account store only the global domain's flag is read.
+void loadBlockFlags(BlockFlags& flags, const std::string& iniDirectory, int hubNumber,
+                    const AccountStore* accounts);
 
 }  // namespace korvane::hub

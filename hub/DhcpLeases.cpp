@@ -6,6 +6,7 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "common/Atoi.h"
 #include "common/TimedMutex.h"
 #include "hub/DottedAddress.h"
 #include "platform/ProfileSections.h"
@@ -29,31 +30,6 @@ std::string sectionName(int number) {
   char name[kSectionNameBytes];
   std::snprintf(name, sizeof name, "DHCP_ENTRY_%d", number);
   return name;
-}
-
-// The leading decimal number of `text` as C's strtoll reads it: blanks, one sign, digits; 0
-// without digits; clamped to the 64-bit range instead of overflowing.
-std::int64_t leadingInteger(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  std::uint64_t magnitude = 0;
-  // One past INT64_MAX, so that the most negative value is reached exactly.
-  constexpr std::uint64_t kLimit = std::uint64_t{INT64_MAX} + 1;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    const auto digit = static_cast<std::uint64_t>(text[i] - '0');
-    magnitude = magnitude > (kLimit - digit) / 10 ? kLimit : magnitude * 10 + digit;
-  }
-  if (negative) {
-    return magnitude == kLimit ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
-  }
-  return static_cast<std::int64_t>(std::min(magnitude, std::uint64_t{INT64_MAX}));
 }
 
 int hexDigit(char c) {
@@ -139,7 +115,7 @@ std::vector<DhcpLease> leasesOfText(std::string_view content) {
       break;
     }
     DhcpLease lease;
-    lease.expiry = leadingInteger(expiry);
+    lease.expiry = common::strtollLike(expiry);
     lease.hardwareAddress = macFromDigits(read(section, kMacAddressKey));
     lease.hostName = read(section, kHostNameKey);
     lease.address = parseInetAddress(read(section, kAddressKey)).value_or(kInvalidAddress);

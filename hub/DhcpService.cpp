@@ -165,17 +165,16 @@ std::string DhcpService::addressTextOf(std::span<const std::uint8_t, 6> mac) {
   return address ? dottedText(*address) : std::string();
 }
 
-int DhcpService::handleFrame(std::span<const std::uint8_t> record, int blockDhcp,
-                             std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
-                             std::string* addressText) {
-  const bool blocked = blockDhcp != 0;
-  if (!enabled_ && !blocked) {
-    return 0;
+DhcpExamination DhcpService::handleFrame(std::span<const std::uint8_t> record, bool blockDhcp,
+                                         std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
+                                         std::string* addressText) {
+  if (!enabled_ && !blockDhcp) {
+    return {};
   }
   const std::span<std::uint8_t> work(reply);
   const std::optional<OpenedRecord> opened = openRecord(record, work);
   if (!opened) {
-    return 0;
+    return {};
   }
   const std::span<std::uint8_t> frame = work.subspan(
       common::kFrameOffset, std::min(opened->frameLength, work.size() - common::kFrameOffset));
@@ -185,13 +184,13 @@ int DhcpService::handleFrame(std::span<const std::uint8_t> record, int blockDhcp
     return finishReply(*opened, work, opened->frameLength);
   }
   if (!locateDhcpRequest(frame)) {
-    return 0;
+    return {};
   }
-  if (blocked) {
-    return -1;
+  if (blockDhcp) {
+    return {DhcpVerdict::kDrop};
   }
   if (!opened->whole) {
-    return 0;
+    return {};
   }
   return answerDhcp(*opened, work, addressText);
 }
@@ -236,26 +235,26 @@ std::optional<DhcpService::OpenedRecord> DhcpService::openRecord(
   return opened;
 }
 
-int DhcpService::answerDhcp(const OpenedRecord& opened, std::span<std::uint8_t> work,
-                            std::string* addressText) {
+DhcpExamination DhcpService::answerDhcp(const OpenedRecord& opened, std::span<std::uint8_t> work,
+                                        std::string* addressText) {
   const std::span<std::uint8_t> frame = work.subspan(common::kFrameOffset, opened.frameLength);
   const std::optional<DhcpLocation> location = locateDhcpRequest(frame);
   if (!location) {
-    return 0;
+    return {};
   }
   const std::optional<DhcpRequest> request = readDhcpRequest(frame, *location);
   if (!request) {
-    return 0;
+    return {};
   }
   const std::size_t replyLength = dhcpReplyFrameSize(*location);
   const std::size_t paddedLength =
       kEthernetHeaderSize + roundUpToBlock(replyLength - kEthernetHeaderSize);
   if (common::kFrameOffset + paddedLength > work.size()) {
-    return 0;
+    return {};
   }
   const std::optional<DhcpAnswer> answer = answerRequest(*request);
   if (!answer) {
-    return 0;
+    return {};
   }
   const std::span<std::uint8_t> replyFrame = work.subspan(common::kFrameOffset, replyLength);
   writeDhcpReply(replyFrame, *location, *request, *answer);
@@ -307,9 +306,9 @@ std::optional<DhcpAnswer> DhcpService::answerRequest(const DhcpRequest& request)
 }
 
 // Completes the reply record around the frame in `work`: the received record's header with the
-// new lengths, and the frame encrypted as the request was. 0 when encryption fails.
-int DhcpService::finishReply(const OpenedRecord& opened, std::span<std::uint8_t> work,
-                             std::size_t frameLength) const {
+// new lengths, and the frame encrypted as the request was. kSwitch when encryption fails.
+DhcpExamination DhcpService::finishReply(const OpenedRecord& opened, std::span<std::uint8_t> work,
+                                         std::size_t frameLength) const {
   std::size_t payloadLength = frameLength;
   if (opened.encrypted) {
     const std::size_t cipherStart = common::kFrameOffset + kEthernetHeaderSize;
@@ -318,7 +317,7 @@ int DhcpService::finishReply(const OpenedRecord& opened, std::span<std::uint8_t>
     std::fill(cipher.begin() + static_cast<std::ptrdiff_t>(frameLength - kEthernetHeaderSize),
               cipher.end(), 0);
     if (!common::aes128EncryptEcb(networkKey_, cipher)) {
-      return 0;
+      return {};
     }
     common::writeBigEndian32(&work[common::kPlainLengthOffset],
                              static_cast<std::uint32_t>(frameLength));
@@ -326,7 +325,7 @@ int DhcpService::finishReply(const OpenedRecord& opened, std::span<std::uint8_t>
   }
   common::writeBigEndian32(&work[common::kPayloadLengthOffset],
                            static_cast<std::uint32_t>(payloadLength));
-  return static_cast<int>(common::kFrameOffset + payloadLength);
+  return {DhcpVerdict::kReply, common::kFrameOffset + payloadLength};
 }
 
 }  // namespace korvane::hub

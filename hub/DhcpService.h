@@ -44,7 +44,7 @@ std::string dhcpLeaseFileName(int hubNumber, std::string_view domainText);
 /// their frames with the domain's network key; the service decrypts what it examines and
 /// encrypts its replies the same way.
 ///
-/// handleFrame and addressTextOf run on the connection threads under the hub's ServiceLock;
+/// handleFrame and addressTextOf run on the connection threads under the DhcpDomains lock;
 /// the lease list has its own lock, and they never touch the disk: a lease change only marks
 /// the lease file for the hub's lease writer. loadSettings is called before the service is
 /// shared.
@@ -100,23 +100,24 @@ class DhcpService final : public DomainDhcp {
   std::string addressTextOf(std::span<const std::uint8_t, 6> mac) override;
 
   /// Examines one record from a station: answers an ARP request for the own address and DHCP
-  /// DISCOVER and REQUEST messages (> 0: the reply record's length in `reply`), drops DHCP
-  /// traffic when `blockDhcp` is set (-1), handles a RELEASE, and lets everything else pass
-  /// (0), malformed records included. `addressText` gets the address an OFFER or ACK hands out.
-  int handleFrame(std::span<const std::uint8_t> record, int blockDhcp,
-                  std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
-                  std::string* addressText) override;
+  /// DISCOVER and REQUEST messages (kReply, the reply record in `reply`), drops DHCP traffic
+  /// when `blockDhcp` is set (kDrop), handles a RELEASE, and lets everything else pass
+  /// (kSwitch), malformed records included. `addressText` gets the address an OFFER or ACK
+  /// hands out.
+  DhcpExamination handleFrame(std::span<const std::uint8_t> record, bool blockDhcp,
+                              std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
+                              std::string* addressText) override;
 
  private:
   struct OpenedRecord;
 
   std::optional<OpenedRecord> openRecord(std::span<const std::uint8_t> record,
                                          std::span<std::uint8_t> work) const;
-  int answerDhcp(const OpenedRecord& opened, std::span<std::uint8_t> work,
-                 std::string* addressText);
+  DhcpExamination answerDhcp(const OpenedRecord& opened, std::span<std::uint8_t> work,
+                             std::string* addressText);
   std::optional<DhcpAnswer> answerRequest(const DhcpRequest& request);
-  int finishReply(const OpenedRecord& opened, std::span<std::uint8_t> work,
-                  std::size_t frameLength) const;
+  DhcpExamination finishReply(const OpenedRecord& opened, std::span<std::uint8_t> work,
+                              std::size_t frameLength) const;
   void disable();
 
   const std::string settingsPath_;

@@ -12,7 +12,7 @@ namespace korvane::hub {
 class AccountStore;
 class LeaseWriter;
 
-/// The DHCP services of a hub, one per domain index (position = index), as HubState keeps them.
+/// The DHCP services of a hub, one per domain index (position = index), as DhcpDomains keeps them.
 using DhcpServiceList = std::vector<std::shared_ptr<DomainDhcp>>;
 
 /// What rebuilding the services after an account reload gives.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,9 +11,21 @@ namespace korvane::hub {
 /// Bytes of the buffer a DHCP service writes its reply record into.
 inline constexpr std::size_t kDhcpReplyBufferSize = 4096;
 
-/// What a connection thread asks of its domain's DHCP service, always under the hub's
-/// ServiceLock. The hub keeps one per domain index in HubState::dhcpServices; while that list is
-/// empty the connection threads switch every frame and show no leased address.
+/// What a domain's DHCP service decided about one record from a client.
+enum class DhcpVerdict {
+  kSwitch,  ///< not the service's business: the record is switched as usual
+  kDrop,    ///< DHCP traffic of a domain that blocks it: the record goes nowhere
+  kReply,   ///< answered: the reply record is in the reply buffer, the record goes nowhere
+};
+
+/// The verdict on one record, with the length of the reply record when there is one.
+struct DhcpExamination {
+  DhcpVerdict verdict = DhcpVerdict::kSwitch;
+  std::size_t replyLength = 0;  ///< bytes of the reply record; 0 unless the verdict is kReply
+};
+
+/// What a connection thread asks of its domain's DHCP service, always under the lock of the
+/// hub's DhcpDomains, which keeps one per domain index.
 class DomainDhcp {
  public:
   virtual ~DomainDhcp() = default;
@@ -20,13 +33,12 @@ class DomainDhcp {
   /// The address leased to the station `mac`, as display text; empty when it has none.
   virtual std::string addressTextOf(std::span<const std::uint8_t, 6> mac) = 0;
 
-  /// Examines one record from a client (header and frame). Returns the length of a complete
-  /// reply record written into `reply` (> 0; the record is then answered, not switched), -1 when
-  /// the record is to be dropped, or 0 when it is to be switched as usual. `addressText` gets the
-  /// address handed out by a reply, if any. `blockDhcp` is the domain's BlockDHCP flag.
-  virtual int handleFrame(std::span<const std::uint8_t> record, int blockDhcp,
-                          std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
-                          std::string* addressText) = 0;
+  /// Examines one record from a client (header and frame). A reply record (kReply) is written
+  /// into `reply`; `addressText` gets the address handed out by a reply, if any. `blockDhcp` is
+  /// the domain's BlockDHCP flag.
+  virtual DhcpExamination handleFrame(std::span<const std::uint8_t> record, bool blockDhcp,
+                                      std::span<std::uint8_t, kDhcpReplyBufferSize> reply,
+                                      std::string* addressText) = 0;
 };
 
 }  // namespace korvane::hub

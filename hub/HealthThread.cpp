@@ -4,15 +4,19 @@
 
 namespace korvane::hub {
 
-HealthThread::HealthThread(HubState& state, std::shared_ptr<PortManager> ports)
-    : state_(state), ports_(std::move(ports)) {}
+HealthThread::HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports,
+                           common::ThreadFailureHandler onFailure)
+    : clock_(clock), ports_(std::move(ports)), onFailure_(std::move(onFailure)) {}
 
 HealthThread::~HealthThread() {
   stop();
 }
 
 void HealthThread::start() {
-  thread_ = std::thread(&HealthThread::run, this);
+  thread_ = std::thread([this] {
+    common::runThread(
+        "HealthThread", [this] { run(); }, onFailure_);
+  });
 }
 
 void HealthThread::stop() {
@@ -24,7 +28,7 @@ void HealthThread::stop() {
 
 void HealthThread::run() {
   while (!stop_) {
-    state_.clock.sleepFor(kHealthCheckPeriod);
+    clock_.sleepFor(kHealthCheckPeriod);
     if (stop_) {
       break;
     }

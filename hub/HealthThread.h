@@ -5,7 +5,8 @@
 #include <memory>
 #include <thread>
 
-#include "hub/HubState.h"
+#include "common/RunThread.h"
+#include "platform/Clock.h"
 
 namespace korvane::hub {
 
@@ -18,7 +19,10 @@ inline constexpr std::chrono::milliseconds kHealthCheckPeriod{500};
 /// cut the ports that missed their login deadline or their keep-alives.
 class HealthThread {
  public:
-  HealthThread(HubState& state, std::shared_ptr<PortManager> ports);
+  /// A thread that checks `ports` every kHealthCheckPeriod of `clock`; an exception that escapes
+  /// it goes to `onFailure`.
+  HealthThread(const platform::Clock& clock, std::shared_ptr<PortManager> ports,
+               common::ThreadFailureHandler onFailure);
   ~HealthThread();
   HealthThread(const HealthThread&) = delete;
   HealthThread& operator=(const HealthThread&) = delete;
@@ -31,8 +35,9 @@ class HealthThread {
  private:
   void run();
 
-  HubState& state_;
+  const platform::Clock& clock_;
   std::shared_ptr<PortManager> ports_;
+  const common::ThreadFailureHandler onFailure_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };

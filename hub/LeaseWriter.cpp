@@ -7,8 +7,9 @@
 
 namespace korvane::hub {
 
-LeaseWriter::LeaseWriter(LogSink log, const platform::Clock& clock)
-    : log_(std::move(log)), clock_(clock) {}
+LeaseWriter::LeaseWriter(LogSink log, const platform::Clock& clock,
+                         common::ThreadFailureHandler onFailure)
+    : log_(std::move(log)), clock_(clock), onFailure_(std::move(onFailure)) {}
 
 LeaseWriter::~LeaseWriter() {
   stop();
@@ -17,7 +18,10 @@ LeaseWriter::~LeaseWriter() {
 void LeaseWriter::start() {
   const std::lock_guard lock(mutex_);
   if (!thread_.joinable() && !stopping_) {
-    thread_ = std::thread(&LeaseWriter::run, this);
+    thread_ = std::thread([this] {
+      common::runThread(
+          "LeaseWriter", [this] { run(); }, onFailure_);
+    });
   }
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <thread>
 
+#include "common/RunThread.h"
 #include "hub/LineRateLimit.h"
 #include "platform/Clock.h"
 
@@ -43,8 +44,10 @@ class LeaseWriter {
   /// Receives the writer's log lines.
   using LogSink = std::function<void(std::string_view)>;
 
-  /// A writer that logs failed writes to `log`, rate-limited by `clock`; no thread runs yet.
-  LeaseWriter(LogSink log, const platform::Clock& clock);
+  /// A writer that logs failed writes to `log`, rate-limited by `clock`; no thread runs yet. An
+  /// exception that escapes its thread goes to `onFailure`.
+  LeaseWriter(LogSink log, const platform::Clock& clock,
+              common::ThreadFailureHandler onFailure = {});
   /// Stops the thread as stop() does.
   ~LeaseWriter();
 
@@ -78,6 +81,7 @@ class LeaseWriter {
 
   const LogSink log_;
   const platform::Clock& clock_;
+  const common::ThreadFailureHandler onFailure_;
   LineRateLimit failureLines_{kLeaseWriteFailureLogInterval};
 
   std::mutex mutex_;

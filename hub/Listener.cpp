@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/SocketPort.h"
 #include "hub/TcpPortConnection.h"
 #include "hub/ThreadCatchAll.h"
@@ -13,21 +14,23 @@
 namespace korvane::hub {
 namespace {
 
-// Progress markers that the catch-all reports as "iStepNo = %d".
-constexpr int kStepStart = 1001;
-constexpr int kStepTakingAddresses = 1003;
-constexpr int kStepAddressesFreed = 1010;
-constexpr int kStepWaiting = 1013;
-constexpr int kStepCreatingPort = 1022;
-constexpr int kStepResolveFailed = 1081;
-constexpr int kStepNothingBound = 1082;
-constexpr int kStepWaitFailed = 1083;
-constexpr int kStepAcceptFailed = 1084;
-constexpr int kStepShutdownSeen = 8070;
-constexpr int kStepHubFull = 8071;
-constexpr int kStepIpv4Socket = 1010;
-constexpr int kStepIpv4Listen = 1060;
-constexpr int kStepIpv4BindFailed = 8050;
+// How far the listener got, as the catch-all reports it ("iStepNo = %d").
+enum class Phase : int {
+  kStart = 1001,
+  kTakingAddresses = 1003,
+  kWaiting = 1013,
+  kCreatingPort = 1022,
+  kResolveFailed = 1081,
+  kNothingBound = 1082,
+  kWaitFailed = 1083,
+  kAcceptFailed = 1084,
+  kShutdownSeen = 8070,
+  kHubFull = 8071,
+  // The IPv4-only listener, which runs when no address could be taken.
+  kIpv4Socket = 1010,
+  kIpv4Listen = 1060,
+  kIpv4BindFailed = 8050,
+};
 
 // The IPv4-only listener tries again at this pace, for as long as its socket cannot be made.
 constexpr std::chrono::milliseconds kIpv4RetryDelay{1000};
@@ -61,8 +64,12 @@ std::string failureLine(const platform::ListenFailure& failure) {
 
 }  // namespace
 
-Listener::Listener(std::shared_ptr<HubState> state)
-    : state_(std::move(state)), connections_(std::make_shared<ConnectionThreads>()) {}
+Listener::Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
+                   ConnectionContext connections)
+    : tcpPort_(tcpPort),
+      listenState_(listenState),
+      hub_(std::move(connections)),
+      connections_(std::make_shared<ConnectionThreads>(endHubOnThreadFailure(hub_.log))) {}
 
 Listener::~Listener() {
   stop();
@@ -89,42 +96,38 @@ bool Listener::waitForConnectionThreads(std::chrono::milliseconds limit) {
 }
 
 void Listener::run() {
-  try {
-    listen();
-  } catch (...) {
-    endProcessAfterException(*state_, catchLine_, step_);
-  }
+  common::runThread(
+      progress_, [this] { listen(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void Listener::listen() {
-  if (portInUse()) {
-    state_->listenState = ListenState::kPortInUse;
+  progress_.mark(Phase::kStart);
+  if (tcpPortInUse()) {
+    listenState_ = ListenState::kTcpPortInUse;
     return;
   }
-  state_->listenState = ListenState::kListening;
+  listenState_ = ListenState::kListening;
   if (listenOnAllAddresses() == Outcome::kNoAddress && !stopping()) {
-    state_->log(" [WARNING] IPv6 feature could not use, using only IPv4!!");
+    hub_.log->log(" [WARNING] IPv6 feature could not use, using only IPv4!!");
     listenOnIpv4Only();
   }
 }
 
-// Another program listens on the port when a connection to it on the loopback address succeeds.
-bool Listener::portInUse() const {
+// Another program listens on the TCP port when a connection to it on the loopback address succeeds.
+bool Listener::tcpPortInUse() const {
   std::string err;
-  return platform::TcpConnection::connect("127.0.0.1", state_->settings.portNo, &err).has_value();
+  return platform::TcpConnection::connect("127.0.0.1", tcpPort_, &err).has_value();
 }
 
 Listener::Outcome Listener::listenOnAllAddresses() {
-  step_ = kStepStart;
   std::vector<platform::ListenFailure> failures;
   bool tooMany = false;
-  step_ = kStepTakingAddresses;
-  const std::size_t listening =
-      sockets_.listenOnAllAddresses(state_->settings.portNo, &failures, &tooMany);
+  progress_.mark(Phase::kTakingAddresses);
+  const std::size_t listening = sockets_.listenOnAllAddresses(tcpPort_, &failures, &tooMany);
   for (const platform::ListenFailure& failure : failures) {
-    state_->log(failureLine(failure));
+    hub_.log->log(failureLine(failure));
     if (failure.call == platform::ListenCall::kResolve) {
-      step_ = kStepResolveFailed;
+      progress_.mark(Phase::kResolveFailed);
       return Outcome::kNoAddress;
     }
   }
@@ -132,12 +135,11 @@ Listener::Outcome Listener::listenOnAllAddresses() {
     char line[64];
     std::snprintf(line, sizeof line, "More than %d NIC was found, skipped some NIC to bind",
                   static_cast<int>(platform::kMaxListenSockets));
-    state_->log(line);
+    hub_.log->log(line);
   }
-  step_ = kStepAddressesFreed;
   if (listening == 0) {
-    step_ = kStepNothingBound;
-    state_->log("Unable to bind to any address, trying recovery.");
+    progress_.mark(Phase::kNothingBound);
+    hub_.log->log("Unable to bind to any address, trying recovery.");
     return Outcome::kNoAddress;
   }
   acceptOnAllAddresses();
@@ -146,7 +148,7 @@ Listener::Outcome Listener::listenOnAllAddresses() {
 
 void Listener::acceptOnAllAddresses() {
   for (;;) {
-    step_ = kStepWaiting;
+    progress_.mark(Phase::kWaiting);
     std::optional<platform::TcpConnection> connection;
     platform::ListenFailure failure;
     const platform::AcceptStatus status = sockets_.accept(&connection, &failure);
@@ -154,16 +156,17 @@ void Listener::acceptOnAllAddresses() {
       return;
     }
     if (status != platform::AcceptStatus::kAccepted) {
-      step_ = failure.call == platform::ListenCall::kWait ? kStepWaitFailed : kStepAcceptFailed;
+      progress_.mark(failure.call == platform::ListenCall::kWait ? Phase::kWaitFailed
+                                                                 : Phase::kAcceptFailed);
       if (status == platform::AcceptStatus::kFailed) {
-        state_->log(failureLine(failure));
+        hub_.log->log(failureLine(failure));
         return;
       }
       // A failure that passes can come with every connection a client resets.
-      state_->logLimited(state_->acceptFailureLines, failureLine(failure));
+      hub_.log->logLimited(hub_.log->acceptFailureLines, failureLine(failure));
     }
-    if (state_->shuttingDown()) {
-      step_ = kStepShutdownSeen;
+    if (hub_.shutdown->isSet()) {
+      progress_.mark(Phase::kShutdownSeen);
       sockets_.close();
       return;
     }
@@ -174,24 +177,25 @@ void Listener::acceptOnAllAddresses() {
 }
 
 void Listener::listenOnIpv4Only() {
-  catchLine_ = "Catch Exception in ListenThread";
+  progress_.rename("ListenThread");
   while (!openIpv4Only()) {
     if (!pauseUnlessStopped(kIpv4RetryDelay)) {
       return;
     }
   }
-  state_->portManager->logConnectionCount();
+  hub_.portManager->logConnectionCount();
   acceptOnIpv4Only();
 }
 
 bool Listener::openIpv4Only() {
-  step_ = kStepIpv4Socket;
+  progress_.mark(Phase::kIpv4Socket);
   platform::ListenFailure failure;
-  if (sockets_.listenOnIpv4(state_->settings.portNo, &failure)) {
-    step_ = kStepIpv4Listen;
+  if (sockets_.listenOnIpv4(tcpPort_, &failure)) {
+    progress_.mark(Phase::kIpv4Listen);
     return true;
   }
-  step_ = failure.call == platform::ListenCall::kSocket ? kStepIpv4Socket : kStepIpv4BindFailed;
+  progress_.mark(failure.call == platform::ListenCall::kSocket ? Phase::kIpv4Socket
+                                                               : Phase::kIpv4BindFailed);
   return false;
 }
 
@@ -203,8 +207,8 @@ void Listener::acceptOnIpv4Only() {
     if (status == platform::AcceptStatus::kClosed || status == platform::AcceptStatus::kFailed) {
       return;
     }
-    if (state_->shuttingDown()) {
-      step_ = kStepShutdownSeen;
+    if (hub_.shutdown->isSet()) {
+      progress_.mark(Phase::kShutdownSeen);
       sockets_.close();
       return;
     }
@@ -214,20 +218,21 @@ void Listener::acceptOnIpv4Only() {
   }
 }
 
-void Listener::takeConnection(platform::TcpConnection connection) {
-  PortManager& ports = *state_->portManager;
-  if (!ports.reserveConnection()) {
-    step_ = kStepHubFull;
-    connection.close();
-    state_->logLimited(state_->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
+void Listener::takeConnection(platform::TcpConnection accepted) {
+  PortManager& portManager = *hub_.portManager;
+  if (!portManager.reserveConnection()) {
+    progress_.mark(Phase::kHubFull);
+    accepted.close();
+    hub_.log->logLimited(hub_.log->hubFullLines, " [WARNING] PORT COUNT EXCEEDS THE LIMIT!!");
     return;
   }
-  step_ = kStepCreatingPort;
-  platform::PeerAddress peer = connection.peerAddress();
-  auto port = std::make_shared<SocketPort>(
-      *state_, std::make_unique<TcpPortConnection>(std::move(connection)), std::move(peer));
-  if (!connections_->start(state_, std::move(port))) {
-    ports.releaseConnection();  // the port and its connection go with the last reference
+  progress_.mark(Phase::kCreatingPort);
+  platform::PeerAddress peer = accepted.peerAddress();
+  auto connection = std::make_shared<SocketPort>(
+      *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(accepted)),
+      std::move(peer));
+  if (!connections_->start(hub_, std::move(connection))) {
+    portManager.releaseConnection();  // the SocketPort and its stream go with the last reference
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -7,21 +8,26 @@
 #include <mutex>
 #include <thread>
 
+#include "common/RunThread.h"
+#include "hub/ConnectionContext.h"
 #include "hub/ConnectionThreads.h"
-#include "hub/HubState.h"
+#include "hub/ListenState.h"
 #include "platform/TcpConnection.h"
 #include "platform/TcpListener.h"
 
 namespace korvane::hub {
 
-/// The listener thread: accepts client connections on the hub's port, on every local address
+/// The listener thread: accepts client connections on the hub's TCP port, on every local address
 /// (IPv4 and IPv6) where it can and on the IPv4 any-address otherwise, refuses them while MaxCon
 /// connections exist (logging that at most once a second), and starts a port thread and a name
-/// lookup for each other one. When another program already listens on the port the hub runs on
-/// without accepting.
+/// lookup for each other one. When another program already listens on the TCP port the hub runs
+/// on without accepting.
 class Listener {
  public:
-  explicit Listener(std::shared_ptr<HubState> state);
+  /// A listener for `tcpPort` that reports in `listenState` whether it listens, and hands each
+  /// connection's threads `connections`.
+  Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
+           ConnectionContext connections);
   ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
@@ -41,26 +47,27 @@ class Listener {
 
   void run();
   void listen();
-  bool portInUse() const;
+  bool tcpPortInUse() const;
   Outcome listenOnAllAddresses();
   void listenOnIpv4Only();
   bool openIpv4Only();
   void acceptOnAllAddresses();
   void acceptOnIpv4Only();
   /// Takes one accepted connection: refused when the hub is full, else given its threads.
-  void takeConnection(platform::TcpConnection connection);
+  void takeConnection(platform::TcpConnection accepted);
   /// Waits `delay` unless stop() comes first; false when it did.
   bool pauseUnlessStopped(std::chrono::milliseconds delay);
   bool stopping();
 
-  std::shared_ptr<HubState> state_;
+  const std::uint16_t tcpPort_;
+  std::atomic<ListenState>& listenState_;
+  const ConnectionContext hub_;
   std::shared_ptr<ConnectionThreads> connections_;
   platform::TcpListener sockets_;
   std::mutex mutex_;
   std::condition_variable stopRequested_;
   bool stopping_ = false;
-  const char* catchLine_ = "Catch Exception in ListenThread(IPv6Enabled)";
-  int step_ = 0;
+  common::ThreadProgress progress_{"ListenThread(IPv6Enabled)"};
   std::thread thread_;
 };
 

@@ -8,14 +8,12 @@
 #include <span>
 #include <vector>
 
+#include "hub/EthernetAddress.h"
 #include "platform/Clock.h"
 
 namespace korvane::hub {
 
 class SocketPort;
-
-/// An Ethernet address.
-using MacAddress = std::array<std::uint8_t, 6>;
 
 /// Addresses the MAC table holds per port slot on average: its pool is sized once at start so
 /// that learning never allocates.

@@ -1,14 +1,16 @@
 #pragma once
 
-#include <memory>
+#include <functional>
 
-#include "hub/HubState.h"
+#include "common/RunThread.h"
 
 namespace korvane::hub {
 
-/// Starts a detached thread that waits for the manager process to end and then stops the hub:
-/// it sets the shutdown flag, wakes the control pipe and logs "Detect Tollmar Terminated !".
-/// Nothing happens when the manager cannot be watched or the hub is already stopping.
-void startManagerWatchdog(std::shared_ptr<HubState> state);
+/// Starts a detached thread that waits for the manager process `managerProcessId` to end and
+/// then calls `whenEnded` (which stops the hub). Nothing happens when the manager cannot be
+/// watched. `whenEnded` is held by the thread, so what it captures outlives it. An exception
+/// that escapes the thread goes to `onFailure`.
+void startManagerWatchdog(int managerProcessId, std::function<void()> whenEnded,
+                          common::ThreadFailureHandler onFailure);
 
 }  // namespace korvane::hub

@@ -18,8 +18,12 @@ struct NameLookupPool::Shared {
   bool stopping = false;
 };
 
-NameLookupPool::NameLookupPool(std::size_t maxThreads, std::size_t maxQueued)
-    : maxThreads_(maxThreads), maxQueued_(maxQueued), shared_(std::make_shared<Shared>()) {}
+NameLookupPool::NameLookupPool(std::size_t maxThreads, std::size_t maxQueued,
+                               common::ThreadFailureHandler onFailure)
+    : maxThreads_(maxThreads),
+      maxQueued_(maxQueued),
+      onFailure_(std::move(onFailure)),
+      shared_(std::make_shared<Shared>()) {}
 
 NameLookupPool::~NameLookupPool() {
   std::deque<Job> dropped;
@@ -44,7 +48,10 @@ bool NameLookupPool::tryPost(Job job) {
     return true;
   }
   try {
-    std::thread([shared = shared_] { work(shared); }).detach();
+    std::thread([shared = shared_, onFailure = onFailure_] {
+      common::runThread(
+          "NameLookup", [&] { work(shared); }, onFailure);
+    }).detach();
     ++shared_->threads;
   } catch (const std::system_error&) {
     if (shared_->threads == 0) {

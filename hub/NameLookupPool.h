@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+#include "common/RunThread.h"
+
 namespace korvane::hub {
 
 /// Reverse name lookups running at once, hub-wide. A lookup can block for the resolver's whole
@@ -23,8 +25,11 @@ class NameLookupPool {
  public:
   using Job = std::function<void()>;
 
-  /// A pool of at most `maxThreads` threads and `maxQueued` jobs waiting for them.
-  NameLookupPool(std::size_t maxThreads, std::size_t maxQueued);
+  /// A pool of at most `maxThreads` threads and `maxQueued` jobs waiting for them. A job that
+  /// throws is dropped and the thread goes on; anything else that escapes a thread goes to
+  /// `onFailure` and ends that thread.
+  NameLookupPool(std::size_t maxThreads, std::size_t maxQueued,
+                 common::ThreadFailureHandler onFailure = {});
   /// Drops the jobs still waiting and lets every thread end after the job it runs; does not
   /// wait for a job that blocks.
   ~NameLookupPool();
@@ -41,6 +46,7 @@ class NameLookupPool {
 
   const std::size_t maxThreads_;
   const std::size_t maxQueued_;
+  const common::ThreadFailureHandler onFailure_;
   // Held by the threads too: they are detached, as a lookup that hangs must not hold up the end
   // of the hub, and they may outlive the pool.
   std::shared_ptr<Shared> shared_;

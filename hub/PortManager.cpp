@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <optional>
 #include <string>
 
 #include "common/ClientRecord.h"
 #include "common/Utf16.h"
 #include "hub/AccountStore.h"
 #include "hub/HostFilter.h"
+#include "hub/Utf8Text.h"
 
 namespace korvane::hub {
 namespace {
@@ -18,44 +19,21 @@ namespace {
 constexpr std::chrono::milliseconds kSendDataLockWait{1000};
 constexpr std::chrono::milliseconds kHealthLockWait{1000};
 
-// The first byte of the source addresses that client adapters use; a frame from such an
-// address is switched even for an account that may not bridge.
-constexpr std::uint8_t kAdapterPrefixA = 0x40;
-constexpr std::uint8_t kAdapterPrefixB = 0x52;
-
-/// A record carries a destination address when its payload holds at least 6 bytes, and a
-/// source address when it holds 12.
-constexpr std::size_t kDestinationEnd = common::kDestinationOffset + 6;
-constexpr std::size_t kSourceEnd = common::kSourceOffset + 6;
-
-/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string_view cutUtf8(std::string_view text, std::size_t limit) {
-  if (text.size() <= limit) {
-    return text;
-  }
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  return text.substr(0, end);
-}
-
 std::int32_t kilobytes(double bytes) {
   return static_cast<std::int32_t>(bytes / 1024.0);
 }
 
-MacAddress addressAt(std::span<const std::uint8_t> record, std::size_t offset) {
-  MacAddress address;
-  std::memcpy(address.data(), record.data() + offset, address.size());
-  return address;
-}
-
 }  // namespace
 
-PortManager::PortManager(HubState& state, int slotCount)
-    : hub_(state),
+PortManager::PortManager(std::shared_ptr<HubLogger> log, const platform::Clock& clock,
+                         int slotCount)
+    : log_(std::move(log)),
+      clock_(clock),
       slots_(static_cast<std::size_t>(std::max(slotCount, 1))),
-      macTable_(slots_.size()) {}
+      macTable_(slots_.size()) {
+  routes_.first.assign(slots_.size(), PassRoutes::kEnd);
+  routes_.last.assign(slots_.size(), PassRoutes::kEnd);
+}
 
 bool PortManager::reserveConnection() {
   int current = connections_.load();
@@ -82,6 +60,7 @@ void PortManager::addPort(std::shared_ptr<SocketPort> port) {
   if (free == slots_.end()) {
     return;
   }
+  port->switchSlot().index_ = static_cast<int>(free - slots_.begin());
   *free = std::move(port);
   ++usedCount_;
 }
@@ -91,6 +70,7 @@ void PortManager::removePort(const SocketPort& port) {
   const Lock lock(mutex_);
   for (auto& slot : slots_) {
     if (slot.get() == &port) {
+      port.switchSlot().index_ = SwitchSlot::kNone;
       slot.reset();
       --usedCount_;
     }
@@ -103,61 +83,116 @@ bool PortManager::holds(const SocketPort& port) const {
                      [&](const auto& slot) { return slot.get() == &port; });
 }
 
-void PortManager::sendData(SocketPort& source, std::span<ForwardEntry> list) {
-  const bool anyToForward =
-      std::any_of(list.begin(), list.end(), [](const ForwardEntry& e) { return e.forward; });
-  if (!anyToForward) {
+void PortManager::sendData(SocketPort& source, Records records) {
+  if (records.empty()) {
     return;
   }
   Lock lock(mutex_, std::defer_lock);
   if (!lock.try_lock_for(kSendDataLockWait)) {
-    hub_.log("PORTMNG::SendData Timeout");
+    log_->log("PORTMNG::SendData Timeout");
     return;
   }
-  if (!decideTargets(source, list)) {
-    return;
-  }
-  const bool sourceIsGuest = source.guest();
-  for (const auto& slot : slots_) {
-    SocketPort* port = slot.get();
-    if (port == nullptr || port == &source || (sourceIsGuest && port->guest())) {
+  routePass(source, records);
+  deliverPass(source, records);
+  clearRoutes();
+}
+
+// Broadcasts and multicasts go on the flood list; each unicast record joins the list of the one
+// port its destination lives on, if it may reach it. A record without a destination address, or
+// to an address not learned, goes nowhere: unknown unicast is not flooded.
+void PortManager::routePass(const SocketPort& source, Records records) {
+  for (std::size_t i = 0; i < records.size() && i < common::kMaxRecordsPerPass; ++i) {
+    const std::optional<MacAddress> destination = destinationOf(records[i]);
+    if (!destination) {
       continue;
     }
-    if (port->sendData(list) == SendResult::kTooMuch) {
-      reportPendingOverflow();
+    const auto position = static_cast<std::int16_t>(i);
+    if (isGroupAddress(*destination)) {
+      routes_.floods[routes_.floodCount++] = static_cast<std::uint16_t>(position);
+      continue;
     }
+    const SocketPort* target = macTable_.lookup(*destination);
+    if (target == nullptr || !mayReach(source, *target, sourceOf(records[i]))) {
+      continue;
+    }
+    const int slot = target->switchSlot().index_;
+    if (slot == SwitchSlot::kNone) {
+      continue;  // a port that found no slot receives nothing
+    }
+    const auto at = static_cast<std::size_t>(slot);
+    routes_.nextForReceiver[i] = PassRoutes::kEnd;
+    if (routes_.first[at] == PassRoutes::kEnd) {
+      routes_.first[at] = position;
+      routes_.receivers[routes_.receiverCount++] = static_cast<std::uint16_t>(slot);
+    } else {
+      routes_.nextForReceiver[static_cast<std::size_t>(routes_.last[at])] = position;
+    }
+    routes_.last[at] = position;
   }
 }
 
-// Marks broadcasts and multicasts for flooding and gives each unicast record its one target,
-// if it may reach one. True when any record goes anywhere.
-bool PortManager::decideTargets(const SocketPort& source, std::span<ForwardEntry> list) const {
-  bool anyGoes = false;
-  for (ForwardEntry& entry : list) {
-    if (!entry.forward) {
-      continue;
+// Without floods only the ports that unicast records go to are visited; with floods every other
+// port is, guests never from guests.
+void PortManager::deliverPass(const SocketPort& source, Records records) {
+  if (routes_.floodCount == 0) {
+    for (std::size_t r = 0; r < routes_.receiverCount; ++r) {
+      const std::size_t slot = routes_.receivers[r];
+      deliverTo(*slots_[slot], slot, records);
     }
-    if (entry.record.size() < kDestinationEnd) {
-      entry.forward = false;  // no destination address to switch by
-      continue;
-    }
-    const MacAddress destination = addressAt(entry.record, common::kDestinationOffset);
-    if ((destination[0] & 1) != 0) {
-      entry.flood = true;
-      anyGoes = true;
-      continue;
-    }
-    const SocketPort* found = macTable_.lookup(destination);
-    entry.target = found != nullptr && mayReach(source, *found, entry.record) ? found : nullptr;
-    anyGoes = anyGoes || entry.target != nullptr;
+    return;
   }
-  return anyGoes;
+  const bool sourceIsGuest = source.guest();
+  for (std::size_t slot = 0; slot < slots_.size(); ++slot) {
+    SocketPort* port = slots_[slot].get();
+    if (port == nullptr || port == &source || (sourceIsGuest && port->guest())) {
+      continue;
+    }
+    deliverTo(*port, slot, records);
+  }
+}
+
+// The floods and the port's own unicast records, merged back into the order of the pass, on a
+// gather list on the stack.
+void PortManager::deliverTo(SocketPort& receiver, std::size_t slot, Records records) {
+  std::array<std::span<const std::uint8_t>, common::kMaxRecordsPerPass> batch;
+  std::size_t count = 0;
+  std::size_t total = 0;
+  const auto take = [&](std::size_t position) {
+    batch[count++] = records[position];
+    total += records[position].size();
+  };
+  std::size_t flood = 0;
+  std::int16_t unicast = routes_.first[slot];
+  while (flood < routes_.floodCount || unicast != PassRoutes::kEnd) {
+    const bool floodFirst =
+        unicast == PassRoutes::kEnd ||
+        (flood < routes_.floodCount && routes_.floods[flood] < static_cast<std::uint16_t>(unicast));
+    if (floodFirst) {
+      take(routes_.floods[flood++]);
+    } else {
+      take(static_cast<std::size_t>(unicast));
+      unicast = routes_.nextForReceiver[static_cast<std::size_t>(unicast)];
+    }
+  }
+  if (receiver.sendData(std::span(batch.data(), count), total) == SendResult::kTooMuch) {
+    reportPendingOverflow();
+  }
+}
+
+void PortManager::clearRoutes() {
+  for (std::size_t r = 0; r < routes_.receiverCount; ++r) {
+    const std::size_t slot = routes_.receivers[r];
+    routes_.first[slot] = PassRoutes::kEnd;
+    routes_.last[slot] = PassRoutes::kEnd;
+  }
+  routes_.receiverCount = 0;
+  routes_.floodCount = 0;
 }
 
 // Unicast stays within the source's domain, never passes between two guests, and leaves a
 // port whose account may not bridge only when it comes from a client adapter's own address.
 bool PortManager::mayReach(const SocketPort& source, const SocketPort& target,
-                           std::span<const std::uint8_t> record) const {
+                           const std::optional<MacAddress>& frameSource) {
   if (&target == &source) {
     return false;
   }
@@ -167,28 +202,21 @@ bool PortManager::mayReach(const SocketPort& source, const SocketPort& target,
   if (target.domainIndex() != source.domainIndex()) {
     return false;
   }
-  if (source.bridgeAllow()) {
-    return true;
-  }
-  if (record.size() < kSourceEnd) {
-    return false;
-  }
-  const std::uint8_t first = record[common::kSourceOffset];
-  return first == kAdapterPrefixA || first == kAdapterPrefixB;
+  return source.bridgeAllow() || (frameSource && isAdapterAddress(*frameSource));
 }
 
 void PortManager::reportPendingOverflow() {
-  hub_.logLimited(hub_.pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
+  log_->logLimited(log_->pendingOverflowLines, "SOCKETPORT::SendData SendPending TOO MUCH");
 }
 
 void PortManager::healthCheck() {
   // Ageing needs only the table's own lock, so a switch busy for a second does not skip it.
-  macTable_.expire(hub_.clock.tickCount());
+  macTable_.expire(clock_.tickCount());
   Lock lock(mutex_, std::defer_lock);
   if (!lock.try_lock_for(kHealthLockWait)) {
     return;  // the next round, half a second later, tries again
   }
-  const platform::Tick now = hub_.clock.tickCount();
+  const platform::Tick now = clock_.tickCount();
   for (const auto& slot : slots_) {
     if (slot == nullptr || slot->wasCut()) {
       continue;  // a port already cut is being cleaned up by its own thread
@@ -207,7 +235,7 @@ void PortManager::healthCheck() {
 }
 
 void PortManager::cutWithLine(SocketPort& port, const char* suffix) {
-  hub_.log(port.logName() + suffix);
+  log_->log(port.logName() + suffix);
   port.cut();
 }
 
@@ -242,7 +270,7 @@ int PortManager::countLoggedIn() const {
 void PortManager::logConnectionCount() {
   char line[64];
   std::snprintf(line, sizeof line, "Current Connection Count = %d", countLoggedIn());
-  hub_.log(line);
+  log_->log(line);
 }
 
 void PortManager::closeAll() {

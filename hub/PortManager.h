@@ -7,13 +7,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
-#include "common/TimedMutex.h"
+#include "common/ClientRecord.h"
 #include "common/PortListRecord.h"
-#include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "common/TimedMutex.h"
+#include "hub/HubLogger.h"
 #include "hub/MacTable.h"
 #include "hub/SocketPort.h"
 
@@ -31,16 +32,17 @@ inline constexpr std::chrono::milliseconds kLoginDeadline{10000};
 inline constexpr std::chrono::milliseconds kKeepAliveTimeout{20000};
 
 /// The hub's switch: a fixed table of `MaxCon` port slots, the MAC table, and the rule that
-/// turns one receive pass of a port into one batch for every other port. Also the health check
-/// and the whole-table operations of the control pipe. Every client is removed the same way:
-/// its stream is cut and its own thread cleans it up.
+/// turns the records of one receive pass of a port into at most one batch per other port. Also the
+/// health check and the whole-table operations of the control pipe. Every client is removed the
+/// same way: its stream is cut and its own thread cleans it up.
 ///
-/// Lock order: the hub's ServiceLock, then this manager's lock, then the MAC table's lock or a
-/// port's send queue.
+/// Lock order: the DHCP domains' lock (a rebuild cuts clients), then this manager's lock, then
+/// the MAC table's lock or a port's send queue.
 class PortManager {
  public:
-  /// A manager with `slotCount` slots (MaxCon, 1..512) and a MAC table sized for them.
-  PortManager(HubState& state, int slotCount);
+  /// A manager with `slotCount` slots (MaxCon, 1..512) and a MAC table sized for them, logging
+  /// to `log`; its health check runs on `clock`.
+  PortManager(std::shared_ptr<HubLogger> log, const platform::Clock& clock, int slotCount);
   PortManager(const PortManager&) = delete;
   PortManager& operator=(const PortManager&) = delete;
 
@@ -69,11 +71,13 @@ class PortManager {
   }
   const MacTable& macTable() const { return macTable_; }
 
-  /// Switches one receive pass of `source`: decides the target of every record still marked
-  /// for forwarding, then hands the list to every other port (guests never to guests), each of
-  /// which sends what is meant for it in one batch. One lock acquisition per pass; a pass that
-  /// finds the lock busy for a second is dropped with "PORTMNG::SendData Timeout".
-  void sendData(SocketPort& source, std::span<ForwardEntry> list);
+  /// Switches the records of one receive pass of `source` that its thread let through, in
+  /// their order: a broadcast or multicast goes to every other port (guests never to guests), a
+  /// unicast only to the one port its destination lives on, if it may reach it, and anything
+  /// else nowhere. Each receiver gets its records in one batch. One lock acquisition per pass;
+  /// a pass that finds the lock busy for a second is dropped with "PORTMNG::SendData Timeout".
+  /// Allocates nothing.
+  void sendData(SocketPort& source, std::span<const std::span<const std::uint8_t>> records);
 
   /// Cuts the ports that missed the login deadline ("%s # NOT LOGGED IN") or the keep-alive
   /// time-out ("%s # HEALTH CHECK TIMEOUT") and ages the MAC table. The health thread calls it
@@ -103,18 +107,42 @@ class PortManager {
  private:
   using Lock = std::unique_lock<common::TimedMutex>;
 
-  bool decideTargets(const SocketPort& source, std::span<ForwardEntry> list) const;
-  bool mayReach(const SocketPort& source, const SocketPort& target,
-                std::span<const std::uint8_t> record) const;
+  using Records = std::span<const std::span<const std::uint8_t>>;
+
+  /// Where the records of the pass being switched go, by their position in the pass. Kept
+  /// between passes so that switching never allocates; guarded by mutex_.
+  struct PassRoutes {
+    static constexpr std::int16_t kEnd = -1;
+    /// Records that go to every other port, in order.
+    std::array<std::uint16_t, common::kMaxRecordsPerPass> floods{};
+    std::size_t floodCount = 0;
+    /// The next unicast record for the same receiver (kEnd: none).
+    std::array<std::int16_t, common::kMaxRecordsPerPass> nextForReceiver{};
+    /// Slots that get unicast records in this pass, in the order of their first one.
+    std::array<std::uint16_t, common::kMaxRecordsPerPass> receivers{};
+    std::size_t receiverCount = 0;
+    /// Per slot: its first and last unicast record of the pass (kEnd: none).
+    std::vector<std::int16_t> first;
+    std::vector<std::int16_t> last;
+  };
+
+  void routePass(const SocketPort& source, Records records);
+  void deliverPass(const SocketPort& source, Records records);
+  void deliverTo(SocketPort& receiver, std::size_t slot, Records records);
+  void clearRoutes();
+  static bool mayReach(const SocketPort& source, const SocketPort& target,
+                       const std::optional<MacAddress>& frameSource);
   void cutWithLine(SocketPort& port, const char* suffix);
   void reportPendingOverflow();
 
-  HubState& hub_;
+  const std::shared_ptr<HubLogger> log_;
+  const platform::Clock& clock_;
   mutable common::TimedMutex mutex_;
   std::vector<std::shared_ptr<SocketPort>> slots_;  // guarded by mutex_
   std::atomic<int> usedCount_{0};
   std::atomic<int> connections_{0};
   MacTable macTable_;
+  PassRoutes routes_;  // guarded by mutex_
 };
 
 }  // namespace korvane::hub

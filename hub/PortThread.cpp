@@ -7,11 +7,13 @@
 
 #include "common/Utf16.h"
 #include "hub/AccountStore.h"
-#include "hub/DomainDhcp.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/ThreadCatchAll.h"
+#include "hub/Utf8Text.h"
 #include "platform/Priority.h"
 #include "platform/Random.h"
 
@@ -22,36 +24,31 @@ using common::ControlType;
 using common::kRecordHeaderSize;
 using Header = std::array<std::uint8_t, kRecordHeaderSize>;
 
-// Progress markers that the catch-all reports as "iStepNo = %d".
-constexpr int kStepStart = 1020;
-constexpr int kStepNoBuffer = 8060;
-constexpr int kStepCut = 8140;
-constexpr int kStepReceiveError = 8141;
-constexpr int kStepPeerClosed = 8142;
-constexpr int kStepDhcpExamination = 1182;
-constexpr int kStepDhcpReply = 1183;
-constexpr int kStepKeepAlive = 1184;
-constexpr int kStepChallenge = 1185;
-constexpr int kStepLoginWithoutAuth = 1186;
-constexpr int kStepAnswerNotRequired = 1188;
-constexpr int kStepIllegalAnswerLength = 1190;
-constexpr int kStepAuthentication = 1192;
-constexpr int kStepLoginAccepted = 1193;
-constexpr int kStepLoginLogged = 1202;
-constexpr int kStepLoginDenied = 1205;
-constexpr int kStepForwarding = 1300;
-constexpr int kStepCleanUp = 9949;
-constexpr int kStepCleanUpDone = 9950;
+// How far the thread got, as the catch-all reports it ("iStepNo = %d").
+enum class Phase : int {
+  kStart = 1020,
+  kDhcpExamination = 1182,
+  kDhcpReply = 1183,
+  kKeepAlive = 1184,
+  kChallenge = 1185,
+  kLoginWithoutAuth = 1186,
+  kAnswerNotRequired = 1188,
+  kIllegalAnswerLength = 1190,
+  kAuthentication = 1192,
+  kLoginAccepted = 1193,
+  kLoginLogged = 1202,
+  kLoginDenied = 1205,
+  kForwarding = 1300,
+  kNoBuffer = 8060,
+  kCut = 8140,
+  kReceiveError = 8141,
+  kPeerClosed = 8142,
+  kCleanUp = 9949,
+  kCleanUpDone = 9950,
+};
 
-// Frames whose source address starts with a byte that has the locally-administered bit (2) clear
-// and is not 0x40 come from a physical network that the client bridges.
-constexpr std::uint8_t kLocallyAdministeredBit = 0x02;
-constexpr std::uint8_t kAdapterPrefix = 0x40;
+// What the connection list shows for a client that bridges a physical network.
 constexpr std::string_view kBridgeText = "Bridge";
-
-// A data record must hold the frame's destination and source addresses to be switched.
-constexpr std::size_t kEthernetAddressesSize = 12;
-constexpr std::size_t kMinDataRecordSize = kRecordHeaderSize + kEthernetAddressesSize;
 
 std::uint32_t field(std::span<const std::uint8_t> record, std::size_t offset) {
   return common::readBigEndian32(record.data() + offset);
@@ -84,44 +81,23 @@ Header loginOkRecord() {
   return common::encodeRecordHeader(header);
 }
 
-/// `text` cut to at most `limit` bytes without splitting a UTF-8 sequence.
-std::string cutUtf8(std::string text, std::size_t limit) {
-  if (text.size() <= limit) {
-    return text;
-  }
-  std::size_t end = limit;
-  while (end > 0 && (static_cast<std::uint8_t>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  text.resize(end);
-  return text;
-}
-
-bool comesFromBridge(std::uint8_t firstSourceByte) {
-  return (firstSourceByte & kLocallyAdministeredBit) == 0 && firstSourceByte != kAdapterPrefix;
-}
-
 }  // namespace
 
-PortThread::PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port)
-    : state_(std::move(state)),
-      port_(std::move(port)),
-      ports_(state_->portManager),
-      accounts_(state_->accounts),
-      filter_(state_->hostFilter) {}
+PortThread::PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port)
+    : hub_(std::move(hub)),
+      connection_(std::move(port)),
+      portManager_(hub_.portManager.get()),
+      accounts_(hub_.accounts.get()) {}
 
 void PortThread::run() {
-  try {
-    serve();
-  } catch (...) {
-    endProcessAfterException(*state_, "Catch Exception in PortThread", step_);
-  }
+  common::runThread(
+      progress_, [this] { serve(); }, endHubOnThreadFailure(hub_.log));
 }
 
 void PortThread::serve() {
-  step_ = kStepStart;
+  progress_.mark(Phase::kStart);
   platform::raiseThreadPriority();
-  const bool named = port_->waitForHostName(kHostNameWait);
+  const bool named = connection_->waitForHostName(kHostNameWait);
   logLine(named ? " + CONNECTED" : " + CONNECTED (Name resolution timeout)");
   if (admit()) {
     receiveUntilEnd();
@@ -130,28 +106,28 @@ void PortThread::serve() {
 }
 
 bool PortThread::admit() {
-  if (filter_ != nullptr) {
-    const auto decision = filter_->checkPeer(port_->peer(), port_->hostName());
+  if (hub_.filter != nullptr) {
+    const auto decision = hub_.filter->checkPeer(connection_->peer(), connection_->hostName());
     if (!decision || !decision->allowed) {
-      state_->logLimited(state_->filterRefusalLines,
-                         port_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
-                             (decision ? decision->reason : "") + "]");
+      hub_.log->logLimited(hub_.log->filterRefusalLines,
+                           connection_->logName() + " [WARNING] CONNECTION REJECTED by filter[" +
+                               (decision ? decision->reason : "") + "]");
       return false;
     }
   }
-  port_->admit();
-  ports_->addPort(port_);
+  connection_->admit();
+  portManager_->addPort(connection_);
   try {
     buffer_.resize(kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
-    step_ = kStepNoBuffer;
+    progress_.mark(Phase::kNoBuffer);
     return false;
   }
-  if (!port_->startSending()) {
-    step_ = kStepNoBuffer;
+  if (!connection_->startSending()) {
+    progress_.mark(Phase::kNoBuffer);
     return false;
   }
-  notifyPanels(*state_);
+  hub_.panels->notify();
   return true;
 }
 
@@ -160,10 +136,11 @@ void PortThread::receiveUntilEnd() {
     const std::span<std::uint8_t> room = std::span(buffer_).subspan(fill_);
     // A full buffer holds the start of a record that can never complete: the receive that
     // finds no room ends the connection as a close would.
-    const long received = room.empty() ? 0 : port_->receive(room);
+    const long received = room.empty() ? 0 : connection_->receive(room);
     if (received <= 0) {
-      const bool cut = port_->wasCut() || state_->shuttingDown();
-      step_ = cut ? kStepCut : (received < 0 ? kStepReceiveError : kStepPeerClosed);
+      const bool cut = connection_->wasCut() || hub_.shutdown->isSet();
+      progress_.mark(cut ? Phase::kCut
+                         : (received < 0 ? Phase::kReceiveError : Phase::kPeerClosed));
       logLine(cut ? " - CUT FROM HUB" : " - DISCONNECTED");
       return;
     }
@@ -193,43 +170,57 @@ PortThread::Next PortThread::handleBuffer() {
   }
 }
 
+// Every record of the pass gets its fate once, in order; the records to switch go to the port
+// manager together, and what the pass showed of the client's address is applied after it.
 PortThread::Next PortThread::handlePass(const common::ParseResult& parse) {
-  passTick_ = state_->clock.tickCount();
-  port_->setLastReceiveTick(passTick_);
+  passTick_ = hub_.clock->tickCount();
+  connection_->setLastReceiveTick(passTick_);
+  AddressClues clues;
+  std::size_t switched = 0;
   for (std::size_t i = 0; i < parse.count; ++i) {
-    forward_[i] = ForwardEntry{std::span(buffer_).subspan(spans_[i].offset, spans_[i].length)};
-  }
-  for (std::size_t i = 0; i < parse.count; ++i) {
-    if (handleRecord(forward_[i]) == Next::kEnd) {
-      return Next::kEnd;
+    const std::span<const std::uint8_t> record = recordAt(i);
+    switch (judge(record, clues)) {
+      case Fate::kEnd:
+        return Next::kEnd;
+      case Fate::kSwitch:
+        switched_[switched++] = record;
+        break;
+      case Fate::kAnswered:
+      case Fate::kDropped:
+        break;
     }
   }
-  forwardPass(parse.count);
+  progress_.mark(Phase::kForwarding);
+  portManager_->sendData(*connection_, std::span(switched_.data(), switched));
+  learnAddressText(clues, recordAt(0));
   if (parse.preambleError) {
     logLine(" [WARNING] Preamble Error");
     logLine(" - CUT FROM HUB");
-    step_ = kStepCut;
+    progress_.mark(Phase::kCut);
     return Next::kEnd;
   }
   return Next::kGoOn;
 }
 
+std::span<const std::uint8_t> PortThread::recordAt(std::size_t index) const {
+  return std::span<const std::uint8_t>(buffer_).subspan(spans_[index].offset, spans_[index].length);
+}
+
 // The login, authentication and keep-alive records are answered here and go no further; a
-// control record of any other type is switched like a frame.
-PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
-  const bool control = field(entry.record, common::kKindOffset) == common::kKindControl;
-  const std::uint32_t type = field(entry.record, common::kTypeOffset);
+// control record of any other type is switched like a frame, by its destination.
+PortThread::Fate PortThread::judge(std::span<const std::uint8_t> record, AddressClues& clues) {
+  const bool control = field(record, common::kKindOffset) == common::kKindControl;
+  const std::uint32_t type = field(record, common::kTypeOffset);
   if (control && isAnsweredByTheHub(type)) {
-    return handleControl(entry, type);
+    return answerControl(record, type);
   }
   if (!mayUseTheSwitch()) {
-    entry.forward = false;
-    return Next::kGoOn;
+    return Fate::kDropped;
   }
-  if (!control) {
-    handleData(entry);
+  if (control) {
+    return Fate::kSwitch;
   }
-  return Next::kGoOn;
+  return judgeFrame(record, clues);
 }
 
 // Where the hub asks who a client is, a client that has not said so yet is heard only for its
@@ -237,7 +228,7 @@ PortThread::Next PortThread::handleRecord(ForwardEntry& entry) {
 // switched, so that it cannot take a station's address, drain the address pool or reach anyone.
 // Without authentication every client may log in at once, and its frames count from the start.
 bool PortThread::mayUseTheSwitch() const {
-  return state_->settings.authFlag != 1 || port_->state() == PortState::kLoggedIn;
+  return hub_.authFlag != common::AuthFlag::kOn || connection_->state() == PortState::kLoggedIn;
 }
 
 bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
@@ -251,44 +242,42 @@ bool PortThread::isAnsweredByTheHub(std::uint32_t type) {
   }
 }
 
-PortThread::Next PortThread::handleControl(ForwardEntry& entry, std::uint32_t type) {
+PortThread::Fate PortThread::answerControl(std::span<const std::uint8_t> record,
+                                           std::uint32_t type) {
   switch (static_cast<ControlType>(type)) {
     case ControlType::kKeepAlive:
-      entry.forward = false;
-      answerKeepAlive(entry.record);
-      return Next::kGoOn;
+      answerKeepAlive(record);
+      return Fate::kAnswered;
     case ControlType::kLogin:
-      entry.forward = false;
-      handleLogin(entry.record);
-      return Next::kGoOn;
+      handleLogin(record);
+      return Fate::kAnswered;
     case ControlType::kAuthAnswer:
-      entry.forward = false;
-      return handleAuthAnswer(entry.record);
+      return handleAuthAnswer(record) == Next::kEnd ? Fate::kEnd : Fate::kAnswered;
     default:
-      return Next::kGoOn;
+      return Fate::kSwitch;
   }
 }
 
 // The echo is the header alone, so its payload length says 0 even when the keep-alive carried
 // a payload: a length that announced bytes which never follow would break the client's stream.
 void PortThread::answerKeepAlive(std::span<const std::uint8_t> record) {
-  step_ = kStepKeepAlive;
+  progress_.mark(Phase::kKeepAlive);
   Header echo = headerOf(record);
   setField(echo, common::kTypeOffset, static_cast<std::uint32_t>(ControlType::kKeepAliveEcho));
   setField(echo, common::kPayloadLengthOffset, 0);
-  (void)port_->sendControlData(echo);
+  (void)connection_->sendControlData(echo);
 }
 
 void PortThread::handleLogin(std::span<const std::uint8_t> record) {
   if (field(record, common::kOptionOffset) == 1) {
-    port_->setKeepAlive();
+    connection_->setKeepAlive();
   }
-  if (state_->settings.authFlag != 1) {
-    step_ = kStepLoginWithoutAuth;
+  if (hub_.authFlag != common::AuthFlag::kOn) {
+    progress_.mark(Phase::kLoginWithoutAuth);
     acceptLogin(u"");
     return;
   }
-  step_ = kStepChallenge;
+  progress_.mark(Phase::kChallenge);
   std::array<std::uint8_t, common::kChallengeSize> challenge{};
   if (!platform::fillRandom(challenge)) {
     return;  // no predictable challenge is ever sent; the login deadline ends the connection
@@ -298,24 +287,24 @@ void PortThread::handleLogin(std::span<const std::uint8_t> record) {
   std::copy_n(record.begin(), kRecordHeaderSize, reply.begin());
   makeControl(reply, ControlType::kAuthChallenge, common::kChallengeSize);
   std::copy(challenge.begin(), challenge.end(), reply.begin() + kRecordHeaderSize);
-  (void)port_->sendControlData(reply);
+  (void)connection_->sendControlData(reply);
 }
 
 PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> record) {
-  if (state_->settings.authFlag != 1) {
-    step_ = kStepAnswerNotRequired;
+  if (hub_.authFlag != common::AuthFlag::kOn) {
+    progress_.mark(Phase::kAnswerNotRequired);
     logLine(" [WARNING] AUTHANS NOT REQUIRED");
     logLine(" - CUT FROM HUB");
-    state_->clock.sleepFor(kCloseDelay);
+    hub_.clock->sleepFor(kCloseDelay);
     return Next::kEnd;
   }
   if (field(record, common::kPayloadLengthOffset) != common::kChallengeSize) {
-    step_ = kStepIllegalAnswerLength;
+    progress_.mark(Phase::kIllegalAnswerLength);
     logLine(" [WARNING] ILLEGAL AUTHANS LENGTH");
     logLine(" - CUT FROM HUB");
     return Next::kEnd;
   }
-  step_ = kStepAuthentication;
+  progress_.mark(Phase::kAuthentication);
   // A second answer on one connection gives back the account the first one counted, so that
   // every acquire() stays matched by exactly one release().
   if (!loginName_.empty()) {
@@ -335,12 +324,12 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
   if (!accounts_->acquire(login->name)) {
     return refuseLogin(record, true);
   }
-  step_ = kStepLoginAccepted;
+  progress_.mark(Phase::kLoginAccepted);
   // The account's flags are in place before the port is logged in, so no frame is switched to
   // or from it under the defaults of a port without an account.
-  port_->setGuest(login->guest);
-  port_->setAccount(login->name, accounts_->domainIndexOfAccount(login->name));
-  port_->setBridgeAllow(login->bridgeAllow);
+  connection_->setGuest(login->guest);
+  connection_->setAccount(login->name, accounts_->domainIndexOfAccount(login->name));
+  connection_->setBridgeAllow(login->bridgeAllow);
   acceptLogin(login->name);
   return Next::kGoOn;
 }
@@ -349,140 +338,129 @@ PortThread::Next PortThread::handleAuthAnswer(std::span<const std::uint8_t> reco
 // to the port from then on follow the LOGIN_OK and none is lost in between.
 void PortThread::acceptLogin(std::u16string_view accountName) {
   const Header loginOk = loginOkRecord();
-  (void)port_->logIn(loginOk);
-  step_ = kStepLoginLogged;
-  if (state_->settings.authFlag != 1) {
+  (void)connection_->logIn(loginOk);
+  progress_.mark(Phase::kLoginLogged);
+  if (hub_.authFlag != common::AuthFlag::kOn) {
     logLine(" * LOGIN");
   } else {
     const std::string name = common::utf16ToUtf8(accountName).value_or("");
-    logLine(" * LOGIN AUTH OK : " + cutUtf8(name, kLoggedAccountNameMax));
+    logLine(" * LOGIN AUTH OK : " + std::string(cutUtf8(name, kLoggedAccountNameMax)));
   }
-  notifyPanels(*state_);
-  ports_->logConnectionCount();
+  hub_.panels->notify();
+  portManager_->logConnectionCount();
 }
 
 PortThread::Next PortThread::refuseLogin(std::span<const std::uint8_t> record, bool authenticated) {
-  step_ = kStepLoginDenied;
+  progress_.mark(Phase::kLoginDenied);
   logLine(authenticated ? " [WARNING] USER CONNECTION TOO MUCH" : " [WARNING] LOGIN AUTH DENY");
   Header denied = headerOf(record);
   makeControl(denied, ControlType::kLoginDenied, 0);
   std::fill(denied.begin() + 26, denied.end(), 0);
-  state_->clock.sleepFor(kRefusedLoginDelay);
-  (void)port_->sendControlData(denied);
+  hub_.clock->sleepFor(kRefusedLoginDelay);
+  (void)connection_->sendControlData(denied);
   logLine(" - CUT FROM HUB");
-  state_->clock.sleepFor(kCloseDelay);
+  hub_.clock->sleepFor(kCloseDelay);
   return Next::kEnd;
 }
 
-void PortThread::handleData(ForwardEntry& entry) {
-  if (entry.record.size() < kMinDataRecordSize) {
-    entry.forward = false;  // no Ethernet addresses: nothing to learn or switch by
-    return;
+// A frame teaches the MAC table where its source lives and counts as received, and then the
+// domain's DHCP service may answer it or hold it back.
+PortThread::Fate PortThread::judgeFrame(std::span<const std::uint8_t> record, AddressClues& clues) {
+  const std::optional<MacAddress> source = sourceOf(record);
+  if (!source) {
+    return Fate::kDropped;  // no Ethernet addresses: nothing to learn or switch by
   }
-  const std::span<const std::uint8_t, 6> source(entry.record.data() + common::kSourceOffset, 6);
-  learnAddressText(source);
-  MacAddress address;
-  std::copy(source.begin(), source.end(), address.begin());
-  ports_->learn(address, *port_, passTick_);
-  port_->addBytesReceived(entry.record.size());
-  examineWithDhcp(entry);
+  if (!clues.firstSource) {
+    clues.firstSource = source;
+  }
+  if (!bridgeSeen_ && !clues.bridged && isBridgedAddress(*source)) {
+    clues.bridged = true;
+    clues.shown = kBridgeText;
+  }
+  portManager_->learn(*source, *connection_, passTick_);
+  connection_->addBytesReceived(record.size());
+  return examineWithDhcp(record, clues);
 }
 
-void PortThread::learnAddressText(std::span<const std::uint8_t, 6> source) {
-  if (!bridgeSeen_ && comesFromBridge(source[0])) {
-    port_->updateAddressText(kBridgeText);
-    bridgeSeen_ = true;
-    addressKnown_ = true;
-    notifyPanels(*state_);
-    return;
+PortThread::Fate PortThread::examineWithDhcp(std::span<const std::uint8_t> record,
+                                             AddressClues& clues) {
+  progress_.mark(Phase::kDhcpExamination);
+  if (hub_.dhcp == nullptr) {
+    return Fate::kSwitch;
   }
-  if (addressKnown_) {
-    return;
-  }
-  const std::lock_guard lock(state_->serviceLock);
-  if (DomainDhcp* dhcp = dhcpService()) {
-    port_->updateAddressText(dhcp->addressTextOf(source));
-  }
-  addressKnown_ = true;
-}
-
-void PortThread::examineWithDhcp(ForwardEntry& entry) {
-  step_ = kStepDhcpExamination;
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string handedOut;
-  int result = 0;
-  {
-    const std::lock_guard lock(state_->serviceLock);
-    DomainDhcp* dhcp = dhcpService();
-    if (dhcp == nullptr) {
-      return;
-    }
-    const int domain = port_->domainIndex();
-    const int block =
-        domain < kMaxDomains ? state_->blockDhcp[static_cast<std::size_t>(domain)] : 0;
-    result = dhcp->handleFrame(entry.record, block, reply, &handedOut);
+  const DhcpExamination examined = hub_.dhcp->examine(*connection_, record, reply, &handedOut);
+  if (examined.verdict == DhcpVerdict::kDrop) {
+    return Fate::kDropped;
   }
-  if (result == -1) {
-    entry.forward = false;
-    return;
+  if (examined.verdict != DhcpVerdict::kReply || examined.replyLength == 0 ||
+      examined.replyLength > reply.size()) {
+    return Fate::kSwitch;
   }
-  if (result <= 0 || static_cast<std::size_t>(result) > reply.size()) {
-    return;
+  progress_.mark(Phase::kDhcpReply);
+  (void)connection_->sendControlData(std::span(reply.data(), examined.replyLength));
+  clues.replied = true;
+  if (!handedOut.empty()) {
+    clues.shown = handedOut;
   }
-  step_ = kStepDhcpReply;
-  entry.forward = false;
-  (void)port_->sendControlData(std::span(reply.data(), static_cast<std::size_t>(result)));
-  port_->updateAddressText(handedOut);
-  addressKnown_ = true;
-  notifyPanels(*state_);
+  return Fate::kAnswered;
 }
 
-void PortThread::forwardPass(std::size_t count) {
-  step_ = kStepForwarding;
-  const std::lock_guard lock(state_->serviceLock);
-  ports_->sendData(*port_, std::span(forward_.data(), count));
-  if (addressFound_ || addressLookups_ >= kAddressLookups || !mayUseTheSwitch()) {
-    return;
+// The address the connection list shows, learned once per pass. In the order the pass would
+// have set it: the first frame the port ever sent asks its domain's DHCP service for that
+// station's lease (once, found or not, unless it came from a bridged network); "Bridge" when a
+// bridged network first shows, or an address a DHCP reply handed out, whichever came last; and
+// during the first kAddressLookups passes, until one is found, the lease of the pass's first
+// record's source. The last text found is the one shown.
+void PortThread::learnAddressText(const AddressClues& clues, std::span<const std::uint8_t> first) {
+  std::string text;
+  if (!addressKnown_ && clues.firstSource && !isBridgedAddress(*clues.firstSource)) {
+    text = leasedAddressOf(*clues.firstSource);
   }
-  ++addressLookups_;
-  const std::span<const std::uint8_t> first = forward_[0].record;
-  DomainDhcp* dhcp = dhcpService();
-  if (dhcp == nullptr || first.size() < kMinDataRecordSize) {
-    return;
+  if (!clues.shown.empty()) {
+    text = clues.shown;
   }
-  const std::string text = dhcp->addressTextOf(
-      std::span<const std::uint8_t, 6>(first.data() + common::kSourceOffset, 6));
-  if (!text.empty()) {
-    port_->updateAddressText(text);
-    addressFound_ = true;
+  bridgeSeen_ = bridgeSeen_ || clues.bridged;
+  addressKnown_ = addressKnown_ || clues.firstSource.has_value() || clues.replied;
+  if (!addressFound_ && addressLookups_ < kAddressLookups && mayUseTheSwitch()) {
+    ++addressLookups_;
+    const std::optional<MacAddress> source = sourceOf(first);
+    std::string found = source ? leasedAddressOf(*source) : std::string();
+    if (!found.empty()) {
+      text = std::move(found);
+      addressFound_ = true;
+    }
   }
+  connection_->updateAddressText(text);
+  if (clues.bridged || clues.replied) {
+    hub_.panels->notify();
+  }
+}
+
+std::string PortThread::leasedAddressOf(const MacAddress& station) const {
+  return hub_.dhcp != nullptr ? hub_.dhcp->addressTextOf(*connection_, station) : std::string();
 }
 
 // Every path ends here. The stream is shut down and the sending stopped first, the port leaves
 // the switch, and only then is the stream closed, so no other thread can touch a closed one.
 void PortThread::cleanUp() {
-  step_ = kStepCleanUp;
-  port_->endConnection();
+  progress_.mark(Phase::kCleanUp);
+  connection_->endConnection();
   if (!loginName_.empty() && accounts_ != nullptr) {
     accounts_->release(loginName_);
   }
   buffer_ = {};
-  ports_->removePort(*port_);
-  port_->closeConnection();
-  ports_->releaseConnection();
-  step_ = kStepCleanUpDone;
-  notifyPanels(*state_);
-  ports_->logConnectionCount();
-}
-
-DomainDhcp* PortThread::dhcpService() const {
-  const auto domain = static_cast<std::size_t>(port_->domainIndex());
-  const auto& services = state_->dhcpServices;
-  return domain < services.size() ? services[domain].get() : nullptr;
+  portManager_->removePort(*connection_);
+  connection_->closeConnection();
+  portManager_->releaseConnection();
+  progress_.mark(Phase::kCleanUpDone);
+  hub_.panels->notify();
+  portManager_->logConnectionCount();
 }
 
 void PortThread::logLine(std::string_view suffix) {
-  state_->log(port_->logName().append(suffix));
+  hub_.log->log(connection_->logName().append(suffix));
 }
 
 }  // namespace korvane::hub

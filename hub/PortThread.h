@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "common/ClientRecord.h"
-#include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "common/RunThread.h"
+#include "hub/ConnectionContext.h"
+#include "hub/EthernetAddress.h"
 #include "hub/SocketPort.h"
 #include "platform/Clock.h"
 
 namespace korvane::hub {
 
 class AccountStore;
-class DomainDhcp;
 class HostFilter;
 class PortManager;
 
@@ -40,57 +40,71 @@ inline constexpr int kAddressLookups = 5;
 inline constexpr std::size_t kLoggedAccountNameMax = 254;
 
 /// The thread of one client connection: admits it through the host filter, cuts the byte
-/// stream into records, answers the login, authentication and keep-alive records, learns the
-/// stations behind the client, lets the domain's DHCP service answer what is meant for it,
-/// hands the rest of each receive pass to the port manager, and cleans the port up when the
-/// connection ends. With authentication on, the frames of a client that has not logged in are
-/// dropped unseen.
+/// stream into records and decides each record's fate once (answered: login, authentication,
+/// keep-alive, DHCP; dropped; or switched), learns the stations behind the client, hands the
+/// records to switch of each receive pass to the port manager together, learns the client's
+/// address text after the pass, and cleans the port up when the connection ends. With
+/// authentication on, the frames of a client that has not logged in are dropped unseen.
 class PortThread {
  public:
-  /// The thread for `port`, using the hub's accounts, filter and switch from `state`.
-  PortThread(std::shared_ptr<HubState> state, std::shared_ptr<SocketPort> port);
+  /// The thread for `port`, using the hub's accounts, filter, switch and DHCP domains.
+  PortThread(ConnectionContext hub, std::shared_ptr<SocketPort> port);
 
-  /// Serves the connection until it ends, then cleans up. An exception that escapes ends the
-  /// process with the "Catch Exception in PortThread" lines.
+  /// Serves the connection until it ends, then cleans up; the thread's entry. An exception that
+  /// escapes ends the process with the "Catch Exception in PortThread" lines.
   void run();
 
  private:
   enum class Next { kGoOn, kEnd };
+
+  /// What becomes of one record of a receive pass; each record gets one, from judge().
+  enum class Fate {
+    kSwitch,    ///< handed to the port manager with the pass's other records to switch
+    kAnswered,  ///< answered by the hub (login, keep-alive, DHCP): it goes no further
+    kDropped,   ///< goes nowhere (see judge())
+    kEnd,       ///< ends the connection; the rest of the pass is not looked at
+  };
+
+  /// What the frames of one pass showed of the client's address, applied after the pass.
+  struct AddressClues {
+    std::optional<MacAddress> firstSource;  ///< the source of the pass's first frame
+    bool bridged = false;  ///< a frame from a bridged network showed for the first time
+    bool replied = false;  ///< the DHCP service answered a frame
+    std::string shown;     ///< "Bridge" or a handed-out address, whichever came last
+  };
 
   void serve();
   bool admit();
   void receiveUntilEnd();
   Next handleBuffer();
   Next handlePass(const common::ParseResult& parse);
-  Next handleRecord(ForwardEntry& entry);
+  std::span<const std::uint8_t> recordAt(std::size_t index) const;
+  Fate judge(std::span<const std::uint8_t> record, AddressClues& clues);
   static bool isAnsweredByTheHub(std::uint32_t controlType);
   bool mayUseTheSwitch() const;
-  Next handleControl(ForwardEntry& entry, std::uint32_t type);
+  Fate answerControl(std::span<const std::uint8_t> record, std::uint32_t type);
   void answerKeepAlive(std::span<const std::uint8_t> record);
   void handleLogin(std::span<const std::uint8_t> record);
   Next handleAuthAnswer(std::span<const std::uint8_t> record);
   Next refuseLogin(std::span<const std::uint8_t> record, bool authenticated);
   void acceptLogin(std::u16string_view accountName);
-  void handleData(ForwardEntry& entry);
-  void learnAddressText(std::span<const std::uint8_t, 6> source);
-  void examineWithDhcp(ForwardEntry& entry);
-  void forwardPass(std::size_t count);
+  Fate judgeFrame(std::span<const std::uint8_t> record, AddressClues& clues);
+  Fate examineWithDhcp(std::span<const std::uint8_t> record, AddressClues& clues);
+  void learnAddressText(const AddressClues& clues, std::span<const std::uint8_t> first);
+  std::string leasedAddressOf(const MacAddress& station) const;
   void cleanUp();
 
-  /// The DHCP service of this port's domain, if the hub has one; ServiceLock must be held.
-  DomainDhcp* dhcpService() const;
   void logLine(std::string_view suffix);
 
-  std::shared_ptr<HubState> state_;
-  std::shared_ptr<SocketPort> port_;
-  std::shared_ptr<PortManager> ports_;
-  std::shared_ptr<AccountStore> accounts_;
-  std::shared_ptr<HostFilter> filter_;
+  const ConnectionContext hub_;
+  const std::shared_ptr<SocketPort> connection_;
+  PortManager* const portManager_;
+  AccountStore* const accounts_;
 
   std::vector<std::uint8_t> buffer_;
   std::size_t fill_ = 0;
   std::array<common::RecordSpan, common::kMaxRecordsPerPass> spans_{};
-  std::array<ForwardEntry, common::kMaxRecordsPerPass> forward_{};
+  std::array<std::span<const std::uint8_t>, common::kMaxRecordsPerPass> switched_{};
 
   std::optional<std::array<std::uint8_t, common::kChallengeSize>> challenge_;
   std::u16string loginName_;  // the account counted by acquire(), released at clean-up
@@ -99,7 +113,7 @@ class PortThread {
   bool addressFound_ = false;
   int addressLookups_ = 0;
   platform::Tick passTick_ = 0;  // when the current receive pass came in
-  int step_ = 0;
+  common::ThreadProgress progress_{"PortThread"};
 };
 
 }  // namespace korvane::hub

@@ -16,8 +16,11 @@ constexpr std::chrono::milliseconds kWritableWait{200};
 
 }  // namespace
 
-SendQueue::SendQueue(PortConnection& connection, ErrorReport reportError)
-    : connection_(connection), reportError_(std::move(reportError)) {}
+SendQueue::SendQueue(PortConnection& connection, ErrorReport reportError,
+                     common::ThreadFailureHandler onWriterFailure)
+    : connection_(connection),
+      reportError_(std::move(reportError)),
+      onWriterFailure_(std::move(onWriterFailure)) {}
 
 SendQueue::~SendQueue() {
   stop();
@@ -29,7 +32,10 @@ bool SendQueue::startWriter() {
     return !stopping_;
   }
   try {
-    writer_ = std::thread(&SendQueue::writerLoop, this);
+    writer_ = std::thread([this] {
+      common::runThread(
+          "SendQueueWriter", [this] { writerLoop(); }, onWriterFailure_);
+    });
   } catch (const std::system_error&) {
     return false;
   }

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/RunThread.h"
 #include "hub/PortConnection.h"
 
 namespace korvane::hub {
@@ -39,7 +40,10 @@ class SendQueue {
   /// Called once, outside the queue's lock, with the error number when the stream fails.
   using ErrorReport = std::function<void(int error)>;
 
-  SendQueue(PortConnection& connection, ErrorReport reportError);
+  /// A queue for `connection`; stream failures go to `reportError`, and an exception that
+  /// escapes the writer thread goes to `onWriterFailure`.
+  SendQueue(PortConnection& connection, ErrorReport reportError,
+            common::ThreadFailureHandler onWriterFailure = {});
   ~SendQueue();
   SendQueue(const SendQueue&) = delete;
   SendQueue& operator=(const SendQueue&) = delete;
@@ -93,6 +97,7 @@ class SendQueue {
 
   PortConnection& connection_;
   const ErrorReport reportError_;
+  const common::ThreadFailureHandler onWriterFailure_;
 
   mutable std::mutex mutex_;
   std::condition_variable writerWake_;

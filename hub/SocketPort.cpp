@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/ClientRecord.h"
+#include "hub/ThreadCatchAll.h"
 
 namespace korvane::hub {
 namespace {
@@ -22,14 +23,15 @@ double addCapped(double counter, std::size_t bytes) {
 
 }  // namespace
 
-SocketPort::SocketPort(HubState& state, std::unique_ptr<PortConnection> connection,
-                       platform::PeerAddress peer)
-    : hub_(state),
+SocketPort::SocketPort(const platform::Clock& clock, std::shared_ptr<HubLogger> log,
+                       std::unique_ptr<PortConnection> connection, platform::PeerAddress peer)
+    : log_(std::move(log)),
       connection_(std::move(connection)),
       peer_(std::move(peer)),
       numericAddress_(cutTo(peer_.numericHost, kPortTextMax)),
-      connectTick_(state.clock.tickCount()),
-      sendQueue_(*connection_, [this](int error) { reportSendError(error); }),
+      connectTick_(clock.tickCount()),
+      sendQueue_(
+          *connection_, [this](int error) { reportSendError(error); }, endHubOnThreadFailure(log_)),
       hostName_(kUnknownHost) {
   logName_ = buildLogName();
 }
@@ -108,28 +110,15 @@ void SocketPort::addBytesReceived(std::size_t bytes) {
   bytesReceived_ = addCapped(bytesReceived_.load(), bytes);
 }
 
-SendResult SocketPort::sendData(std::span<const ForwardEntry> list) {
+SendResult SocketPort::sendData(std::span<const std::span<const std::uint8_t>> records,
+                                std::size_t total) {
   if (state_.load() != PortState::kLoggedIn) {
     return SendResult::kNotAccepted;
   }
-  // A pass holds at most kMaxRecordsPerPass records; the gather list lives on the stack, so
-  // choosing the records costs no allocation.
-  std::array<std::span<const std::uint8_t>, common::kMaxRecordsPerPass> parts;
-  std::size_t count = 0;
-  std::size_t total = 0;
-  for (const ForwardEntry& entry : list) {
-    if (count == parts.size()) {
-      break;
-    }
-    if (entry.forward && (entry.flood || entry.target == this)) {
-      parts[count++] = entry.record;
-      total += entry.record.size();
-    }
-  }
-  if (count == 0) {
+  if (records.empty()) {
     return SendResult::kSent;
   }
-  const SendResult result = sendQueue_.sendData(std::span(parts.data(), count), total);
+  const SendResult result = sendQueue_.sendData(records, total);
   if (result == SendResult::kSent || result == SendResult::kQueued) {
     // Only the thread that holds the port manager's lock gets here, so adding is not racy.
     bytesSent_ = addCapped(bytesSent_.load(), total);
@@ -154,7 +143,7 @@ void SocketPort::endConnection() {
 void SocketPort::reportSendError(int error) {
   std::array<char, 64> line{};
   std::snprintf(line.data(), line.size(), "SendComplete Error %d", error);
-  hub_.logLimited(hub_.sendErrorLines, line.data());
+  log_->logLimited(log_->sendErrorLines, line.data());
 }
 
 }  // namespace korvane::hub

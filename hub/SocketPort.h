@@ -11,8 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "hub/ForwardEntry.h"
-#include "hub/HubState.h"
+#include "hub/HubLogger.h"
 #include "hub/MacTable.h"
 #include "hub/PortConnection.h"
 #include "hub/SendQueue.h"
@@ -37,6 +36,15 @@ inline constexpr double kByteCounterCap = 999999999999.0;
 /// Host name of a port until its name is looked up, and when the lookup finds none.
 inline constexpr std::string_view kUnknownHost = "unknown";
 
+/// Which slot of the port manager holds a port. Each port carries it, so that the switch finds a
+/// receiver's slot without searching; only the port manager reads or changes it, under its lock.
+class SwitchSlot {
+ private:
+  friend class PortManager;
+  static constexpr int kNone = -1;
+  int index_ = kNone;
+};
+
 /// One client connection of the hub: its stream, identity, counters and login state, the
 /// synchronous path for its own answers (control records) and the queued path for data records
 /// that other ports' threads switch to it. Shared by its port thread, its name-resolution
@@ -44,9 +52,10 @@ inline constexpr std::string_view kUnknownHost = "unknown";
 class SocketPort {
  public:
   /// A port for the connection `connection` from `peer`, with host name "unknown" and the log
-  /// name "[unknown] address:port"; its connect tick is taken from the hub's clock.
-  SocketPort(HubState& state, std::unique_ptr<PortConnection> connection,
-             platform::PeerAddress peer);
+  /// name "[unknown] address:port"; its connect tick is taken from `clock`, and its send errors
+  /// go to `log`.
+  SocketPort(const platform::Clock& clock, std::shared_ptr<HubLogger> log,
+             std::unique_ptr<PortConnection> connection, platform::PeerAddress peer);
   ~SocketPort();
   SocketPort(const SocketPort&) = delete;
   SocketPort& operator=(const SocketPort&) = delete;
@@ -93,6 +102,8 @@ class SocketPort {
   void setAccount(std::u16string_view name, int domainIndex);
   /// How many addresses the port holds in the MAC table; kept by the table under its lock.
   MacShare& macShare() const { return macShare_; }
+  /// The slot the port is in; kept by the port manager under its lock.
+  SwitchSlot& switchSlot() const { return switchSlot_; }
 
   double bytesSent() const { return bytesSent_.load(); }
   double bytesReceived() const { return bytesReceived_.load(); }
@@ -101,10 +112,10 @@ class SocketPort {
   /// Data bytes queued for the client and not yet written.
   std::size_t pendingSendBytes() const { return sendQueue_.pendingBytes(); }
 
-  /// Sends the client, in one batch, the records of `list` meant for it (its own target or
-  /// flooded), if it is logged in. Called by other ports' threads under the port manager's
-  /// lock; never blocks on the client.
-  SendResult sendData(std::span<const ForwardEntry> list);
+  /// Sends the client `records` (whole data records, `total` bytes, in the order given) in one
+  /// batch, if it is logged in. Called by other ports' threads under the port manager's lock;
+  /// never blocks on the client.
+  SendResult sendData(std::span<const std::span<const std::uint8_t>> records, std::size_t total);
   /// Sends one control record to the client after what is already queued and waits until it
   /// is written; false when the stream failed or the port is ending.
   bool sendControlData(std::span<const std::uint8_t> record);
@@ -129,7 +140,7 @@ class SocketPort {
   void reportSendError(int error);
   std::string buildLogName() const;
 
-  HubState& hub_;
+  const std::shared_ptr<HubLogger> log_;
   const std::unique_ptr<PortConnection> connection_;
   const platform::PeerAddress peer_;
   const std::string numericAddress_;
@@ -153,7 +164,8 @@ class SocketPort {
   std::atomic<double> bytesSent_{0.0};
   std::atomic<double> bytesReceived_{0.0};
   std::atomic<bool> cut_{false};
-  mutable MacShare macShare_;  // the MAC table's bookkeeping, not the port's state
+  mutable MacShare macShare_;      // the MAC table's bookkeeping, not the port's state
+  mutable SwitchSlot switchSlot_;  // the port manager's bookkeeping, not the port's state
 };
 
 }  // namespace korvane::hub

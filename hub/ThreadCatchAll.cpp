@@ -2,27 +2,37 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "hub/HubProcess.h"
 
 namespace korvane::hub {
 namespace {
 
-constexpr const char* kStars = "***********************************";
-constexpr const char* kExceptionBanner = "        Catch Exception            ";
+constexpr std::string_view kStars = "***********************************";
 
 }  // namespace
 
-void endProcessAfterException(HubState& state, std::string_view where, int step) {
-  state.log(kStars);
-  state.log(kExceptionBanner);
-  state.log(kStars);
-  state.log(where);
-  char line[64];
-  std::snprintf(line, sizeof line, "iStepNo = %d", step);
-  state.log(line);
-  // Other threads may still be running: leave at once, without running destructors under them.
-  std::_Exit(kHubExitFailure);
+void logBanner(HubLogger& log, std::string_view title) {
+  log.log(kStars);
+  log.log(title);
+  log.log(kStars);
+}
+
+common::ThreadFailureHandler endHubOnThreadFailure(std::shared_ptr<HubLogger> log) {
+  return [log = std::move(log)](const common::ThreadFailure& failure) {
+    logBanner(*log, kExceptionBanner);
+    log->log("Catch Exception in " + std::string(failure.thread));
+    if (failure.step) {
+      char line[64];
+      std::snprintf(line, sizeof line, "iStepNo = %d", *failure.step);
+      log->log(line);
+    } else {
+      log->log(failure.what);
+    }
+    // Other threads may still be running: leave at once, without running destructors under them.
+    std::_Exit(kHubExitFailure);
+  };
 }
 
 }  // namespace korvane::hub

@@ -37,8 +37,10 @@ UpnpMapping::UpnpMapping(LogFunction log, const platform::Clock& clock, int snat
 
 UpnpMapping::~UpnpMapping() { stop(); }
 
-void UpnpMapping::start() {
-  thread_ = std::thread([this] { run(); });
+void UpnpMapping::start(common::ThreadFailureHandler onFailure) {
+  thread_ = std::thread([this, onFailure = std::move(onFailure)] {
+    common::runThread("UpnpMapping", [this] { run(); }, onFailure);
+  });
 }
 
 void UpnpMapping::stop() {

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <thread>
 
+#include "common/RunThread.h"
 #include "common/UpnpClient.h"
 #include "platform/Clock.h"
 
@@ -44,8 +45,8 @@ class UpnpMapping {
   UpnpMapping(const UpnpMapping&) = delete;
   UpnpMapping& operator=(const UpnpMapping&) = delete;
 
-  /// Starts the thread.
-  void start();
+  /// Starts the thread; an exception that escapes it goes to `onFailure`.
+  void start(common::ThreadFailureHandler onFailure);
   /// Ends any wait or router exchange within 100 ms and joins the thread.
   void stop();
 

@@ -29,13 +29,18 @@ constexpr auto kReplyWriteLimit = 1000ms;
 // start() runs on the service's main thread and stop() on the stop-signal thread, possibly at
 // the same time: the thread object is handed over under the lock, and a stop that comes first
 // keeps the pipe from starting at all.
-void ManagerPipeServer::start(std::function<void()> onRequest) {
+void ManagerPipeServer::start(std::function<void()> onRequest,
+                              common::ThreadFailureHandler onFailure) {
   std::lock_guard lock(serverMutex_);
   if (stopping_) {
     return;
   }
   onRequest_ = std::move(onRequest);
-  thread_ = std::thread([this] { serve(); });
+  onFailure_ = std::move(onFailure);
+  thread_ = std::thread([this] {
+    common::runThread(
+        "ManagerPipe", [this] { serve(); }, onFailure_);
+  });
 }
 
 void ManagerPipeServer::stop() {

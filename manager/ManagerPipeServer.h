@@ -6,6 +6,7 @@
 #include <optional>
 #include <thread>
 
+#include "common/RunThread.h"
 #include "platform/Clock.h"
 #include "platform/LocalPipe.h"
 
@@ -22,8 +23,9 @@ class ManagerPipeServer {
   ManagerPipeServer(const ManagerPipeServer&) = delete;
   ManagerPipeServer& operator=(const ManagerPipeServer&) = delete;
 
-  /// Starts serving; `onRequest` runs on the pipe thread for every request.
-  void start(std::function<void()> onRequest);
+  /// Starts serving; `onRequest` runs on the pipe thread for every request, and an exception
+  /// that escapes the thread goes to `onFailure`.
+  void start(std::function<void()> onRequest, common::ThreadFailureHandler onFailure = {});
 
   /// Ends the pipe thread and removes the pipe. Safe to call twice.
   void stop();
@@ -35,6 +37,7 @@ class ManagerPipeServer {
 
   const platform::Clock& clock_;
   std::function<void()> onRequest_;
+  common::ThreadFailureHandler onFailure_;
   std::atomic<bool> stopping_{false};
   std::mutex serverMutex_;  // guards creating the instance against stop() closing it
   std::optional<platform::PipeServer> server_;

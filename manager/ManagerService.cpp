@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "common/ManagerHubList.h"
+#include "common/RunThread.h"
 #include "manager/InstallationGrants.h"
 #include "platform/Process.h"
 #include "platform/ServiceNotify.h"
@@ -24,6 +25,13 @@ constexpr auto kStopWait = 30000ms;
 constexpr auto kRestartDelay = 1000ms;
 // Hubs that have not ended this long after the stop command are killed.
 constexpr auto kHubStopGrace = 4000ms;
+
+// A thread of the manager that fails says so on the manager's error output (the journal for the
+// service, the terminal in the foreground) and ends; the other threads go on.
+void reportThreadFailure(const common::ThreadFailure& failure) {
+  std::cerr << "Tollmar: " << failure.thread << " ended by an exception: " << failure.what
+            << std::endl;
+}
 
 HubSlot* findProcess(std::array<HubSlot, kHubSlots>& table,
                      const std::shared_ptr<platform::Process>& process) {
@@ -76,7 +84,7 @@ ManagerService::~ManagerService() {
 int ManagerService::run() {
   applyInstallationGrants(options_.programDirectory, std::cout);
   platform::notifyServiceManager("READY=1");
-  pipe_.start([this] { reloadEvent_.set(); });
+  pipe_.start([this] { reloadEvent_.set(); }, reportThreadFailure);
   reload();
   dns_.start();
   if (options_.foregroundLog != nullptr) {
@@ -149,8 +157,11 @@ void ManagerService::reload() {
   if (!toStop.empty()) {
     // A hub switched off is stopped like every hub at the service's stop, also when it is still
     // starting and cannot hear the command yet; the reload does not wait for it.
-    std::thread(stopHubProcesses, std::move(toStop), kHubStopGrace, std::cref(shared_->clock))
-        .detach();
+    std::thread([toStop = std::move(toStop), &clock = shared_->clock]() mutable {
+      common::runThread(
+          "HubStopper", [&] { stopHubProcesses(std::move(toStop), kHubStopGrace, clock); },
+          reportThreadFailure);
+    }).detach();
   }
   for (auto& process : launched) {
     startMonitor(shared_, std::move(process));
@@ -159,7 +170,10 @@ void ManagerService::reload() {
 
 void ManagerService::startMonitor(std::shared_ptr<Shared> shared,
                                   std::shared_ptr<platform::Process> process) {
-  std::thread(monitor, std::move(shared), std::move(process)).detach();
+  std::thread([shared = std::move(shared), process = std::move(process)]() mutable {
+    common::runThread(
+        "HubMonitor", [&] { monitor(shared, std::move(process)); }, reportThreadFailure);
+  }).detach();
 }
 
 // Waits for one hub process after the other in the same slot: each time the process ends, the

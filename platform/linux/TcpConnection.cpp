@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -237,22 +238,24 @@ long TcpConnection::trySend(std::span<const std::span<const std::uint8_t>> parts
 
 long TcpConnection::trySend(std::span<const std::span<const std::uint8_t>> parts,
                             SystemError* error) {
-  std::vector<iovec> vectors;
-  vectors.reserve(std::min(parts.size(), kMaxPartsPerCall));
+  // Callers send while holding their own locks (a switch sends to each receiver in turn under
+  // one): the vector lives on the stack, so a send allocates nothing.
+  std::array<iovec, kMaxPartsPerCall> vectors;
+  std::size_t count = 0;
   for (const auto& part : parts) {
-    if (vectors.size() == kMaxPartsPerCall) {
+    if (count == vectors.size()) {
       break;
     }
     if (!part.empty()) {
-      vectors.push_back(iovec{const_cast<std::uint8_t*>(part.data()), part.size()});
+      vectors[count++] = iovec{const_cast<std::uint8_t*>(part.data()), part.size()};
     }
   }
-  if (vectors.empty()) {
+  if (count == 0) {
     return 0;
   }
   msghdr message{};
   message.msg_iov = vectors.data();
-  message.msg_iovlen = vectors.size();
+  message.msg_iovlen = count;
   for (;;) {
     const ssize_t sent = ::sendmsg(descriptorOf(handle_), &message, MSG_DONTWAIT | MSG_NOSIGNAL);
     if (sent >= 0) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "common/Atoi.h"
 
@@ -49,6 +51,23 @@ TEST(Atoi, ReadsLikeC) {
   for (const Row& row : rows) {
     SCOPED_TRACE("text \"" + row.text + "\"");
     EXPECT_EQ(atoiLike(row.text), row.expected);
+  }
+}
+
+TEST(Atoi, SixtyFourBitReadingClampsToItsRange) {
+  const std::pair<std::string, std::int64_t> rows[] = {
+      {" -42x", -42},
+      {"2147483648", 2147483648LL},
+      {"9223372036854775807", INT64_MAX},
+      {"9223372036854775808", INT64_MAX},
+      {"-9223372036854775808", INT64_MIN},
+      {"-9223372036854775809", INT64_MIN},
+      {"99999999999999999999999999", INT64_MAX},
+      {"soon", 0},
+  };
+  for (const auto& [text, expected] : rows) {
+    SCOPED_TRACE("text \"" + text + "\"");
+    EXPECT_EQ(strtollLike(text), expected);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "common/HubSettings.h"
 #include "tests/support/TempProgramDir.h"
@@ -33,7 +34,7 @@ TEST(HubSettings, MissingFileGivesDefaults) {
   TempProgramDir dir;
   const HubSettings settings = settingsOf(dir.ini("Tollmar.ini"), 7);
   EXPECT_EQ(settings.portNo, 0);
-  EXPECT_EQ(settings.authFlag, 0);
+  EXPECT_EQ(settings.authFlag, AuthFlag::kOff);
   EXPECT_EQ(settings.maxCon, 512);
   EXPECT_EQ(settings.snatPort, 0);
   EXPECT_EQ(settings.garbageMonths, 0);
@@ -51,7 +52,7 @@ TEST(HubSettings, ReadsItsOwnSection) {
             "[SYSTEM]\r\nDomainSplitter=@\r\n");
   const HubSettings settings = settingsOf(path, 7);
   EXPECT_EQ(settings.portNo, 8888);
-  EXPECT_EQ(settings.authFlag, 1);
+  EXPECT_EQ(settings.authFlag, AuthFlag::kOn);
   EXPECT_EQ(settings.maxCon, 8);
   EXPECT_EQ(settings.snatPort, 9999);
   EXPECT_EQ(settings.garbageMonths, 3);
@@ -107,15 +108,24 @@ TEST(HubSettings, RangesAndFallbacks) {
       {"GarbageDays=65536", &HubSettings::garbageDays, 65536},
       {"GarbageDays=65537", &HubSettings::garbageDays, 0},
       {"GarbageDays=-2", &HubSettings::garbageDays, 0},
-      // AuthFlag: any number.
-      {"", &HubSettings::authFlag, 0},
-      {"AuthFlag=1", &HubSettings::authFlag, 1},
-      {"AuthFlag=7", &HubSettings::authFlag, 7},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(*row.line == '\0' ? std::string("key missing") : std::string(row.line));
     const std::string lines = *row.line == '\0' ? "" : std::string(row.line) + "\r\n";
     EXPECT_EQ(readWith(lines).*row.field, row.expected);
+  }
+}
+
+TEST(HubSettings, AuthenticationOnlyWithAuthFlagOne) {
+  const std::pair<const char*, AuthFlag> rows[] = {
+      {"", AuthFlag::kOff},
+      {"AuthFlag=1\r\n", AuthFlag::kOn},
+      {"AuthFlag=0\r\n", AuthFlag::kOff},
+      {"AuthFlag=7\r\n", AuthFlag::kOff},
+  };
+  for (const auto& [lines, expected] : rows) {
+    SCOPED_TRACE(lines);
+    EXPECT_EQ(readWith(lines).authFlag, expected);
   }
 }
 

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/NotifyPipe.h"
 #include "hub/ControlPipe.h"
 #include "hub/PortManager.h"
 #include "panel/logic/HubQueryClient.h"
@@ -65,14 +66,25 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
   }
   HubTestBed bed;
   bed.dir.useForThisProcess();
-  bed.state->portManager = std::make_shared<PortManager>(*bed.state, common::kMaxConnectionsLimit);
+  auto portManager =
+      std::make_shared<PortManager>(bed.logger, bed.clock, common::kMaxConnectionsLimit);
   std::vector<TestPort> ports;
   for (std::size_t i = 0; i < needed; ++i) {
-    ports.push_back(makeTestPort(*bed.state, "192.0.2.1", 40000 + static_cast<int>(i)));
+    ports.push_back(makeTestPort(bed, "192.0.2.1", 40000 + static_cast<int>(i)));
     ports.back().port->admit();
-    bed.state->portManager->addPort(ports.back().port);
+    portManager->addPort(ports.back().port);
   }
-  ControlPipe pipe(*bed.state);
+  const std::atomic<ListenState> listenState{ListenState::kListening};
+  ControlPipe pipe({.hubNumber = 1,
+                    .clock = bed.clock,
+                    .log = bed.logger,
+                    .shutdown = *bed.shutdown,
+                    .panels = *bed.panels,
+                    .listenState = listenState,
+                    .accounts = nullptr,
+                    .filter = nullptr,
+                    .portManager = portManager,
+                    .dhcp = nullptr});
   std::atomic<bool> ended{false};
   std::thread server([&] {
     pipe.runControlPipe();
@@ -81,14 +93,14 @@ TEST(ControlPipe, ClientThatNeverReadsItsConnectionListDoesNotKeepTheStopUnheard
   // Declared before the clients, so that it runs after they have closed, which also ends a write
   // to the silent one that never gave up.
   struct EndServer {
-    HubState& state;
+    ShutdownFlag& shutdown;
     std::thread& thread;
     ~EndServer() {
-      state.requestShutdown();
-      wakeControlPipe(state.hubNumber);
+      shutdown.request();
+      wakeControlPipe(1);
       thread.join();
     }
-  } endServer{*bed.state, server};
+  } endServer{*bed.shutdown, server};
 
   std::string err;
   std::optional<platform::PipeConnection> silent;
@@ -200,6 +212,14 @@ TEST_F(ControlPipeTest, EveryStatusWindowGetsEverySignalUntilItCloses) {
   auto secondWindow = std::make_unique<panel::NotificationServer>(502, [&] { ++second; });
   firstWindow.start();
   secondWindow->start();
+  // The windows serve their pipes on threads of their own; a window whose pipe the hub cannot
+  // open yet would be dropped from the list at the first signal.
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        return testing::fileExists(dir_.path() + "pipe/" + common::notifyPipeName(501)) &&
+               testing::fileExists(dir_.path() + "pipe/" + common::notifyPipeName(502));
+      },
+      5s));
   ASSERT_TRUE(query_.queryConnections(1, 501));
   ASSERT_TRUE(query_.queryConnections(1, 502));
   ASSERT_TRUE(query_.queryConnections(1, 502)) << "asking twice registers once";

@@ -8,7 +8,6 @@
 #include "hub/DhcpBlockFlags.h"
 #include "hub/DhcpService.h"
 #include "hub/DhcpServiceList.h"
-#include "hub/HubState.h"
 #include "platform/ProfileFile.h"
 #include "tests/hub/AccountFile.h"
 #include "tests/hub/DhcpTestFrames.h"
@@ -78,7 +77,7 @@ void takeLease(DomainDhcp& service, const testframes::Mac& mac) {
   std::array<std::uint8_t, kDhcpReplyBufferSize> reply{};
   std::string text;
   const auto record = testframes::plainRecord(testframes::dhcpFrame({.type = 1, .station = mac}));
-  EXPECT_GT(service.handleFrame(record, 0, reply, &text), 0);
+  EXPECT_EQ(service.handleFrame(record, false, reply, &text).verdict, DhcpVerdict::kReply);
 }
 
 TEST(DhcpServiceList, StartUpMakesOneServicePerDomainWithItsLeases) {
@@ -192,22 +191,20 @@ TEST(DhcpServiceList, EntriesThatAreNotServicesAreReplaced) {
 
 TEST(DhcpServiceList, BlockFlagsOfTheHubsDomains) {
   ListBench bench;
-  HubState state(kHubNumber, 0, bench.clock);
-  state.programDirectory = bench.dir.path();
-  state.blockDhcp[7] = 1;
+  BlockFlags flags{};
+  flags[7] = 1;
   const std::string path = bench.dir.ini("Tollmar.ini");
   std::string err;
   ASSERT_TRUE(platform::profile::writeString(path, "0004", "BlockDHCP@lab", "1", &err)) << err;
-  loadBlockFlags(state);
-  EXPECT_EQ(state.blockDhcp[0], 0);
-  EXPECT_EQ(state.blockDhcp[1], 0);
-  EXPECT_EQ(state.blockDhcp[2], 0) << "no account store: only the global domain is read";
-  EXPECT_EQ(state.blockDhcp[7], 0) << "domains beyond the store are cleared";
+  loadBlockFlags(flags, bench.dir.ini(""), kHubNumber, nullptr);
+  EXPECT_EQ(flags[0], 0);
+  EXPECT_EQ(flags[1], 0);
+  EXPECT_EQ(flags[2], 0) << "no account store: only the global domain is read";
+  EXPECT_EQ(flags[7], 0) << "domains beyond the store are cleared";
 
-  state.accounts = bench.accounts_;
-  loadBlockFlags(state);
-  EXPECT_EQ(state.blockDhcp[1], 0);
-  EXPECT_EQ(state.blockDhcp[2], 1);
+  loadBlockFlags(flags, bench.dir.ini(""), kHubNumber, bench.accounts_.get());
+  EXPECT_EQ(flags[1], 0);
+  EXPECT_EQ(flags[2], 1);
 }
 
 }  // namespace

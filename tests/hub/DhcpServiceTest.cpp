@@ -94,7 +94,21 @@ class Bench {
   Outcome handle(const Bytes& record, int block = 0) {
     std::array<std::uint8_t, kDhcpReplyBufferSize> buffer{};
     Outcome outcome;
-    outcome.result = service->handleFrame(record, block, buffer, &outcome.addressText);
+    // The verdict as a number: the reply's length, -1 for a drop, 0 to switch.
+    const DhcpExamination examined =
+        service->handleFrame(record, block != 0, buffer, &outcome.addressText);
+    switch (examined.verdict) {
+      case DhcpVerdict::kReply:
+        EXPECT_GT(examined.replyLength, 0u);
+        outcome.result = static_cast<int>(examined.replyLength);
+        break;
+      case DhcpVerdict::kDrop:
+        outcome.result = -1;
+        break;
+      case DhcpVerdict::kSwitch:
+        outcome.result = 0;
+        break;
+    }
     if (outcome.result > 0) {
       EXPECT_LE(static_cast<std::size_t>(outcome.result), buffer.size());
       outcome.reply.assign(buffer.begin(), buffer.begin() + outcome.result);

@@ -42,13 +42,13 @@ TEST(LineRateLimit, HubWritesTheCountAfterTheNextLineLetThrough) {
   LineRateLimit limit;
   constexpr int kRepeats = 5;
   for (int i = 0; i < kRepeats; ++i) {
-    bed.state->logLimited(limit, "REPEATED");
+    bed.logger->logLimited(limit, "REPEATED");
   }
   EXPECT_EQ(bed.linesEndingWith(" REPEATED"), 1);
   EXPECT_EQ(bed.log().find("left out"), std::string::npos) << "nothing held back yet to report";
 
   bed.clock.advance(kRepeatedLineInterval + std::chrono::milliseconds(1));
-  bed.state->logLimited(limit, "REPEATED");
+  bed.logger->logLimited(limit, "REPEATED");
   EXPECT_EQ(bed.linesEndingWith(" REPEATED"), 2);
   const std::string log = bed.log();
   const auto second = log.rfind(" REPEATED\r\n");

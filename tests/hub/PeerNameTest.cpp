@@ -74,7 +74,7 @@ TEST(PeerName, NamesWithoutALookupWhenThePoolIsFull) {
   for (const Row row : {Row{"192.168.1.20", "LAN"}, Row{"fe80::2", "LAN"},
                         Row{"203.0.113.5", "unknown"}, Row{"2001:db8::5", "unknown"}}) {
     SCOPED_TRACE(row.address);
-    const TestPort test = makeTestPort(*bed.state, row.address);
+    const TestPort test = makeTestPort(bed, row.address);
     namePort(test.port, full);
     ASSERT_TRUE(test.port->waitForHostName(std::chrono::milliseconds(0)));
     EXPECT_EQ(test.port->hostName(), row.name);

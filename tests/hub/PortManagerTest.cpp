@@ -28,7 +28,7 @@ constexpr MacAddress kMulticast = {0x01, 0x00, 0x5e, 0x00, 0x00, 0x01};
 class PortManagerTest : public ::testing::Test {
  protected:
   TestPort join(bool logIn = true, std::string address = "192.0.2.1") {
-    TestPort test = makeTestPort(*bed_.state, std::move(address), nextPeerPort_++);
+    TestPort test = makeTestPort(bed_, std::move(address), nextPeerPort_++);
     test.port->admit();
     manager_.addPort(test.port);
     if (logIn) {
@@ -38,10 +38,7 @@ class PortManagerTest : public ::testing::Test {
   }
 
   void send(TestPort& from, const Records& records) {
-    std::vector<ForwardEntry> list;
-    for (const auto& record : records) {
-      list.push_back(ForwardEntry{record});
-    }
+    std::vector<std::span<const std::uint8_t>> list(records.begin(), records.end());
     manager_.sendData(*from.port, list);
   }
 
@@ -50,7 +47,7 @@ class PortManagerTest : public ::testing::Test {
   }
 
   HubTestBed bed_;
-  PortManager manager_{*bed_.state, 8};
+  PortManager manager_{bed_.logger, bed_.clock, 8};
   int nextPeerPort_ = 40000;
 };
 
@@ -174,14 +171,28 @@ TEST_F(PortManagerTest, AccountWithoutBridgeAllowSendsOnlyFromAdapterAddresses) 
   }
 }
 
-TEST_F(PortManagerTest, RecordsAnsweredLocallyAreNotSwitched) {
+TEST_F(PortManagerTest, EachReceiverGetsItsRecordsInTheOrderOfThePass) {
   TestPort a = join();
   TestPort b = join();
-  const auto record = frameRecord(kBroadcast, kStationA);
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].forward = false;
-  manager_.sendData(*a.port, list);
-  EXPECT_EQ(framesAt(b), 0u);
+  TestPort c = join();
+  manager_.learn(kStationB, *b.port, 0);
+  manager_.learn(kStationC, *c.port, 0);
+  const auto toB1 = frameRecord(kStationB, kStationA, 46);
+  const auto broadcast = frameRecord(kBroadcast, kStationA, 47);
+  const auto toC = frameRecord(kStationC, kStationA, 48);
+  const auto toB2 = frameRecord(kStationB, kStationA, 49);
+  const auto multicast = frameRecord(kMulticast, kStationA, 50);
+
+  send(a, {toB1, broadcast, toC, toB2, multicast});
+
+  EXPECT_EQ(dataRecordsIn(b.stream->written()), (Records{toB1, broadcast, toB2, multicast}));
+  EXPECT_EQ(dataRecordsIn(c.stream->written()), (Records{broadcast, toC, multicast}));
+  EXPECT_EQ(framesAt(a), 0u);
+
+  send(a, {toC, toB1, toC});
+  EXPECT_EQ(dataRecordsIn(c.stream->written()), (Records{broadcast, toC, multicast, toC, toC}))
+      << "a pass of unicasts only reaches its receivers, and the next pass starts afresh";
+  EXPECT_EQ(framesAt(b), 5u);
 }
 
 TEST_F(PortManagerTest, ShortControlRecordWithoutDestinationIsDropped) {
@@ -294,7 +305,7 @@ TEST_F(PortManagerTest, RemovedPortLeavesNoSlotAndNoAddress) {
 }
 
 TEST_F(PortManagerTest, ConnectionsAreCountedAgainstMaxConFromAcceptToCleanUp) {
-  PortManager small(*bed_.state, 2);
+  PortManager small(bed_.logger, bed_.clock, 2);
   EXPECT_TRUE(small.reserveConnection());
   EXPECT_TRUE(small.reserveConnection());
   EXPECT_FALSE(small.reserveConnection()) << "a third connection while two are being set up";
@@ -389,8 +400,8 @@ TEST(MacTable, BucketIsTheXorOfTheLittleEndianWords) {
 
 TEST(MacTable, AddressMovesToThePortItWasLastSeenOn) {
   HubTestBed bed;
-  TestPort a = makeTestPort(*bed.state);
-  TestPort b = makeTestPort(*bed.state);
+  TestPort a = makeTestPort(bed);
+  TestPort b = makeTestPort(bed);
   MacTable table(1);
   table.learn(kStationA, a.port.get(), 0);
   EXPECT_EQ(table.lookup(kStationA), a.port.get());
@@ -403,8 +414,8 @@ TEST(MacTable, AddressMovesToThePortItWasLastSeenOn) {
 
 TEST(MacTable, FullPoolLearnsNoMoreUntilEntriesAreFreed) {
   HubTestBed bed;
-  TestPort a = makeTestPort(*bed.state);
-  TestPort b = makeTestPort(*bed.state);
+  TestPort a = makeTestPort(bed);
+  TestPort b = makeTestPort(bed);
   MacTable table(1);  // 32 entries
   for (std::uint8_t i = 0; i < kMacEntriesPerSlot; ++i) {
     table.learn({0x40, 0, 0, 0, 1, i}, a.port.get(), 0);
@@ -422,7 +433,7 @@ TEST(MacTable, FullPoolLearnsNoMoreUntilEntriesAreFreed) {
 
 TEST(MacTable, AllZeroAddressIsNotLearned) {
   HubTestBed bed;
-  TestPort a = makeTestPort(*bed.state);
+  TestPort a = makeTestPort(bed);
   MacTable table(1);
   table.learn(MacAddress{}, a.port.get(), 0);
   EXPECT_EQ(table.size(), 0u);
@@ -431,8 +442,8 @@ TEST(MacTable, AllZeroAddressIsNotLearned) {
 
 TEST(MacTable, AddressesSharingABucketAreKeptApart) {
   HubTestBed bed;
-  TestPort a = makeTestPort(*bed.state);
-  TestPort b = makeTestPort(*bed.state);
+  TestPort a = makeTestPort(bed);
+  TestPort b = makeTestPort(bed);
   const MacAddress first = {0x01, 0x00, 0x02, 0x00, 0x00, 0x00};
   const MacAddress second = {0x03, 0x00, 0x00, 0x00, 0x00, 0x00};  // 1 ^ 2 == 3
   ASSERT_EQ(MacTable::bucketOf(first), MacTable::bucketOf(second));
@@ -448,7 +459,7 @@ TEST(MacTable, AddressesSharingABucketAreKeptApart) {
 
 TEST(MacTable, EntriesAgeOutUnlessFramesRefreshThem) {
   HubTestBed bed;
-  TestPort a = makeTestPort(*bed.state);
+  TestPort a = makeTestPort(bed);
   constexpr auto kAgeing = static_cast<platform::Tick>(kMacAgeingTime.count());
   struct Row {
     const char* what;
@@ -478,8 +489,8 @@ TEST(MacTable, EntriesAgeOutUnlessFramesRefreshThem) {
 
 TEST(MacTable, PortWithoutBridgePermissionHoldsOnlyItsShare) {
   HubTestBed bed;
-  TestPort client = makeTestPort(*bed.state);
-  TestPort bridge = makeTestPort(*bed.state);
+  TestPort client = makeTestPort(bed);
+  TestPort bridge = makeTestPort(bed);
   client.port->setBridgeAllow(false);
   const auto address = [](std::uint8_t group, std::uint8_t n) {
     return MacAddress{0x40, 0, 0, 0, group, n};

@@ -11,7 +11,7 @@
 
 #include "common/HubClient.h"
 #include "hub/AccountStore.h"
-#include "hub/DhcpService.h"
+#include "hub/DhcpDomains.h"
 #include "hub/HostFilter.h"
 #include "hub/PortManager.h"
 #include "hub/PortThread.h"
@@ -24,6 +24,7 @@ namespace korvane::hub {
 namespace {
 
 using namespace std::chrono_literals;
+using common::AuthFlag;
 using common::ControlType;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -66,16 +67,17 @@ struct Connection {
 
 class PortThreadTest : public ::testing::Test {
  protected:
-  void SetUp() override { makeHub(0, {}); }
+  void SetUp() override { makeHub(AuthFlag::kOff, {}); }
 
-  void makeHub(int authFlag, const std::vector<TestAccount>& accounts,
+  void makeHub(AuthFlag authFlag, const std::vector<TestAccount>& accounts,
                const std::string& hosts = "", int slotCount = 8) {
-    bed_.state->settings.authFlag = authFlag;
+    bed_.connections.authFlag = authFlag;
     testing::writeFile(bed_.dir.ini("0001_account.ini"), accountFileText(accounts));
     testing::writeFile(bed_.dir.ini("0001_hosts.ini"), hosts);
-    bed_.state->accounts = std::make_shared<AccountStore>(bed_.dir.path() + "ini/", 1, '#');
-    bed_.state->hostFilter = std::make_shared<HostFilter>(bed_.dir.path() + "ini/", 1);
-    bed_.state->portManager = std::make_shared<PortManager>(*bed_.state, slotCount);
+    bed_.connections.accounts = std::make_shared<AccountStore>(bed_.dir.path() + "ini/", 1, '#');
+    bed_.connections.filter = std::make_shared<HostFilter>(bed_.dir.path() + "ini/", 1);
+    bed_.connections.portManager =
+        std::make_shared<PortManager>(bed_.logger, bed_.clock, slotCount);
   }
 
   /// Gives the global domain a DHCP service that hands out addresses.
@@ -83,18 +85,17 @@ class PortThreadTest : public ::testing::Test {
     testing::writeFile(bed_.dir.ini("0001_dhcp.ini"),
                        "[DHCP]\r\nDHCPFlag=TRUE\r\nLowerAddress=192.168.10.100\r\n"
                        "UpperAddress=192.168.10.102\r\nSubNetMask=255.255.255.0\r\n");
-    auto service = std::make_shared<DhcpService>(bed_.dir.ini(""), 1, u"", bed_.clock, nullptr);
-    service->loadSettings();
-    bed_.state->dhcpServices = {service};
+    bed_.connections.dhcp = std::make_shared<DhcpDomains>(bed_.dir.ini(""), 1, bed_.clock, nullptr);
+    bed_.connections.dhcp->load(*bed_.connections.accounts);
   }
 
   std::unique_ptr<Connection> connect(std::string address = "192.0.2.5") {
     auto connection = std::make_unique<Connection>();
-    connection->test = makeTestPort(*bed_.state, std::move(address), nextPeerPort_++);
+    connection->test = makeTestPort(bed_, std::move(address), nextPeerPort_++);
     connection->test.port->setHostName("client.example");
     connection->logName = connection->test.port->logName();
     connection->thread = std::thread(
-        [state = bed_.state, port = connection->test.port] { PortThread(state, port).run(); });
+        [hub = bed_.connections, port = connection->test.port] { PortThread(hub, port).run(); });
     return connection;
   }
 
@@ -186,7 +187,7 @@ TEST_F(PortThreadTest, LoginWithOptionZeroPromisesNoKeepAlives) {
 }
 
 TEST_F(PortThreadTest, ChallengeAndRightAnswerLogTheAccountIn) {
-  makeHub(1, {{"alice#sales", "secret", 0, true, 0, false}});
+  makeHub(AuthFlag::kOn, {{"alice#sales", "secret", 0, true, 0, false}});
   auto client = connect();
   Bytes login = controlRecord(ControlType::kLogin, 1);
   for (std::size_t i = 20; i < 32; ++i) {
@@ -214,14 +215,15 @@ TEST_F(PortThreadTest, ChallengeAndRightAnswerLogTheAccountIn) {
   EXPECT_FALSE(port.bridgeAllow());
   EXPECT_EQ(port.domainIndex(), 1);
   EXPECT_EQ(port.accountName(), u"alice#sales");
-  EXPECT_EQ(bed_.state->accounts->connectionCountOf(u"alice#sales"), 1);
+  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice#sales"), 1);
 
   client->end();
-  EXPECT_EQ(bed_.state->accounts->connectionCountOf(u"alice#sales"), 0) << "released at the end";
+  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice#sales"), 0)
+      << "released at the end";
 }
 
 TEST_F(PortThreadTest, WrongAnswerIsRefusedAfterFiveSecondsAndTheConnectionEnds) {
-  makeHub(1, {{"alice", "secret"}});
+  makeHub(AuthFlag::kOn, {{"alice", "secret"}});
   auto client = connect();
   const Bytes challenge = challengeAfterLogin(*client, controlRecord(ControlType::kLogin, 1));
   ASSERT_EQ(challenge.size(), 48u);
@@ -254,7 +256,7 @@ TEST_F(PortThreadTest, WrongAnswerIsRefusedAfterFiveSecondsAndTheConnectionEnds)
 }
 
 TEST_F(PortThreadTest, AnswerWithoutChallengeIsRefused) {
-  makeHub(1, {{"alice", "secret"}});
+  makeHub(AuthFlag::kOn, {{"alice", "secret"}});
   auto client = connect();
   client->feed(controlRecord(ControlType::kAuthAnswer, 0, Bytes(16, 1)));
   ASSERT_TRUE(client->test.stream->waitForClose(kWait));
@@ -263,8 +265,8 @@ TEST_F(PortThreadTest, AnswerWithoutChallengeIsRefused) {
 }
 
 TEST_F(PortThreadTest, AccountAtItsConnectionLimitIsRefusedAndItsCountStaysRight) {
-  makeHub(1, {{"alice", "secret", 0, false, 1}});
-  ASSERT_TRUE(bed_.state->accounts->acquire(u"alice"));  // another connection uses it
+  makeHub(AuthFlag::kOn, {{"alice", "secret", 0, false, 1}});
+  ASSERT_TRUE(bed_.connections.accounts->acquire(u"alice"));  // another connection uses it
   auto client = connect();
   const Bytes challenge = challengeAfterLogin(*client, controlRecord(ControlType::kLogin, 1));
   client->feed(answerFor(challenge, "alice", "secret"));
@@ -273,11 +275,11 @@ TEST_F(PortThreadTest, AccountAtItsConnectionLimitIsRefusedAndItsCountStaysRight
   EXPECT_TRUE(waitForLog(client->logName + " [WARNING] USER CONNECTION TOO MUCH"));
   const Bytes written = client->written();
   EXPECT_EQ(fieldOf(Bytes(written.begin() + 48, written.end()), common::kTypeOffset), 9u);
-  EXPECT_EQ(bed_.state->accounts->connectionCountOf(u"alice"), 1);
+  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice"), 1);
 }
 
 TEST_F(PortThreadTest, SecondAnswerOnOneConnectionDoesNotCountTheAccountTwice) {
-  makeHub(1, {{"alice", "secret", 0, false, 1}});
+  makeHub(AuthFlag::kOn, {{"alice", "secret", 0, false, 1}});
   auto client = connect();
   const Bytes challenge = challengeAfterLogin(*client, controlRecord(ControlType::kLogin, 1));
   const Bytes answer = answerFor(challenge, "alice", "secret");
@@ -288,11 +290,11 @@ TEST_F(PortThreadTest, SecondAnswerOnOneConnectionDoesNotCountTheAccountTwice) {
   const Bytes written = client->written();
   EXPECT_EQ(fieldOf(Bytes(written.begin() + 80, written.end()), common::kTypeOffset), 1u);
   client->end();
-  EXPECT_EQ(bed_.state->accounts->connectionCountOf(u"alice"), 0);
+  EXPECT_EQ(bed_.connections.accounts->connectionCountOf(u"alice"), 0);
 }
 
 TEST_F(PortThreadTest, AnswerOfFifteenBytesCutsWithoutReply) {
-  makeHub(1, {{"alice", "secret"}});
+  makeHub(AuthFlag::kOn, {{"alice", "secret"}});
   auto client = connect();
   const platform::Tick before = bed_.clock.tickCount();
   client->feed(controlRecord(ControlType::kAuthAnswer, 0, Bytes(15, 1)));
@@ -386,7 +388,7 @@ TEST_F(PortThreadTest, FramesReachOtherClientsAndTheirAddressesAreLearned) {
   EXPECT_EQ(dataRecordsIn(first->written()), std::vector<Bytes>{unicast});
   EXPECT_EQ(first->test.port->bytesReceived(), static_cast<double>(broadcast.size()));
 
-  const PortManager& ports = *bed_.state->portManager;
+  const PortManager& ports = *bed_.connections.portManager;
   EXPECT_EQ(ports.macTable().lookup(kStationA), first->test.port.get());
   first->end();
   EXPECT_EQ(ports.macTable().lookup(kStationA), nullptr) << "forgotten with its port";
@@ -410,7 +412,7 @@ TEST_F(PortThreadTest, FrameFromAPortThatHasNotLoggedInIsStillSwitched) {
 }
 
 TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthenticationIsOn) {
-  makeHub(1, {{"alice", "secret"}, {"bob", "secret"}});
+  makeHub(AuthFlag::kOn, {{"alice", "secret"}, {"bob", "secret"}});
   startDhcp();
   auto station = loggedInAs("alice", "192.0.2.5");
   auto member = loggedInAs("bob", "192.0.2.6");
@@ -434,7 +436,7 @@ TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthent
   EXPECT_EQ(dataRecordsIn(station->written()), std::vector<Bytes>{toStation});
   EXPECT_EQ(dataRecordsIn(member->written()), std::vector<Bytes>{stationHello})
       << "nothing of the intruder's reached a logged-in client";
-  const MacTable& table = bed_.state->portManager->macTable();
+  const MacTable& table = bed_.connections.portManager->macTable();
   EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
   EXPECT_EQ(table.size(), 2u) << "only the station and the member were learned";
 
@@ -446,11 +448,32 @@ TEST_F(PortThreadTest, ClientThatHasNotLoggedInIsHeardOnlyForItsLoginWhenAuthent
   member->end();
 }
 
+TEST_F(PortThreadTest, RecordsTheHubAnswersGoNoFurther) {
+  startDhcp();
+  auto client = loggedIn("192.0.2.5");
+  auto other = loggedIn("192.0.2.6");
+  testframes::DhcpMessage discover;
+  discover.station = kStationA;
+  const Bytes marker = frameRecord(kBroadcast, kStationA);
+  // A keep-alive whose payload would read as a broadcast address, a DISCOVER the hub answers,
+  // and a frame to switch, all in one pass.
+  client->feed(joined({controlRecord(ControlType::kKeepAlive, 0, Bytes(6, 0xff)),
+                       testframes::plainRecord(testframes::dhcpFrame(discover)), marker}));
+  ASSERT_TRUE(waitForRecords(*other, 2));   // LOGIN_OK, the marker
+  ASSERT_TRUE(waitForRecords(*client, 3));  // LOGIN_OK, the echo, the offer
+  EXPECT_EQ(recordsIn(other->written()).size(), 2u);
+  EXPECT_EQ(dataRecordsIn(other->written()), std::vector<Bytes>{marker});
+  EXPECT_EQ(client->test.port->addressText(), "192.168.10.100") << "the address offered";
+  client->end();
+  other->end();
+}
+
 TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   constexpr int kSlots = 4;  // a pool of 128 addresses, fewer than the forger sends
   constexpr std::size_t kForged = 200;
-  makeHub(1, {{"mallory", "secret", 0, false, 0, false}, {"alice", "secret"}, {"bob", "secret"}},
-          "", kSlots);
+  makeHub(AuthFlag::kOn,
+          {{"mallory", "secret", 0, false, 0, false}, {"alice", "secret"}, {"bob", "secret"}}, "",
+          kSlots);
   const auto forgedAddress = [](std::size_t n) {
     return MacAddress{
         0x40, 0xee, 0, 0, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
@@ -471,7 +494,7 @@ TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   ASSERT_TRUE(waitForRecords(*member, 3));
   member->feed(frameRecord(kStationA, kStationB));
   ASSERT_TRUE(waitForRecords(*station, 3)) << "the station was learned despite the forger";
-  const MacTable& table = bed_.state->portManager->macTable();
+  const MacTable& table = bed_.connections.portManager->macTable();
   EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort - 1)), forger->test.port.get());
   EXPECT_EQ(table.lookup(forgedAddress(kMacEntriesPerPort)), nullptr) << "beyond its share";
 
@@ -480,7 +503,7 @@ TEST_F(PortThreadTest, ForgedAddressesOfOneClientLeaveRoomForOthersAndAgeOut) {
   station->feed(frameRecord(kBroadcast, kStationA));
   ASSERT_TRUE(waitForRecords(*member, 4));
   bed_.clock.advance(kMacAgeingTime - 200s + 1ms);
-  bed_.state->portManager->healthCheck();
+  bed_.connections.portManager->healthCheck();
   EXPECT_EQ(table.lookup(forgedAddress(0)), nullptr);
   EXPECT_EQ(table.lookup(kStationA), station->test.port.get());
   EXPECT_EQ(table.size(), 1u) << "the member's address aged out as well";
@@ -518,13 +541,14 @@ TEST_F(PortThreadTest, SourceAddressOfAPhysicalNetworkMarksTheClientAsBridge) {
 }
 
 TEST_F(PortThreadTest, FilterRefusesAnIpv4ClientBeforeItsLogin) {
-  makeHub(0, {}, "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n");
+  makeHub(AuthFlag::kOff, {},
+          "[deny]\r\nIPADDRESS=192.0.2.0\r\nMASK=255.255.255.0\r\nALLOW=FALSE\r\n");
   auto refused = connect("192.0.2.5");
   ASSERT_TRUE(refused->test.stream->waitForClose(kWait));
   refused->end();
   EXPECT_TRUE(waitForLog(refused->logName + " [WARNING] CONNECTION REJECTED by filter[deny]"));
   EXPECT_TRUE(refused->written().empty());
-  EXPECT_EQ(bed_.state->portManager->usedCount(), 0);
+  EXPECT_EQ(bed_.connections.portManager->usedCount(), 0);
 
   auto ipv6 = connect("2001:db8::5");
   ipv6->feed(controlRecord(ControlType::kLogin, 1));

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 TEST(SocketPort, LogNameNamesHostAddressAndPortAndFollowsTheLookUp) {
   HubTestBed bed;
-  TestPort test = makeTestPort(*bed.state, "2001:db8::7", 4711);
+  TestPort test = makeTestPort(bed, "2001:db8::7", 4711);
   EXPECT_EQ(test.port->logName(), "[unknown] 2001:db8::7:4711");
   EXPECT_FALSE(test.port->waitForHostName(10ms));
   test.port->setHostName("pc.example.net");
@@ -26,7 +26,7 @@ TEST(SocketPort, LogNameNamesHostAddressAndPortAndFollowsTheLookUp) {
 
 TEST(SocketPort, TextsAreCutToTheirFields) {
   HubTestBed bed;
-  TestPort test = makeTestPort(*bed.state);
+  TestPort test = makeTestPort(bed);
   test.port->setHostName(std::string(300, 'h'));
   EXPECT_EQ(test.port->hostName().size(), kPortTextMax);
   EXPECT_EQ(test.port->logName().size(), kPortTextMax);
@@ -53,7 +53,7 @@ TEST(SocketPort, AddressTextFollowsTheSharedRule) {
   HubTestBed bed;
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.before) + " <- " + row.update);
-    TestPort test = makeTestPort(*bed.state);
+    TestPort test = makeTestPort(bed);
     test.port->updateAddressText(row.before);
     test.port->updateAddressText(row.update);
     EXPECT_EQ(test.port->addressText(), row.after);
@@ -62,7 +62,7 @@ TEST(SocketPort, AddressTextFollowsTheSharedRule) {
 
 TEST(SocketPort, ByteCountersStopAtTheirCap) {
   HubTestBed bed;
-  TestPort test = makeTestPort(*bed.state);
+  TestPort test = makeTestPort(bed);
   test.port->addBytesReceived(999999999000u);
   test.port->addBytesReceived(5000);
   EXPECT_EQ(test.port->bytesReceived(), kByteCounterCap);
@@ -72,34 +72,32 @@ TEST(SocketPort, ByteCountersStopAtTheirCap) {
 
 TEST(SocketPort, NoDataReachesAPortBeforeItLogsIn) {
   HubTestBed bed;
-  TestPort test = makeTestPort(*bed.state);
+  TestPort test = makeTestPort(bed);
   const auto record = frameRecord(kBroadcast, {0x40, 0, 0, 0, 0, 1});
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].flood = true;
+  const std::span<const std::uint8_t> list[] = {record};
   for (const PortState state : {PortState::kCreated, PortState::kAdmitted}) {
     if (state == PortState::kAdmitted) {
       test.port->admit();
     }
-    EXPECT_EQ(test.port->sendData(list), SendResult::kNotAccepted);
+    EXPECT_EQ(test.port->sendData(list, record.size()), SendResult::kNotAccepted);
   }
   ASSERT_TRUE(test.port->logIn(loginOkRecord()));
-  EXPECT_EQ(test.port->sendData(list), SendResult::kSent);
+  EXPECT_EQ(test.port->sendData(list, record.size()), SendResult::kSent);
   EXPECT_EQ(dataRecordsIn(test.stream->written()).size(), 1u);
 }
 
 TEST(SocketPort, SendErrorsAreLoggedOncePerSecond) {
   HubTestBed bed;
-  TestPort first = makeTestPort(*bed.state);
-  TestPort second = makeTestPort(*bed.state);
+  TestPort first = makeTestPort(bed);
+  TestPort second = makeTestPort(bed);
   for (TestPort* test : {&first, &second}) {
     ASSERT_TRUE(test->port->logIn(loginOkRecord()));
     test->stream->failSends(104);
   }
   const auto record = frameRecord(kBroadcast, {0x40, 0, 0, 0, 0, 1});
-  std::vector<ForwardEntry> list = {ForwardEntry{record}};
-  list[0].flood = true;
-  EXPECT_EQ(first.port->sendData(list), SendResult::kFailed);
-  EXPECT_EQ(second.port->sendData(list), SendResult::kFailed);
+  const std::span<const std::uint8_t> list[] = {record};
+  EXPECT_EQ(first.port->sendData(list, record.size()), SendResult::kFailed);
+  EXPECT_EQ(second.port->sendData(list, record.size()), SendResult::kFailed);
   EXPECT_EQ(bed.linesEndingWith(" SendComplete Error 104"), 1) << "two errors within a second";
 }
 

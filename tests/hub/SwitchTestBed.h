@@ -10,10 +10,13 @@
 #include <vector>
 
 #include "common/ClientRecord.h"
+#include "hub/ConnectionContext.h"
 #include "hub/HostFilter.h"
 #include "hub/HubLog.h"
-#include "hub/HubState.h"
+#include "hub/HubLogger.h"
 #include "hub/MacTable.h"
+#include "hub/PanelNotifier.h"
+#include "hub/ShutdownFlag.h"
 #include "hub/SocketPort.h"
 #include "tests/hub/FakePortConnection.h"
 #include "tests/support/ManualClock.h"
@@ -21,14 +24,17 @@
 
 namespace korvane::hub {
 
-/// A hub's shared state for unit tests: a manual clock, a log in a temporary program directory
-/// and the settings a test gives it.
+/// What hub 1's classes use, for unit tests: a manual clock, a log in a temporary program
+/// directory, the shutdown flag and the panel notifier, and the context of its connections,
+/// to which a test adds the objects it needs.
 class HubTestBed {
  public:
   HubTestBed() {
-    state = std::make_shared<HubState>(1, 0, clock);
-    state->programDirectory = dir.path();
-    state->hubLog = std::make_unique<HubLog>(dir.path() + "log/", 1, clock);
+    logger->open(std::make_unique<HubLog>(dir.path() + "log/", 1, clock));
+    connections.clock = &clock;
+    connections.log = logger;
+    connections.shutdown = shutdown;
+    connections.panels = panels;
   }
 
   std::string log() const { return testing::readFile(dir.log("0001_1.log")); }
@@ -47,7 +53,10 @@ class HubTestBed {
 
   testing::TempProgramDir dir;
   testing::ManualClock clock;
-  std::shared_ptr<HubState> state;
+  std::shared_ptr<HubLogger> logger = std::make_shared<HubLogger>(clock);
+  std::shared_ptr<ShutdownFlag> shutdown = std::make_shared<ShutdownFlag>();
+  std::shared_ptr<PanelNotifier> panels = std::make_shared<PanelNotifier>(shutdown);
+  ConnectionContext connections;
 };
 
 /// A record as a client or the hub writes it.
@@ -121,7 +130,7 @@ struct TestPort {
   std::shared_ptr<SocketPort> port;
 };
 
-inline TestPort makeTestPort(HubState& state, std::string address = "192.0.2.1",
+inline TestPort makeTestPort(HubTestBed& bed, std::string address = "192.0.2.1",
                              int peerPort = 40000) {
   TestPort test;
   test.stream = std::make_shared<FakeStream>();
@@ -131,8 +140,8 @@ inline TestPort makeTestPort(HubState& state, std::string address = "192.0.2.1",
   const auto ipv4 = common::parseDottedQuad(peer.numericHost);
   peer.isIpv4 = ipv4.has_value();
   peer.ipv4 = ipv4.value_or(Ipv4Address{});
-  test.port =
-      std::make_shared<SocketPort>(state, std::make_unique<FakePortConnection>(test.stream), peer);
+  test.port = std::make_shared<SocketPort>(bed.clock, bed.logger,
+                                           std::make_unique<FakePortConnection>(test.stream), peer);
   return test;
 }
 

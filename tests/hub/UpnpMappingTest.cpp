@@ -75,7 +75,7 @@ MappingRun runMapping(int snatPort, int addsUntilMapped, std::chrono::minutes un
         run.lines.push_back(std::to_string(clock.tickCount() / 60000) + " " + std::string(line));
       },
       clock, snatPort, 7000, std::move(mapper));
-  mapping.start();
+  mapping.start([](const common::ThreadFailure& failure) { ADD_FAILURE() << failure.what; });
   while (clock.tickCount() < static_cast<std::uint32_t>(std::chrono::milliseconds(until).count())) {
     std::this_thread::yield();
   }
@@ -127,7 +127,7 @@ TEST(UpnpMapping, StopEndsTheHourlyWaitAtOnce) {
   } realClock;
   UpnpMapping mapping([](std::string_view) {}, realClock, 0, 7000,
                       std::make_unique<RecordingMapper>(clock, 0));
-  mapping.start();
+  mapping.start([](const common::ThreadFailure& failure) { ADD_FAILURE() << failure.what; });
   const auto begin = std::chrono::steady_clock::now();
   mapping.stop();
   EXPECT_LT(std::chrono::steady_clock::now() - begin, 1s);
