@@ -8,11 +8,15 @@
 
 #include "common/Atoi.h"
 #include "common/TimedMutex.h"
-#include "hub/DottedAddress.h"
+#include "common/DottedAddress.h"
 #include "platform/ProfileSections.h"
 #include "platform/WholeFile.h"
 
 namespace korvane::hub {
+
+using common::dottedText;
+using common::kInvalidAddress;
+using common::parseInetAddress;
 namespace {
 
 constexpr std::string_view kExpiryKey = "LeaseExpireTime";

@@ -7,10 +7,14 @@
 #include "common/Atoi.h"
 #include "common/ClientRecord.h"
 #include "common/Utf16.h"
-#include "hub/DottedAddress.h"
+#include "common/DottedAddress.h"
 #include "platform/ProfileFile.h"
 
 namespace korvane::hub {
+
+using common::dottedText;
+using common::kInvalidAddress;
+using common::parseInetAddress;
 namespace {
 
 constexpr std::string_view kGlobalSection = "DHCP";

@@ -165,6 +165,9 @@ int serve(HubParts& hub, int managerProcessId) {
   createAccountsAndFilter(hub);
   hub.log->log("");
   logBanner(*hub.log, kStartedBanner);
+  if (const std::string filterError = hub.hostFilter->startError(); !filterError.empty()) {
+    hub.log->log(filterError + "; every client is refused until the filter is reloaded");
+  }
   hub.portManager = std::make_shared<PortManager>(hub.log, hub.clock, hub.settings.maxCon);
   createDhcpServices(hub);
 
