@@ -1,7 +1,9 @@
 // kvctl upnp ...: the router's external address and its port mappings for this computer, through
 // the same UPnP client as the hub.
 
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "common/UpnpClient.h"
 #include "tools/kvctl/Command.h"
@@ -58,7 +60,9 @@ int checkMapping(Context& context, const Arguments& arguments) {
   return mapped ? kExitOk : kExitRefused;
 }
 
-int addMapping(Context& context, const Arguments& arguments) {
+// Adding and deleting differ only in the router call and the word the JSON answer reports.
+int changeMapping(Context& context, const Arguments& arguments, std::string_view reported,
+                  const std::function<bool(common::UpnpClient&, int, std::string*)>& change) {
   int status = kExitOk;
   const auto port = portArgument(context, arguments, &status);
   if (!port) {
@@ -66,30 +70,27 @@ int addMapping(Context& context, const Arguments& arguments) {
   }
   common::UpnpClient client;
   std::string err;
-  if (!client.addMapping(*port, *port, &err)) {
+  if (!change(client, *port, &err)) {
     return context.refuse("upnp: " + err);
   }
   if (context.json) {
-    context.out << "{\"port\": " << *port << ", \"mapped\": true}\n";
+    context.out << "{\"port\": " << *port << ", \"" << reported << "\": true}\n";
   }
   return kExitOk;
 }
 
+int addMapping(Context& context, const Arguments& arguments) {
+  return changeMapping(context, arguments, "mapped",
+                       [](common::UpnpClient& client, int port, std::string* err) {
+                         return client.addMapping(port, port, err);
+                       });
+}
+
 int deleteMapping(Context& context, const Arguments& arguments) {
-  int status = kExitOk;
-  const auto port = portArgument(context, arguments, &status);
-  if (!port) {
-    return status;
-  }
-  common::UpnpClient client;
-  std::string err;
-  if (!client.deleteMapping(*port, &err)) {
-    return context.refuse("upnp: " + err);
-  }
-  if (context.json) {
-    context.out << "{\"port\": " << *port << ", \"deleted\": true}\n";
-  }
-  return kExitOk;
+  return changeMapping(context, arguments, "deleted",
+                       [](common::UpnpClient& client, int port, std::string* err) {
+                         return client.deleteMapping(port, err);
+                       });
 }
 
 }  // namespace
