@@ -26,13 +26,6 @@ constexpr auto kRestartDelay = 1000ms;
 // Hubs that have not ended this long after the stop command are killed.
 constexpr auto kHubStopGrace = 4000ms;
 
-// A thread of the manager that fails says so on the manager's error output (the journal for the
-// service, the terminal in the foreground) and ends; the other threads go on.
-void reportThreadFailure(const common::ThreadFailure& failure) {
-  std::cerr << "Tollmar: " << failure.thread << " ended by an exception: " << failure.what
-            << std::endl;
-}
-
 HubSlot* findProcess(std::array<HubSlot, kHubSlots>& table,
                      const std::shared_ptr<platform::Process>& process) {
   for (auto& slot : table) {
@@ -69,6 +62,13 @@ DnsUpdateSettings dnsSettings(const ManagerService::Options& options) {
 }
 
 }  // namespace
+
+// The other threads go on: the service's error output is the journal, or the terminal in the
+// foreground.
+void reportThreadFailure(const common::ThreadFailure& failure) {
+  std::cerr << "Tollmar: " << failure.thread << " ended by an exception: " << failure.what
+            << std::endl;
+}
 
 ManagerService::ManagerService(Options options, const platform::Clock& clock)
     : options_(std::move(options)),

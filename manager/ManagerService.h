@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "common/RunThread.h"
 #include "manager/DnsUpdateScheduler.h"
 #include "manager/HubLauncher.h"
 #include "manager/ManagerPipeServer.h"
@@ -15,6 +16,10 @@
 #include "platform/Process.h"
 
 namespace korvane::manager {
+
+/// What a thread of the manager does when an exception escapes it: says so on standard error
+/// ("Tollmar: NAME ended by an exception: TEXT") and ends.
+void reportThreadFailure(const common::ThreadFailure& failure);
 
 /// Hub processes the manager runs at one time.
 inline constexpr std::size_t kHubSlots = 32;

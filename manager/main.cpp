@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "common/ProgramPaths.h"
+#include "common/RunThread.h"
 #include "manager/ManagerService.h"
 #include "manager/ServiceInstaller.h"
 #include "platform/ProgramDirectory.h"
@@ -21,7 +22,9 @@ int runService(std::ostream* foregroundLog) {
       {platform::programDirectory(), common::managerConfigPath(), foregroundLog},
       platform::systemClock());
   // SIGTERM (systemd's stop) and SIGINT (Ctrl-C in the foreground) are the stop control.
-  platform::StopSignalWatcher stopSignals([&service] { service.stop(); });
+  platform::StopSignalWatcher stopSignals([&service] {
+    common::runThread("StopSignalWatcher", [&] { service.stop(); }, manager::reportThreadFailure);
+  });
   return service.run();
 }
 
