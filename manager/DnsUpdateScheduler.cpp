@@ -21,20 +21,29 @@ DnsUpdateScheduler::~DnsUpdateScheduler() {
   stop();
 }
 
-void DnsUpdateScheduler::start() {
-  if (!thread_.joinable()) {
-    thread_ = std::thread([this] { loop(); });
+// start() runs on the service's main thread and stop() on the stop-signal thread, possibly at
+// the same time: the thread object is handed over under the lock, and a stop that comes first
+// keeps the thread from starting at all.
+void DnsUpdateScheduler::start(common::ThreadFailureHandler onFailure) {
+  std::lock_guard lock(mutex_);
+  if (stopping_ || thread_.joinable()) {
+    return;
   }
+  thread_ = std::thread([this, onFailure = std::move(onFailure)] {
+    common::runThread("DnsUpdate", [this] { loop(); }, onFailure);
+  });
 }
 
 void DnsUpdateScheduler::stop() {
+  std::thread running;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
+    running = std::move(thread_);
   }
   wake_.notify_all();
-  if (thread_.joinable()) {
-    thread_.join();
+  if (running.joinable()) {
+    running.join();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "common/RunThread.h"
 #include "manager/DnsUpdate.h"
 #include "platform/Clock.h"
 #include "platform/FileStamp.h"
@@ -39,8 +40,9 @@ class DnsUpdateScheduler {
   DnsUpdateScheduler(const DnsUpdateScheduler&) = delete;
   DnsUpdateScheduler& operator=(const DnsUpdateScheduler&) = delete;
 
-  /// Starts the thread, which checks at once and then every kDnsCheckInterval.
-  void start();
+  /// Starts the thread, which checks at once and then every kDnsCheckInterval; an exception
+  /// that escapes it goes to `onFailure`. Nothing once stop() was called.
+  void start(common::ThreadFailureHandler onFailure);
   /// Cancels an update under way and joins the thread; it returns within about a second.
   void stop();
 

@@ -86,7 +86,7 @@ int ManagerService::run() {
   platform::notifyServiceManager("READY=1");
   pipe_.start([this] { reloadEvent_.set(); }, reportThreadFailure);
   reload();
-  dns_.start();
+  dns_.start(reportThreadFailure);
   if (options_.foregroundLog != nullptr) {
     *options_.foregroundLog << "[ServiceMain] LOOP stat\n" << std::flush;
   }
