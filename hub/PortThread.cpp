@@ -121,10 +121,12 @@ bool PortThread::admit() {
     buffer_.resize(kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
     progress_.mark(Phase::kNoBuffer);
+    logLine(" - DISCONNECTED");  // " + CONNECTED" was logged: the log stays balanced
     return false;
   }
   if (!connection_->startSending()) {
     progress_.mark(Phase::kNoBuffer);
+    logLine(" - DISCONNECTED");
     return false;
   }
   hub_.panels->notify();
