@@ -11,6 +11,7 @@
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/SendWriter.h"
 #include "hub/ShutdownFlag.h"
 #include "hub/ThreadCatchAll.h"
 #include "hub/Utf8Text.h"
@@ -124,7 +125,7 @@ bool PortThread::admit() {
     logLine(" - DISCONNECTED");  // " + CONNECTED" was logged: the log stays balanced
     return false;
   }
-  if (!connection_->startSending()) {
+  if (!connection_->startSending(*hub_.sendWriter)) {
     progress_.mark(Phase::kNoBuffer);
     logLine(" - DISCONNECTED");
     return false;

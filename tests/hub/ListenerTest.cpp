@@ -60,8 +60,7 @@ TEST(Listener, ConnectionWithoutAThreadIsRefusedAndItsSlotFreedAtOnce) {
 
   threadsFail = false;
   auto served = connectTo(port);
-  EXPECT_EQ(served->login(true, std::nullopt, kLimit, &err), common::LoginResult::kAccepted)
-      << err;
+  EXPECT_EQ(served->login(true, std::nullopt, kLimit, &err), common::LoginResult::kAccepted) << err;
   served->shutdown();
   listener.stop();
   ASSERT_TRUE(listener.waitForConnectionThreads(kLimit));
