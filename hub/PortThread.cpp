@@ -119,7 +119,8 @@ bool PortThread::admit() {
   connection_->admit();
   portManager_->addPort(connection_);
   try {
-    buffer_.resize(kReceiveBufferSize);
+    bufferStorage_ = std::make_unique_for_overwrite<std::uint8_t[]>(kReceiveBufferSize);
+    buffer_ = std::span(bufferStorage_.get(), kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
     progress_.mark(Phase::kNoBuffer);
     logLine(" - DISCONNECTED");  // " + CONNECTED" was logged: the log stays balanced
@@ -136,7 +137,7 @@ bool PortThread::admit() {
 
 void PortThread::receiveUntilEnd() {
   for (;;) {
-    const std::span<std::uint8_t> room = std::span(buffer_).subspan(fill_);
+    const std::span<std::uint8_t> room = buffer_.subspan(fill_);
     // A full buffer holds the start of a record that can never complete: the receive that
     // finds no room ends the connection as a close would.
     const long received = room.empty() ? 0 : connection_->receive(room);
@@ -454,6 +455,7 @@ void PortThread::cleanUp() {
     accounts_->release(loginName_);
   }
   buffer_ = {};
+  bufferStorage_.reset();
   portManager_->removePort(*connection_);
   connection_->closeConnection();
   portManager_->releaseConnection();
