@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "hub/SendQueue.h"
+#include "platform/Priority.h"
 
 namespace korvane::hub {
 namespace {
@@ -71,6 +72,9 @@ void SendWriter::leave(std::uint64_t key, PortConnection& connection) {
 }
 
 void SendWriter::run() {
+  // It moves the frames of every client whose socket was full, so it runs at the port threads'
+  // priority: below them it would starve while they switch into the queues it drains.
+  platform::raiseThreadPriority();
   std::array<std::uint64_t, kReportsPerWait> ready{};
   for (;;) {
     const std::size_t count = poller_.wait(ready, kIdleWait);
