@@ -13,6 +13,7 @@ class HostFilter;
 class HubLogger;
 class PanelNotifier;
 class PortManager;
+class SendWriter;
 class ShutdownFlag;
 
 /// What the threads of one client connection use of their hub, handed to them by the listener.
@@ -25,6 +26,7 @@ struct ConnectionContext {
   std::shared_ptr<const ShutdownFlag> shutdown;
   std::shared_ptr<PanelNotifier> panels;
   std::shared_ptr<PortManager> portManager;
+  std::shared_ptr<SendWriter> sendWriter;  ///< writes what clients' streams did not take at once
   std::shared_ptr<AccountStore> accounts;
   std::shared_ptr<HostFilter> filter;  ///< null: every client is admitted
   std::shared_ptr<DhcpDomains> dhcp;   ///< null: frames are switched unexamined

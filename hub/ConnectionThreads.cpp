@@ -8,20 +8,28 @@
 
 namespace korvane::hub {
 
+bool startDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
 bool ConnectionThreads::start(ConnectionContext hub, std::shared_ptr<SocketPort> port) {
   {
     const std::lock_guard lock(mutex_);
     ++running_;
   }
-  try {
-    std::thread([self = shared_from_this(), hub = std::move(hub), port]() mutable {
-      {
-        PortThread thread(std::move(hub), std::move(port));
-        thread.run();
-      }
-      self->ended();
-    }).detach();
-  } catch (const std::system_error&) {
+  const bool started = startThread_([self = shared_from_this(), hub = std::move(hub), port] {
+    {
+      PortThread thread(hub, port);
+      thread.run();
+    }
+    self->ended();
+  });
+  if (!started) {
     ended();
     return false;
   }

@@ -58,6 +58,9 @@ class HubLogger {
   LineRateLimit hubFullLines;
   LineRateLimit acceptFailureLines;
   LineRateLimit filterRefusalLines;
+  /// A connection refused because no thread could be made for it: when the machine runs out of
+  /// threads, every newcomer would cause one.
+  LineRateLimit threadShortageLines;
 
  private:
   const platform::Clock& clock_;

@@ -24,6 +24,7 @@
 #include "hub/ManagerWatchdog.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/SendWriter.h"
 #include "hub/ShutdownFlag.h"
 #include "hub/ThreadCatchAll.h"
 #include "hub/UpnpMapping.h"
@@ -58,6 +59,9 @@ struct HubParts {
   std::shared_ptr<AccountStore> accounts;
   std::shared_ptr<HostFilter> hostFilter;
   std::shared_ptr<PortManager> portManager;
+  /// Writes what the clients' streams did not take at once; started before the listener,
+  /// stopped after the connections ended, since a port waiting for its answer waits for it.
+  std::shared_ptr<SendWriter> sendWriter;
   /// Writes the DHCP lease files behind the connection threads; made and started before the
   /// DHCP services, stopped after the connections ended.
   std::shared_ptr<LeaseWriter> leaseWriter;
@@ -107,6 +111,7 @@ ConnectionContext connectionContext(const HubParts& hub) {
           .shutdown = hub.shutdown,
           .panels = hub.panels,
           .portManager = hub.portManager,
+          .sendWriter = hub.sendWriter,
           .accounts = hub.accounts,
           .filter = hub.hostFilter,
           .dhcp = hub.dhcp};
@@ -144,6 +149,7 @@ void watchManager(int managerProcessId, const HubParts& hub) {
 void endConnections(HubParts& hub, Listener& listener) {
   hub.portManager->closeAll();
   listener.waitForConnectionThreads(kConnectionEndWait);
+  hub.sendWriter->stop();
   hub.dhcp->clear();
   // No service is reachable any more, so the lease files get their last content now.
   if (hub.leaseWriter) {
@@ -170,6 +176,13 @@ int serve(HubParts& hub, int managerProcessId) {
   }
   hub.portManager = std::make_shared<PortManager>(hub.log, hub.clock, hub.settings.maxCon);
   createDhcpServices(hub);
+  hub.sendWriter = std::make_shared<SendWriter>(endHubOnThreadFailure(hub.log));
+  std::string writerError;
+  if (!hub.sendWriter->start(&writerError)) {
+    hub.log->log(writerError);
+    shutDown(hub);
+    return kHubExitFailure;
+  }
 
   if (managerProcessId != 0) {
     watchManager(managerProcessId, hub);

@@ -65,11 +65,12 @@ std::string failureLine(const platform::ListenFailure& failure) {
 }  // namespace
 
 Listener::Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
-                   ConnectionContext connections)
+                   ConnectionContext connections, ThreadStarter startThread)
     : tcpPort_(tcpPort),
       listenState_(listenState),
       hub_(std::move(connections)),
-      connections_(std::make_shared<ConnectionThreads>(endHubOnThreadFailure(hub_.log))) {}
+      connections_(std::make_shared<ConnectionThreads>(endHubOnThreadFailure(hub_.log),
+                                                       std::move(startThread))) {}
 
 Listener::~Listener() {
   stop();
@@ -231,8 +232,14 @@ void Listener::takeConnection(platform::TcpConnection accepted) {
   auto connection = std::make_shared<SocketPort>(
       *hub_.clock, hub_.log, std::make_unique<TcpPortConnection>(std::move(accepted)),
       std::move(peer));
-  if (!connections_->start(hub_, std::move(connection))) {
-    portManager.releaseConnection();  // the SocketPort and its stream go with the last reference
+  const std::string logName = connection->logName();
+  if (!connections_->start(hub_, connection)) {
+    // Nothing was logged for the connection yet, so the log stays balanced without a
+    // " - DISCONNECTED". The slot is free again before the client sees its stream close.
+    portManager.releaseConnection();
+    hub_.log->logLimited(hub_.log->threadShortageLines,
+                         logName + " [WARNING] CONNECTION REFUSED: no thread could be made for it");
+    connection.reset();
   }
 }
 

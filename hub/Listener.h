@@ -25,9 +25,9 @@ namespace korvane::hub {
 class Listener {
  public:
   /// A listener for `tcpPort` that reports in `listenState` whether it listens, and hands each
-  /// connection's threads `connections`.
+  /// connection's threads `connections`; port threads are made by `startThread`.
   Listener(std::uint16_t tcpPort, std::atomic<ListenState>& listenState,
-           ConnectionContext connections);
+           ConnectionContext connections, ThreadStarter startThread = startDetachedThread);
   ~Listener();
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;

@@ -5,10 +5,13 @@
 #include <span>
 #include <string>
 
+#include "platform/Poller.h"
+
 namespace korvane::hub {
 
 /// The byte stream of one client connection as the hub's port uses it. The port thread receives
-/// and closes; any thread may send without blocking, wait for room, or shut the stream down.
+/// and closes; any thread may send without blocking, ask for a report when there is room, or
+/// shut the stream down.
 /// The hub runs it over TCP (TcpPortConnection); tests run it over a scripted stream.
 class PortConnection {
  public:
@@ -23,8 +26,12 @@ class PortConnection {
   /// `error`.
   virtual long trySend(std::span<const std::span<const std::uint8_t>> parts, int* error) = 0;
 
-  /// Waits until the stream has room (true), or `limit` passes or it fails (false).
-  virtual bool waitWritable(std::chrono::milliseconds limit) = 0;
+  /// Asks `poller` to report `key` once when the stream has room, failed or was shut down.
+  virtual void watchWritable(platform::Poller& poller, std::uint64_t key) = 0;
+
+  /// Takes the stream out of `poller`'s set; before close(), so that the poller never reports a
+  /// descriptor that was closed and perhaps reused.
+  virtual void forget(platform::Poller& poller) = 0;
 
   /// Ends the stream both ways, from any thread: a blocked receive() returns and later sends
   /// fail. The stream stays allocated until close().

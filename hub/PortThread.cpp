@@ -11,6 +11,7 @@
 #include "hub/HostFilter.h"
 #include "hub/PanelNotifier.h"
 #include "hub/PortManager.h"
+#include "hub/SendWriter.h"
 #include "hub/ShutdownFlag.h"
 #include "hub/ThreadCatchAll.h"
 #include "hub/Utf8Text.h"
@@ -118,13 +119,16 @@ bool PortThread::admit() {
   connection_->admit();
   portManager_->addPort(connection_);
   try {
-    buffer_.resize(kReceiveBufferSize);
+    bufferStorage_ = std::make_unique_for_overwrite<std::uint8_t[]>(kReceiveBufferSize);
+    buffer_ = std::span(bufferStorage_.get(), kReceiveBufferSize);
   } catch (const std::bad_alloc&) {
     progress_.mark(Phase::kNoBuffer);
+    logLine(" - DISCONNECTED");  // " + CONNECTED" was logged: the log stays balanced
     return false;
   }
-  if (!connection_->startSending()) {
+  if (!connection_->startSending(*hub_.sendWriter)) {
     progress_.mark(Phase::kNoBuffer);
+    logLine(" - DISCONNECTED");
     return false;
   }
   hub_.panels->notify();
@@ -133,7 +137,7 @@ bool PortThread::admit() {
 
 void PortThread::receiveUntilEnd() {
   for (;;) {
-    const std::span<std::uint8_t> room = std::span(buffer_).subspan(fill_);
+    const std::span<std::uint8_t> room = buffer_.subspan(fill_);
     // A full buffer holds the start of a record that can never complete: the receive that
     // finds no room ends the connection as a close would.
     const long received = room.empty() ? 0 : connection_->receive(room);
@@ -451,6 +455,7 @@ void PortThread::cleanUp() {
     accounts_->release(loginName_);
   }
   buffer_ = {};
+  bufferStorage_.reset();
   portManager_->removePort(*connection_);
   connection_->closeConnection();
   portManager_->releaseConnection();

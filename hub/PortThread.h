@@ -101,7 +101,10 @@ class PortThread {
   PortManager* const portManager_;
   AccountStore* const accounts_;
 
-  std::vector<std::uint8_t> buffer_;
+  // Left uninitialised: the pages a client never fills (an idle one's keep-alives fill the
+  // first) take no memory, which is most of a hub of many quiet clients.
+  std::unique_ptr<std::uint8_t[]> bufferStorage_;
+  std::span<std::uint8_t> buffer_;
   std::size_t fill_ = 0;
   std::array<common::RecordSpan, common::kMaxRecordsPerPass> spans_{};
   std::array<std::span<const std::uint8_t>, common::kMaxRecordsPerPass> switched_{};

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <system_error>
+#include <utility>
 
 namespace korvane::hub {
 namespace {
@@ -11,35 +11,33 @@ namespace {
 // below the 1024 parts one call may carry.
 constexpr std::size_t kMaxGatherBatches = 64;
 
-// The writer waits this long for room before it looks at its stop flag again.
-constexpr std::chrono::milliseconds kWritableWait{200};
-
 }  // namespace
 
-SendQueue::SendQueue(PortConnection& connection, ErrorReport reportError,
-                     common::ThreadFailureHandler onWriterFailure)
-    : connection_(connection),
-      reportError_(std::move(reportError)),
-      onWriterFailure_(std::move(onWriterFailure)) {}
+SendQueue::SendQueue(PortConnection& connection, ErrorReport reportError)
+    : connection_(connection), reportError_(std::move(reportError)) {}
 
 SendQueue::~SendQueue() {
   stop();
 }
 
-bool SendQueue::startWriter() {
+bool SendQueue::startWriter(SendWriter& writer) {
   const Lock lock(mutex_);
-  if (writer_.joinable() || stopping_) {
+  if (writer_ != nullptr || stopping_) {
     return !stopping_;
   }
-  try {
-    writer_ = std::thread([this] {
-      common::runThread(
-          "SendQueueWriter", [this] { writerLoop(); }, onWriterFailure_);
-    });
-  } catch (const std::system_error&) {
-    return false;
+  writer_ = &writer;
+  writerKey_ = writer.enrol(*this);
+  if (writerOwns_) {
+    writer.watch(connection_, writerKey_);  // handed over before there was a writer
   }
   return true;
+}
+
+void SendQueue::drainWhenWritable() {
+  Lock lock(mutex_);
+  if (writerOwns_ && !stopping_) {
+    drain(lock);
+  }
 }
 
 SendResult SendQueue::sendData(Parts parts, std::size_t total) {
@@ -135,7 +133,9 @@ std::vector<std::uint8_t> SendQueue::copyFrom(Parts parts, std::size_t skip) {
 
 void SendQueue::handToWriter() {
   writerOwns_ = true;
-  writerWake_.notify_one();
+  if (writer_ != nullptr) {
+    writer_->watch(connection_, writerKey_);
+  }
   progress_.notify_all();
 }
 
@@ -199,25 +199,11 @@ std::size_t SendQueue::gather(std::span<std::span<const std::uint8_t>> parts) co
   return count;
 }
 
-void SendQueue::writerLoop() {
-  Lock lock(mutex_);
-  for (;;) {
-    writerWake_.wait(lock, [this] { return writerOwns_ || stopping_; });
-    if (stopping_) {
-      break;
-    }
-    drain(lock);
-  }
-  if (writerOwns_) {
-    writing_ = false;
-    writerOwns_ = false;
-    progress_.notify_all();
-  }
-}
-
-// Runs with the right to write until the queue is empty, the stream fails or the queue stops.
-// The batches stay where they are while the lock is down: only the holder of the right to
-// write removes any, and a deque keeps its elements in place when others are added at the ends.
+// Runs with the right to write until the queue is empty, the stream is full or fails, or the
+// queue stops; never blocks, so that the writer goes on to the next client. A full stream is
+// watched again and drained on its next report. The batches stay where they are while the lock
+// is down: only the holder of the right to write removes any, and a deque keeps its elements in
+// place when others are added at the ends.
 void SendQueue::drain(Lock& lock) {
   std::array<std::span<const std::uint8_t>, kMaxGatherBatches> parts;
   while (!stopping_ && writerOwns_) {
@@ -226,18 +212,25 @@ void SendQueue::drain(Lock& lock) {
       return;
     }
     const std::size_t count = gather(parts);
+    std::size_t offered = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      offered += parts[i].size();
+    }
     lock.unlock();
     int error = 0;
     const long sent = connection_.trySend(std::span(parts.data(), count), &error);
-    if (sent == 0) {
-      connection_.waitWritable(kWritableWait);
-    }
     lock.lock();
     if (sent < 0) {
       failAndReport(lock, error);
       return;
     }
     completeWritten(static_cast<std::size_t>(sent));
+    if (static_cast<std::size_t>(sent) < offered) {
+      if (writer_ != nullptr && !stopping_) {
+        writer_->watch(connection_, writerKey_);
+      }
+      return;
+    }
   }
 }
 
@@ -245,12 +238,16 @@ void SendQueue::stop() {
   Lock lock(mutex_);
   stopping_ = true;
   acceptsData_ = false;
-  writerWake_.notify_all();
   progress_.notify_all();
-  if (writer_.joinable()) {
+  if (SendWriter* writer = std::exchange(writer_, nullptr); writer != nullptr) {
     lock.unlock();
-    writer_.join();
+    writer->leave(writerKey_, connection_);
     lock.lock();
+  }
+  if (writerOwns_) {
+    writing_ = false;
+    writerOwns_ = false;
+    progress_.notify_all();
   }
   // A sender writing at this moment finishes its one non-blocking call and then either
   // releases the right to write or hands it to the writer, which is gone.

@@ -8,11 +8,10 @@
 #include <functional>
 #include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
-#include "common/RunThread.h"
 #include "hub/PortConnection.h"
+#include "hub/SendWriter.h"
 
 namespace korvane::hub {
 
@@ -32,7 +31,7 @@ enum class SendResult {
 
 /// The outgoing side of one port: records are written in the order they were handed over, never
 /// mixed. A sender first writes what the stream takes without blocking; what is left is copied
-/// into one buffer and queued, and the port's writer thread drains the queue as the client
+/// into one buffer and queued, and the hub's writer (SendWriter) drains the queue as the client
 /// reads. Data batches are counted as pending until written and refused beyond the limit;
 /// control records (the port's own answers) wait until they are written.
 class SendQueue {
@@ -40,17 +39,19 @@ class SendQueue {
   /// Called once, outside the queue's lock, with the error number when the stream fails.
   using ErrorReport = std::function<void(int error)>;
 
-  /// A queue for `connection`; stream failures go to `reportError`, and an exception that
-  /// escapes the writer thread goes to `onWriterFailure`.
-  SendQueue(PortConnection& connection, ErrorReport reportError,
-            common::ThreadFailureHandler onWriterFailure = {});
+  /// A queue for `connection`; stream failures go to `reportError`.
+  SendQueue(PortConnection& connection, ErrorReport reportError);
   ~SendQueue();
   SendQueue(const SendQueue&) = delete;
   SendQueue& operator=(const SendQueue&) = delete;
 
-  /// Starts the writer thread that drains what the stream did not take at once. False when the
-  /// thread cannot be made; the queue then only sends what the stream takes at once.
-  [[nodiscard]] bool startWriter();
+  /// Hands what the stream does not take at once to `writer` from now on; until then the queue
+  /// only sends what the stream takes at once. False once the queue is stopped.
+  [[nodiscard]] bool startWriter(SendWriter& writer);
+
+  /// The writer's part: writes what is queued while the stream takes it, and asks the writer to
+  /// come back when the stream is full again.
+  void drainWhenWritable();
 
   /// Sends the parts (whole records, `total` bytes) as one batch of data, or queues what the
   /// stream does not take now; never blocks on the stream. Refused while the queue is closed
@@ -92,26 +93,24 @@ class SendQueue {
   void failAndReport(Lock& lock, int error);
   void completeWritten(std::size_t bytes);
   std::size_t gather(std::span<std::span<const std::uint8_t>> parts) const;
-  void writerLoop();
   void drain(Lock& lock);
 
   PortConnection& connection_;
   const ErrorReport reportError_;
-  const common::ThreadFailureHandler onWriterFailure_;
 
   mutable std::mutex mutex_;
-  std::condition_variable writerWake_;
   std::condition_variable progress_;  // a batch was written, the right to write moved, a failure
   std::deque<Batch> batches_;
   std::size_t pendingBytes_ = 0;
   bool writing_ = false;     // someone holds the right to write; set whenever batches_ is not empty
-  bool writerOwns_ = false;  // ... and it is the writer thread
+  bool writerOwns_ = false;  // ... and it is the writer
   bool acceptsData_ = false;  // data batches are taken
   bool failed_ = false;
   bool stopping_ = false;
   std::uint64_t lastSequence_ = 0;     // handed to the latest batch
   std::uint64_t writtenSequence_ = 0;  // highest batch written completely
-  std::thread writer_;
+  SendWriter* writer_ = nullptr;       // none before startWriter() and after stop()
+  std::uint64_t writerKey_ = 0;
 };
 
 }  // namespace korvane::hub

@@ -30,8 +30,7 @@ SocketPort::SocketPort(const platform::Clock& clock, std::shared_ptr<HubLogger> 
       peer_(std::move(peer)),
       numericAddress_(cutTo(peer_.numericHost, kPortTextMax)),
       connectTick_(clock.tickCount()),
-      sendQueue_(
-          *connection_, [this](int error) { reportSendError(error); }, endHubOnThreadFailure(log_)),
+      sendQueue_(*connection_, [this](int error) { reportSendError(error); }),
       hostName_(kUnknownHost) {
   logName_ = buildLogName();
 }

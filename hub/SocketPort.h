@@ -120,8 +120,8 @@ class SocketPort {
   /// is written; false when the stream failed or the port is ending.
   bool sendControlData(std::span<const std::uint8_t> record);
 
-  /// Starts the writer that drains queued data as the client reads; false when it cannot.
-  [[nodiscard]] bool startSending() { return sendQueue_.startWriter(); }
+  /// Has `writer` drain queued data as the client reads; false once the port is ending.
+  [[nodiscard]] bool startSending(SendWriter& writer) { return sendQueue_.startWriter(writer); }
   /// Receives into `buffer`; see PortConnection::receive.
   long receive(std::span<std::uint8_t> buffer) { return connection_->receive(buffer); }
 

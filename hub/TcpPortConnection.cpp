@@ -15,8 +15,17 @@ long TcpPortConnection::trySend(std::span<const std::span<const std::uint8_t>> p
   return sent;
 }
 
-bool TcpPortConnection::waitWritable(std::chrono::milliseconds limit) {
-  return connection_.waitWritable(limit);
+void TcpPortConnection::watchWritable(platform::Poller& poller, std::uint64_t key) {
+  if (!poller.watchWritable(connection_, key)) {
+    // The set cannot take it: ending the stream makes the next send fail, which the queue reports
+    // and which ends the port, rather than leaving its queue waiting for a report never coming.
+    connection_.shutdownBoth();
+    poller.post(key);
+  }
+}
+
+void TcpPortConnection::forget(platform::Poller& poller) {
+  poller.forget(connection_);
 }
 
 void TcpPortConnection::shutdownBoth() {

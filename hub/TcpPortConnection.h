@@ -13,7 +13,8 @@ class TcpPortConnection final : public PortConnection {
 
   long receive(std::span<std::uint8_t> buffer) override;
   long trySend(std::span<const std::span<const std::uint8_t>> parts, int* error) override;
-  bool waitWritable(std::chrono::milliseconds limit) override;
+  void watchWritable(platform::Poller& poller, std::uint64_t key) override;
+  void forget(platform::Poller& poller) override;
   void shutdownBoth() override;
   void close() override;
 

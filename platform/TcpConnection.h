@@ -94,6 +94,7 @@ class TcpConnection {
 
  private:
   friend class TcpListener;
+  friend class Poller;
   explicit TcpConnection(std::intptr_t handle) : handle_(handle) {}
 
   std::intptr_t handle_ = -1;

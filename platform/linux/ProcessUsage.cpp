@@ -1,10 +1,13 @@
 #include "platform/ProcessUsage.h"
 
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 namespace korvane::platform {
 namespace {
@@ -13,15 +16,16 @@ namespace {
 // and 15 of the line, so the 12th and 13th after the closing parenthesis.
 constexpr int kUserTimeField = 12;
 
-std::optional<std::uint64_t> residentBytesOf(int processId) {
+/// The number after `field` (e.g. "VmRSS:") in /proc/PID/status; none when it is missing.
+std::optional<std::uint64_t> statusField(int processId, std::string_view field) {
   std::ifstream status("/proc/" + std::to_string(processId) + "/status");
   std::string line;
   while (std::getline(status, line)) {
-    if (line.rfind("VmRSS:", 0) == 0) {
-      std::istringstream fields(line.substr(6));
-      std::uint64_t kilobytes = 0;
-      if (fields >> kilobytes) {
-        return kilobytes * 1024;
+    if (line.rfind(field, 0) == 0) {
+      std::istringstream fields(line.substr(field.size()));
+      std::uint64_t value = 0;
+      if (fields >> value) {
+        return value;
       }
       return std::nullopt;
     }
@@ -61,12 +65,27 @@ std::optional<std::chrono::microseconds> cpuTimeOf(int processId) {
 }  // namespace
 
 std::optional<ProcessUsage> readProcessUsage(int processId) {
-  const auto resident = residentBytesOf(processId);
+  const auto residentKilobytes = statusField(processId, "VmRSS:");
+  const auto threads = statusField(processId, "Threads:");
   const auto cpu = cpuTimeOf(processId);
-  if (!resident || !cpu) {
+  if (!residentKilobytes || !threads || !cpu) {
     return std::nullopt;
   }
-  return ProcessUsage{*resident, *cpu};
+  return ProcessUsage{*residentKilobytes * 1024, *cpu, static_cast<int>(*threads)};
+}
+
+std::uint64_t raiseOpenFileLimit(std::uint64_t wanted) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+    return 0;
+  }
+  if (limit.rlim_cur < wanted) {
+    limit.rlim_cur = std::min<rlim_t>(wanted, limit.rlim_max);
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) {
+      ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+  }
+  return limit.rlim_cur;
 }
 
 }  // namespace korvane::platform

@@ -27,9 +27,10 @@
 namespace korvane::platform {
 namespace {
 
-// The accept queue of each multi-address socket. Small on purpose: the listener takes a
-// connection as soon as it is ready, and a full hub refuses newcomers anyway.
-constexpr int kMultiAddressBacklog = 5;
+// The accept queue of each listening socket: the system's largest. After a hub restarts, all of
+// its clients (up to 512) reconnect within a second, faster than one listener thread takes them;
+// a short queue would make the kernel drop their handshakes and the clients wait out retries.
+constexpr int kListenBacklog = SOMAXCONN;
 
 // After accept() ran out of descriptors the next one waits this long first, so that a waiting
 // client, which keeps the socket ready, does not make the listener spin while others free some.
@@ -115,7 +116,7 @@ struct TcpListener::State {
       closeDescriptor(fd);
       return -1;
     }
-    if (::listen(fd, kMultiAddressBacklog) != 0) {
+    if (::listen(fd, kListenBacklog) != 0) {
       *failure = {ListenCall::kListen, errno};
       closeDescriptor(fd);
       return -1;
@@ -196,7 +197,7 @@ bool TcpListener::listenOnIpv4(std::uint16_t port, ListenFailure* failure) {
     closeDescriptor(fd);
     return false;
   }
-  if (::listen(fd, SOMAXCONN) != 0) {
+  if (::listen(fd, kListenBacklog) != 0) {
     *failure = {ListenCall::kListen, errno};
     closeDescriptor(fd);
     return false;

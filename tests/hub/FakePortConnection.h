@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "hub/PortConnection.h"
@@ -40,6 +41,7 @@ class FakeStream {
     const std::lock_guard lock(mutex_);
     room_ = bytes;
     changed_.notify_all();
+    reportRoomLocked();
   }
   /// The next send fails with `error`.
   void failSends(int error) {
@@ -115,15 +117,23 @@ class FakeStream {
     return static_cast<long>(taken);
   }
 
-  bool waitWritable(std::chrono::milliseconds limit) {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return room_ > 0 || shutDown_; }) && !shutDown_;
+  /// Posts `key` to `poller` once the stream has room or is shut down.
+  void watchWritable(platform::Poller& poller, std::uint64_t key) {
+    const std::lock_guard lock(mutex_);
+    watcher_ = &poller;
+    watchKey_ = key;
+    reportRoomLocked();
+  }
+  void forget() {
+    const std::lock_guard lock(mutex_);
+    watcher_ = nullptr;
   }
 
   void shutdownBoth() {
     const std::lock_guard lock(mutex_);
     shutDown_ = true;
     changed_.notify_all();
+    reportRoomLocked();
   }
   void close() {
     const std::lock_guard lock(mutex_);
@@ -132,7 +142,15 @@ class FakeStream {
   }
 
  private:
+  void reportRoomLocked() {
+    if (watcher_ != nullptr && (room_ > 0 || shutDown_)) {
+      std::exchange(watcher_, nullptr)->post(watchKey_);
+    }
+  }
+
   mutable std::mutex mutex_;
+  platform::Poller* watcher_ = nullptr;
+  std::uint64_t watchKey_ = 0;
   std::condition_variable changed_;
   std::deque<std::vector<std::uint8_t>> chunks_;
   bool clientClosed_ = false;
@@ -153,9 +171,10 @@ class FakePortConnection final : public PortConnection {
   long trySend(std::span<const std::span<const std::uint8_t>> parts, int* error) override {
     return stream_->trySend(parts, error);
   }
-  bool waitWritable(std::chrono::milliseconds limit) override {
-    return stream_->waitWritable(limit);
+  void watchWritable(platform::Poller& poller, std::uint64_t key) override {
+    stream_->watchWritable(poller, key);
   }
+  void forget(platform::Poller&) override { stream_->forget(); }
   void shutdownBoth() override { stream_->shutdownBoth(); }
   void close() override { stream_->close(); }
 

@@ -366,6 +366,28 @@ TEST_F(HubConnectionTest, ClientThatNeverReadsLosesBatchesWhileOthersKeepReceivi
   EXPECT_TRUE(waitForLog("SOCKETPORT::SendData SendPending TOO MUCH\r\n"));
 }
 
+/// Threads of process `pid` now, from /proc; -1 when it cannot be read.
+int threadsOf(int pid) {
+  const std::string status = testing::readFile("/proc/" + std::to_string(pid) + "/status");
+  const auto at = status.find("Threads:");
+  return at == std::string::npos ? -1 : std::atoi(status.c_str() + at + 8);
+}
+
+TEST_F(HubConnectionTest, EachLoggedInClientCostsTheHubOneThread) {
+  startHub("AuthFlag=0\r\n");
+  auto first = loggedIn();  // the name lookup threads are made by now
+  const int before = threadsOf(hub_->pid());
+  constexpr int kClients = 24;
+  std::vector<std::unique_ptr<HubClient>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(loggedIn());
+  }
+  const int after = threadsOf(hub_->pid());
+  ASSERT_GT(before, 0);
+  // Its port thread, and at most the name lookup threads not made for the first client yet.
+  EXPECT_LE(after - before, kClients + 8) << "one writer thread per client?";
+}
+
 TEST_F(HubConnectionTest, ClientSendingRandomBytesEndsOnlyItsOwnConnection) {
   startHub("AuthFlag=0\r\n");
   auto first = loggedIn();

@@ -27,6 +27,7 @@ class SendQueueTest : public ::testing::Test {
   }
   void open() { ASSERT_TRUE(queue_.sendControlAndOpen(loginOkRecord())); }
 
+  HubTestBed bed_;  // its writer outlives the queue
   std::shared_ptr<FakeStream> stream_ = std::make_shared<FakeStream>();
   FakePortConnection connection_{stream_};
   std::vector<int> reported_;
@@ -63,7 +64,7 @@ TEST_F(SendQueueTest, DataIsRefusedUntilTheOpeningRecordAndFollowsIt) {
 
 TEST_F(SendQueueTest, WriterDrainsWhatTheStreamDidNotTakeInOrder) {
   open();
-  ASSERT_TRUE(queue_.startWriter());
+  ASSERT_TRUE(queue_.startWriter(*bed_.writer));
   stream_->setRoom(10);  // the first batch is cut after 10 bytes
   std::vector<std::uint8_t> expected = loginOkRecord();
   for (std::uint8_t i = 1; i <= 20; ++i) {
@@ -83,7 +84,7 @@ TEST_F(SendQueueTest, WriterDrainsWhatTheStreamDidNotTakeInOrder) {
 
 TEST_F(SendQueueTest, ControlRecordWaitsBehindQueuedDataUntilWritten) {
   open();
-  ASSERT_TRUE(queue_.startWriter());
+  ASSERT_TRUE(queue_.startWriter(*bed_.writer));
   stream_->setRoom(0);
   const auto data = bytesOf(5000, 9);
   ASSERT_EQ(send(data), SendResult::kQueued);
@@ -113,7 +114,7 @@ TEST_F(SendQueueTest, FailedStreamIsReportedOnceShutDownAndRefusesEverything) {
 
 TEST_F(SendQueueTest, StopEndsAWriterWaitingForAReaderThatNeverComes) {
   open();
-  ASSERT_TRUE(queue_.startWriter());
+  ASSERT_TRUE(queue_.startWriter(*bed_.writer));
   stream_->setRoom(0);
   ASSERT_EQ(send(bytesOf(3000, 4)), SendResult::kQueued);
   const auto started = std::chrono::steady_clock::now();
@@ -127,7 +128,7 @@ TEST_F(SendQueueTest, StopEndsAWriterWaitingForAReaderThatNeverComes) {
 // a few bytes at a time: every record must arrive whole and each thread's records in order.
 TEST_F(SendQueueTest, RecordsNeverInterleaveUnderConcurrentSenders) {
   open();
-  ASSERT_TRUE(queue_.startWriter());
+  ASSERT_TRUE(queue_.startWriter(*bed_.writer));
   constexpr int kBatches = 400;
   constexpr int kControls = 50;
   std::atomic<bool> done{false};
@@ -188,6 +189,34 @@ TEST_F(SendQueueTest, RecordsNeverInterleaveUnderConcurrentSenders) {
     const int batch = record[32] | (record[33] << 8);
     EXPECT_EQ(batch * 3 + record[34], nextData++);
   }
+}
+
+// One writer serves every port of the hub: a client that reads nothing keeps its queue waiting
+// without holding up another client's, and a queue that stops is let go of at once.
+TEST_F(SendQueueTest, OneWriterDrainsOtherQueuesWhileOneStreamStaysFull) {
+  open();
+  ASSERT_TRUE(queue_.startWriter(*bed_.writer));
+  auto otherStream = std::make_shared<FakeStream>();
+  FakePortConnection otherConnection(otherStream);
+  SendQueue other(otherConnection, {});
+  ASSERT_TRUE(other.sendControlAndOpen(loginOkRecord()));
+  ASSERT_TRUE(other.startWriter(*bed_.writer));
+
+  stream_->setRoom(0);
+  otherStream->setRoom(0);
+  ASSERT_EQ(send(bytesOf(3000, 1)), SendResult::kQueued);
+  const auto data = bytesOf(3000, 2);
+  const std::span<const std::uint8_t> parts[] = {data};
+  ASSERT_EQ(other.sendData(parts, data.size()), SendResult::kQueued);
+  otherStream->setRoom(FakeStream::kUnlimited);
+  EXPECT_TRUE(otherStream->waitForWritten(32 + data.size(), 5s)) << "held up by a full stream";
+  EXPECT_EQ(queue_.pendingBytes(), 3000u);
+
+  const auto started = std::chrono::steady_clock::now();
+  queue_.stop();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+  stream_->setRoom(FakeStream::kUnlimited);  // a report for a queue that left goes nowhere
+  EXPECT_EQ(stream_->written().size(), 32u);
 }
 
 }  // namespace

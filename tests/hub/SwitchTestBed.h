@@ -16,6 +16,7 @@
 #include "hub/HubLogger.h"
 #include "hub/MacTable.h"
 #include "hub/PanelNotifier.h"
+#include "hub/SendWriter.h"
 #include "hub/ShutdownFlag.h"
 #include "hub/SocketPort.h"
 #include "tests/hub/FakePortConnection.h"
@@ -35,6 +36,9 @@ class HubTestBed {
     connections.log = logger;
     connections.shutdown = shutdown;
     connections.panels = panels;
+    std::string err;
+    EXPECT_TRUE(writer->start(&err)) << err;
+    connections.sendWriter = writer;
   }
 
   std::string log() const { return testing::readFile(dir.log("0001_1.log")); }
@@ -56,6 +60,7 @@ class HubTestBed {
   std::shared_ptr<HubLogger> logger = std::make_shared<HubLogger>(clock);
   std::shared_ptr<ShutdownFlag> shutdown = std::make_shared<ShutdownFlag>();
   std::shared_ptr<PanelNotifier> panels = std::make_shared<PanelNotifier>(shutdown);
+  std::shared_ptr<SendWriter> writer = std::make_shared<SendWriter>();
   ConnectionContext connections;
 };
 

@@ -112,6 +112,25 @@ TEST(TcpListener, RunningOutOfDescriptorsDoesNotEndIt) {
   EXPECT_TRUE(acceptOne(listener)) << "the waiting client is taken once descriptors are free";
 }
 
+TEST(TcpListener, BurstOfClientsIsQueuedWhileNobodyAccepts) {
+  // What a hub sees after a restart: its clients reconnect all at once, faster than it accepts.
+  // Fewer than its 512 here, to stay within the test process's descriptors.
+  constexpr int kBurst = 200;
+  TcpListener listener;
+  std::vector<ListenFailure> failures;
+  bool tooMany = false;
+  const std::uint16_t port = freePort();
+  ASSERT_GT(listener.listenOnAllAddresses(port, &failures, &tooMany), 0u);
+  std::vector<TcpConnection> clients;
+  for (int i = 0; i < kBurst; ++i) {
+    std::string err;
+    auto client = TcpConnection::connect("127.0.0.1", port, &err, 2s);
+    ASSERT_TRUE(client) << "client " << i << " was turned away: " << err;
+    clients.push_back(std::move(*client));
+  }
+  EXPECT_TRUE(acceptOne(listener));
+}
+
 TEST(TcpListener, PortThatIsTakenCannotBeBound) {
   TcpListener first;
   ListenFailure failure;

@@ -1,5 +1,6 @@
 #include "tools/kvbench/BenchHub.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -87,16 +88,44 @@ int freePort() {
   return port;
 }
 
-std::string managerConfig(int port) {
-  // The hub's own settings, in the manager file's format (CR LF lines).
-  return "[SYSTEM]\r\nDomainSplitter=<NONE>\r\n[0001]\r\nHubName=kvbench\r\nStatus=ON\r\n"
-         "PortNo=" +
-         std::to_string(port) + "\r\nAuthFlag=0\r\nMaxCon=512\r\n";
+/// "0001" for hub 1: how hubs are named on the command line and in the manager's file.
+std::string hubNumberText(int hub) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d", hub);
+  return text;
+}
+
+std::string managerConfig(const std::vector<int>& ports) {
+  // The hubs' own settings, in the manager file's format (CR LF lines).
+  std::string text = "[SYSTEM]\r\nDomainSplitter=<NONE>\r\n";
+  for (std::size_t i = 0; i < ports.size(); ++i) {
+    text += "[" + hubNumberText(static_cast<int>(i) + 1) + "]\r\nHubName=kvbench\r\n" +
+            "Status=ON\r\nPortNo=" + std::to_string(ports[i]) + "\r\nAuthFlag=0\r\nMaxCon=512\r\n";
+  }
+  return text;
+}
+
+/// Waits until the hub `process` accepts connections on `port`; false with a message in `err`.
+bool waitUntilListening(platform::Process& process, int port, std::string* err) {
+  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!process.isRunning()) {
+      *err = "kvhub ended at start";
+      return false;
+    }
+    std::string connectErr;
+    if (platform::TcpConnection::connect("127.0.0.1", port, &connectErr)) {
+      return true;
+    }
+    std::this_thread::sleep_for(kStartPoll);
+  }
+  *err = "kvhub does not listen on port " + std::to_string(port) + " after 10 s";
+  return false;
 }
 
 }  // namespace
 
-std::unique_ptr<BenchHub> BenchHub::start(std::string* err) {
+std::unique_ptr<BenchHub> BenchHub::start(std::string* err, int hubs) {
   const std::string program = ownFolder() + "kvhub";
   if (!std::filesystem::exists(program)) {
     *err = program + " does not exist";
@@ -107,43 +136,51 @@ std::unique_ptr<BenchHub> BenchHub::start(std::string* err) {
   if (hub->directory_.empty()) {
     return nullptr;
   }
-  hub->port_ = freePort();
-  if (hub->port_ == 0) {
-    *err = "no free TCP port";
-    return nullptr;
+  // Ports are taken while none of the hubs listens yet, so two picks may meet: distinct ones.
+  for (int i = 0; i < hubs; ++i) {
+    const int port = freePort();
+    if (port == 0 || std::find(hub->ports_.begin(), hub->ports_.end(), port) != hub->ports_.end()) {
+      *err = "no free TCP port";
+      return nullptr;
+    }
+    hub->ports_.push_back(port);
   }
-  if (!platform::replaceWholeFile(hub->directory_ + "ini/Tollmar.ini", managerConfig(hub->port_),
+  if (!platform::replaceWholeFile(hub->directory_ + "ini/Tollmar.ini", managerConfig(hub->ports_),
                                   err)) {
     return nullptr;
   }
-  {
+  for (int i = 0; i < hubs; ++i) {
     // The hub finds its folder through the variable, which it inherits.
     const ProgramDirectoryOverride hubFolder(hub->directory_);
-    hub->process_ = platform::Process::spawn(program, {"0001"}, err);
-  }
-  if (!hub->process_) {
-    return nullptr;
-  }
-  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (!hub->process_->isRunning()) {
-      *err = "kvhub ended at start; see " + hub->logFolder();
+    auto process = platform::Process::spawn(program, {hubNumberText(i + 1)}, err);
+    if (!process) {
       return nullptr;
     }
-    std::string connectErr;
-    if (platform::TcpConnection::connect("127.0.0.1", hub->port_, &connectErr)) {
-      return hub;
-    }
-    std::this_thread::sleep_for(kStartPoll);
+    hub->processes_.push_back(std::move(*process));
   }
-  *err = "kvhub does not listen on port " + std::to_string(hub->port_) + " after 10 s";
-  return nullptr;
+  for (std::size_t i = 0; i < hub->ports_.size(); ++i) {
+    if (!waitUntilListening(hub->processes_[i], hub->ports_[i], err)) {
+      *err += "; see " + hub->logFolder();
+      return nullptr;
+    }
+  }
+  return hub;
+}
+
+std::vector<int> BenchHub::processIds() const {
+  std::vector<int> ids;
+  for (const auto& process : processes_) {
+    ids.push_back(process.id());
+  }
+  return ids;
 }
 
 BenchHub::~BenchHub() {
-  if (process_) {
-    process_->kill();
-    process_->waitForExit();
+  for (auto& process : processes_) {
+    process.kill();
+  }
+  for (auto& process : processes_) {
+    process.waitForExit();
   }
   if (!directory_.empty()) {
     std::error_code ec;

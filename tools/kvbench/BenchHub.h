@@ -3,25 +3,32 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Process.h"
 
 namespace korvane::tools {
 
-/// A kvhub that kvbench starts for itself: the kvhub beside kvbench, run as hub 0001 in a
-/// temporary program directory of its own (KORVANE_PROGRAM_DIR) on a free port, with AuthFlag 0
-/// and 512 port slots. The process is killed and the directory removed when the object goes.
+/// Hubs that kvbench starts for itself: the kvhub beside kvbench, run as hubs 0001, 0002, ...
+/// in one temporary program directory of their own (KORVANE_PROGRAM_DIR), each on a free port,
+/// with AuthFlag 0 and 512 port slots. The processes are killed and the directory removed when
+/// the object goes.
 class BenchHub {
  public:
-  /// Starts the hub and waits until it accepts connections; empty with a message in `err`.
-  static std::unique_ptr<BenchHub> start(std::string* err);
+  /// Starts `hubs` hubs and waits until each accepts connections; empty with a message in
+  /// `err`.
+  static std::unique_ptr<BenchHub> start(std::string* err, int hubs = 1);
 
   ~BenchHub();
   BenchHub(const BenchHub&) = delete;
   BenchHub& operator=(const BenchHub&) = delete;
 
-  int port() const { return port_; }
-  int processId() const { return process_->id(); }
+  /// The first hub's port and process.
+  int port() const { return ports_.front(); }
+  int processId() const { return processes_.front().id(); }
+  /// Every hub's port and process id, in hub number order.
+  const std::vector<int>& ports() const { return ports_; }
+  std::vector<int> processIds() const;
   /// The hub's log folder, for a look after a failure.
   std::string logFolder() const { return directory_ + "log/"; }
 
@@ -33,8 +40,8 @@ class BenchHub {
 
  private:
   std::string directory_;
-  int port_ = 0;
-  std::optional<platform::Process> process_;
+  std::vector<int> ports_;
+  std::vector<platform::Process> processes_;
 };
 
 }  // namespace korvane::tools

@@ -17,6 +17,8 @@ constexpr int kMaxRounds = 99;
 constexpr int kQuickScaleClients = 64;
 // A hub has at most 512 port slots; more clients than that can never all log in.
 constexpr int kMaxScaleClients = 512;
+// One machine runs at most 32 hubs.
+constexpr int kMaxScaleHubs = 32;
 // Longest run one measurement may take, so that a typo does not tie the machine up for hours.
 constexpr int kMaxRunSeconds = 600;
 
@@ -28,9 +30,12 @@ bool isKnownMode(const std::string& mode) {
 
 std::string benchUsage() {
   return "usage: kvbench [--mode unicast|broadcast|pingpong|scale]... [--quick] [--seconds N]\n"
-         "               [--rounds N] [--clients N] [--host HOST --port PORT | --relay-only]\n"
+         "               [--rounds N] [--clients N] [--hubs N]\n"
+         "               [--host HOST --port PORT | --relay-only]\n"
          "Measures a hub against a bare relay in this process. Without --host it starts its own\n"
-         "kvhub (from its own folder) in a temporary program directory.\n";
+         "kvhub (from its own folder) in a temporary program directory. --hubs N: the scale\n"
+         "mode logs --clients clients into each of N hubs (started in one program directory,\n"
+         "or running on PORT, PORT+1, ...).\n";
 }
 
 bool parseBenchOptions(const std::vector<std::string>& args, BenchOptions* options,
@@ -81,6 +86,11 @@ bool parseBenchOptions(const std::vector<std::string>& args, BenchOptions* optio
         return false;
       }
       clientsGiven = true;
+    } else if (arg == "--hubs" && hasValue) {
+      if (!parseIntInRange(args[++i], 1, kMaxScaleHubs, &parsed.scaleHubs)) {
+        *err = "bad --hubs " + args[i] + " (1.." + std::to_string(kMaxScaleHubs) + ")";
+        return false;
+      }
     } else {
       *err = "unknown or incomplete option " + arg + "\n" + benchUsage();
       return false;

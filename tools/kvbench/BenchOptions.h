@@ -20,7 +20,8 @@ struct BenchOptions {
   bool relayOnly = false;  ///< measure the bare relay alone
   std::string host;        ///< a running hub to measure; empty: start one
   int port = 0;
-  int scaleClients = 512;  ///< clients of the connection-scale mode
+  int scaleClients = 512;  ///< clients of the connection-scale mode, per hub
+  int scaleHubs = 1;       ///< hubs of the connection-scale mode
   bool help = false;
 };
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ProcessUsage.h"
 #include "tools/kvbench/BareRelay.h"
 #include "tools/kvbench/BenchHub.h"
 #include "tools/kvbench/BenchOptions.h"
@@ -33,6 +34,8 @@ constexpr std::size_t kLargeFrame = 1500;
 constexpr std::size_t kBatchRecords = 64;
 // Receivers of the fan-out measurements.
 constexpr int kFanOuts[] = {8, 32};
+// Descriptors kvbench asks for: the clients of 32 hubs of 512 each, with room to spare.
+constexpr std::uint64_t kWantedOpenFiles = 65536;
 // How long the connection-scale mode watches the idle hub.
 constexpr std::chrono::milliseconds kIdleWatch{5000};
 constexpr std::chrono::milliseconds kQuickIdleWatch{1000};
@@ -60,6 +63,35 @@ class Targets {
       return false;
     }
     measure(BenchTarget{"hub", "127.0.0.1", hub->port(), true, hub->processId()});
+    return true;
+  }
+
+  /// Runs `measure` against `count` hubs: the given ones (on the given port and the ports
+  /// after it), or ones started for it in one program directory; false when there are none.
+  bool withHubs(int count, const std::function<void(const std::vector<BenchTarget>&)>& measure) {
+    if (options_.relayOnly) {
+      return false;
+    }
+    std::vector<BenchTarget> hubs;
+    if (!options_.host.empty()) {
+      for (int i = 0; i < count; ++i) {
+        hubs.push_back(BenchTarget{"hub", options_.host, options_.port + i, true, std::nullopt});
+      }
+      measure(hubs);
+      return true;
+    }
+    std::string err;
+    auto started = BenchHub::start(&err, count);
+    if (!started) {
+      std::printf("  hub: cannot start kvhub: %s\n", err.c_str());
+      return false;
+    }
+    const std::vector<int> ids = started->processIds();
+    for (int i = 0; i < count; ++i) {
+      hubs.push_back(BenchTarget{"hub", "127.0.0.1", started->ports()[static_cast<std::size_t>(i)],
+                                 true, ids[static_cast<std::size_t>(i)]});
+    }
+    measure(hubs);
     return true;
   }
 
@@ -268,12 +300,14 @@ double mebibytes(std::uint64_t bytes) {
 }
 
 void runScale(Targets& targets, const BenchOptions& options) {
-  std::printf("connection scale, %d clients log in with keep-alives, one after another\n",
-              options.scaleClients);
+  std::printf(
+      "connection scale, %d hub(s) of %d clients that log in with keep-alives, one after "
+      "another on each hub\n",
+      options.scaleHubs, options.scaleClients);
   const auto idle = options.quick ? kQuickIdleWatch : kIdleWatch;
-  const bool measured = targets.withHub([&](const BenchTarget& target) {
-    const ScaleResult result = measureConnectionScale(target, options.scaleClients, idle);
-    std::printf("  hub    %d logged in in %.3f s (%.2f ms each)\n", result.loggedIn,
+  const bool measured = targets.withHubs(options.scaleHubs, [&](const auto& hubs) {
+    const ScaleResult result = measureConnectionScale(hubs, options.scaleClients, idle);
+    std::printf("  hub    %d clients held, logged in in %.3f s (%.2f ms each)\n", result.loggedIn,
                 result.loginTime.count(),
                 result.loggedIn > 0 ? 1000 * result.loginTime.count() / result.loggedIn : 0.0);
     if (!result.ok) {
@@ -289,6 +323,20 @@ void runScale(Targets& targets, const BenchOptions& options) {
           "(%.1f KiB per client)\n",
           mebibytes(*result.idleHubBytes), mebibytes(*result.fullHubBytes), perClient);
     }
+    if (result.idleHubThreads && result.fullHubThreads) {
+      std::printf("  hub    threads %d without clients, %d with them\n", *result.idleHubThreads,
+                  *result.fullHubThreads);
+    }
+    if (result.keepAliveCpuPercent) {
+      std::printf(
+          "  hub    processor use with their keep-alives (one each per 10 s): %.2f%% of one "
+          "processor (%lld ms in %.1f s)\n",
+          *result.keepAliveCpuPercent,
+          static_cast<long long>(
+              std::chrono::duration_cast<std::chrono::milliseconds>(result.keepAliveCpuTime)
+                  .count()),
+          result.keepAliveTime.count());
+    }
     if (result.idleCpuPercent) {
       // The kernel counts processor time in clock ticks (10 ms), so a short watch of a quiet hub
       // may well read 0.
@@ -301,8 +349,8 @@ void runScale(Targets& targets, const BenchOptions& options) {
           result.idleTime.count());
     } else {
       std::printf(
-          "  hub    memory and processor use not measured: kvbench did not start the "
-          "hub\n");
+          "  hub    memory, threads and processor use not measured: kvbench did not start the "
+          "hubs\n");
     }
   });
   if (!measured) {
@@ -357,5 +405,7 @@ int main(int argc, char** argv) {
     std::printf("%s", benchUsage().c_str());
     return 0;
   }
+  // Each client is a descriptor of this process, and each hub it starts inherits the limit.
+  (void)korvane::platform::raiseOpenFileLimit(kWantedOpenFiles);
   return run(options);
 }
