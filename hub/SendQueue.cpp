@@ -10,6 +10,10 @@ namespace {
 // Batches the writer hands to one gather send: enough to empty a deep queue in few calls, well
 // below the 1024 parts one call may carry.
 constexpr std::size_t kMaxGatherBatches = 64;
+// What the hub's one writer sends to one client before it turns to the others that are ready: a
+// client that reads as fast as the hub writes must not keep the writer from the rest. A quarter
+// of the 4 MiB a client may have waiting, a few milliseconds of copying.
+constexpr std::size_t kMaxBytesPerWriterTurn = 1024 * 1024;
 
 }  // namespace
 
@@ -199,13 +203,15 @@ std::size_t SendQueue::gather(std::span<std::span<const std::uint8_t>> parts) co
   return count;
 }
 
-// Runs with the right to write until the queue is empty, the stream is full or fails, or the
-// queue stops; never blocks, so that the writer goes on to the next client. A full stream is
-// watched again and drained on its next report. The batches stay where they are while the lock
-// is down: only the holder of the right to write removes any, and a deque keeps its elements in
-// place when others are added at the ends.
+// Runs with the right to write until the queue is empty, the stream is full or fails, the queue
+// has had its turn (kMaxBytesPerWriterTurn), or the queue stops; never blocks, so that the writer
+// goes on to the next client. A stream left with bytes is watched again and drained on its next
+// report. The batches stay where they are while the lock is down: only the holder of the right
+// to write removes any, and a deque keeps its elements in place when others are added at the
+// ends.
 void SendQueue::drain(Lock& lock) {
   std::array<std::span<const std::uint8_t>, kMaxGatherBatches> parts;
+  std::size_t writtenThisTurn = 0;
   while (!stopping_ && writerOwns_) {
     if (batches_.empty()) {
       releaseOrHandOver();
@@ -225,7 +231,10 @@ void SendQueue::drain(Lock& lock) {
       return;
     }
     completeWritten(static_cast<std::size_t>(sent));
-    if (static_cast<std::size_t>(sent) < offered) {
+    writtenThisTurn += static_cast<std::size_t>(sent);
+    // A stream that is full, or that has had its turn, is watched again: one with room is
+    // reported on the writer's next wait, after the others that are ready.
+    if (static_cast<std::size_t>(sent) < offered || writtenThisTurn >= kMaxBytesPerWriterTurn) {
       if (writer_ != nullptr && !stopping_) {
         writer_->watch(connection_, writerKey_);
       }
