@@ -267,7 +267,10 @@ int PortManager::countLoggedIn() const {
   }));
 }
 
+// Ports that end at the same moment count and write one after the other, so the last count in
+// the log is the hub's count now, never an older one written late.
 void PortManager::logConnectionCount() {
+  const std::lock_guard order(countLineMutex_);
   char line[64];
   std::snprintf(line, sizeof line, "Current Connection Count = %d", countLoggedIn());
   log_->log(line);

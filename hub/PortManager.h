@@ -138,6 +138,8 @@ class PortManager {
   const std::shared_ptr<HubLogger> log_;
   const platform::Clock& clock_;
   mutable common::TimedMutex mutex_;
+  // Taken before mutex_ while a count line is made and written.
+  std::mutex countLineMutex_;
   std::vector<std::shared_ptr<SocketPort>> slots_;  // guarded by mutex_
   std::atomic<int> usedCount_{0};
   std::atomic<int> connections_{0};
