@@ -52,31 +52,20 @@ class ManagerConfig {
   /// message in `err` when the file exists but cannot be read or is refused.
   std::optional<ManagerConfigSnapshot> snapshot(std::string* err) const;
 
-  /// The numbers of all hub sections in file order, at most `capacity`; empty for a missing file.
+  /// Single-key readers: each reads the file as it is now and answers as ManagerConfigSnapshot's
+  /// reader of the same name (common/ManagerConfigSnapshot.h says what each gives when a key is
+  /// missing or out of range); a missing or unreadable file reads as an empty one.
   std::vector<int> listHubs(std::size_t capacity = kHubListCapacity) const;
-
-  /// The hub's name, cut to 255 bytes; empty when it has none.
   std::string readName(int hubNumber) const;
-  /// True for Status "ON", false for "OFF"; empty when Status is missing or anything else.
   std::optional<bool> readStatus(int hubNumber) const;
-  /// The hub's PortNo, 0 when missing.
   int readPort(int hubNumber) const;
-  /// The hub's AuthFlag, 0 when missing.
   int readAuthFlag(int hubNumber) const;
-  /// The hub's MaxCon, 512 when missing or outside 1..512.
   int readMaxConnections(int hubNumber) const;
-  /// The hub's SNATPort, 0 when missing or outside 1..65535.
   int readSnatPort(int hubNumber) const;
-  /// GarbageMonths (1 when missing, 0 when outside 0..120) and GarbageDays (0 when missing or
-  /// outside 0..9999).
   LogRetention readLogRetention(int hubNumber) const;
-  /// The DHCP block flag of `domain` ("" or "-Global-" for the global domain), 0 when missing.
   int readDhcpBlock(int hubNumber, std::string_view domain) const;
-  /// The domain splitter; carriage return (13) when there is none.
   char readDomainSplitter() const;
-  /// True when the panel may register the firewall exceptions: AutoSetting "on" or missing.
   bool readFirewallSetting() const;
-  /// The dynamic DNS pass code, empty when none is stored.
   std::string readPassCode() const;
 
   /// Writes HubName. Fails for a hub number outside 1..9999 or a name with a line break.
