@@ -15,8 +15,6 @@ bool isArgumentDirective(char c) { return c == 's' || c == 'd' || c == 'i' || c 
 std::string UpdaterMessages::text(int number) const {
   std::string text = platform::profile::readString(path_, "MESSAGES", std::to_string(number), "",
                                                    kMessageBufferBytes);
-  // Again from the start after each replacement: "\\nn" gives "\" + line break + "n" and no
-  // pair is left behind.
   for (auto at = text.find("\\n"); at != std::string::npos; at = text.find("\\n")) {
     text.replace(at, 2, "\n");
   }

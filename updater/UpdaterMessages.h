@@ -17,8 +17,8 @@ class UpdaterMessages {
   /// Messages from the file at `path`, shown on `out`.
   UpdaterMessages(std::string path, std::ostream& out) : path_(std::move(path)), out_(out) {}
 
-  /// The text of message `number`: "\n" (a backslash and an n) becomes a line break, also where
-  /// a replacement makes a new pair; empty when the file or the key is missing.
+  /// The text of message `number` with every "\n" (a backslash and an n) made a line break;
+  /// empty when the file or the key is missing.
   std::string text(int number) const;
 
   /// Shows message `number` with its arguments filled in, under the caption.

@@ -1,0 +1,174 @@
+// The updater's programs as processes, and the product's own package installed into a private
+// root.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/utsname.h>
+
+#include <filesystem>
+#include <grp.h>
+
+#include "manager/ServiceInstaller.h"
+#include "platform/ProgramRun.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/PrivatePackageRoot.h"
+#include "tests/support/TempProgramDir.h"
+
+namespace korvane::updater {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string updaterProgram(const std::string& name) { return KORVANE_UPDATER_DIR + name; }
+
+bool onWideMachine() {
+  utsname name{};
+  return ::uname(&name) == 0 && std::string(name.machine) == "x86_64";
+}
+
+void makeScript(const std::string& path, const std::string& text) {
+  testing::writeFile(path, text);
+  fs::permissions(path, fs::perms(0755));
+}
+
+TEST(Soldane, StartsTheRewriterOfThisMachineWithItsArguments) {
+  if (!onWideMachine()) {
+    GTEST_SKIP() << "the machine is not x86_64, which this test knows as 64-bit";
+  }
+  testing::TempProgramDir dir;
+  makeScript(dir.path() + "Vintrell64", "#!/bin/sh\necho \"$@\" >started.tmp\nmv started.tmp started\n");
+  testing::ChildProcess::Options options;
+  options.workingDirectory = dir.path();
+  options.outputFile = dir.path() + "output";
+  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset", "now"}, dir.path(),
+                                options);
+
+  EXPECT_EQ(soldane.waitForExit(10s), 0);
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(dir.path() + "started"); }, 10s));
+  EXPECT_EQ(testing::readFile(dir.path() + "started"), "fullset now\n");
+}
+
+TEST(Soldane, EndsWithZeroWhenTheRewriterIsMissing) {
+  testing::TempProgramDir dir;
+  testing::ChildProcess::Options options;
+  options.workingDirectory = dir.path();
+  options.outputFile = dir.path() + "output";
+  setenv("PATH", dir.path().c_str(), 1);
+  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset"}, dir.path(), options);
+
+  EXPECT_EQ(soldane.waitForExit(10s), 0);
+  EXPECT_EQ(testing::readFile(dir.path() + "output"), "");
+}
+
+TEST(Soldane, FullSetReplacesTheInstalledProductFromThePackageBesideIt) {
+  if (!onWideMachine()) {
+    GTEST_SKIP() << "the machine is not x86_64, which this test knows as 64-bit";
+  }
+  testing::TempProgramDir work;
+  testing::TempProgramDir bundle;
+  testing::PrivatePackageRoot root;
+  for (const char* file : {"Soldane", "Vintrell64", "VintrellMessages.ini"}) {
+    fs::copy_file(updaterProgram(file), bundle.path() + file);
+  }
+  testing::buildTestPackage({"1.0", true, true}, work.path(), work.path() + "old.deb");
+  ASSERT_EQ(root.dpkg({"--install", work.path() + "old.deb"}), 0);
+  testing::buildTestPackage({"2.0", true, true}, work.path(), bundle.path() + "package.deb");
+  const std::string location = root.path() + "/opt/korvane";
+
+  testing::ChildProcess::Options options;
+  options.workingDirectory = bundle.path();
+  // dpkg tells of its work on standard output; the updater's message goes to standard error.
+  options.outputFile = work.path() + "output";
+  options.errorFile = work.path() + "message";
+  setenv("PATH", (location + "/nic:" + testing::kPackageToolPath).c_str(), 1);
+  options.environment = {"KORVANE_DPKG_ROOT=" + root.path(),
+                         "KORVANE_TEST_TOOL_LOG=" + work.path() + "tool.log",
+                         "KORVANE_TEST_SAVE_DIR=" + bundle.path() + "nicsettings",
+                         "KORVANE_TEST_SAVE_FILES=harlow nic0.adf"};
+  testing::ChildProcess soldane(bundle.path() + "Soldane", {"fullset"}, bundle.path(), options);
+
+  EXPECT_EQ(soldane.waitForExit(10s), 0);
+  ASSERT_TRUE(testing::waitUntil(
+      [&] { return !testing::readFile(work.path() + "message").empty(); }, 60s));
+  EXPECT_EQ(testing::readFile(work.path() + "message"),
+            "Korvane 2 updater program: The update finished successfully.\n");
+  EXPECT_EQ(root.installedVersion("korvane"), "2.0");
+  EXPECT_EQ(testing::readFile(location + "/nic/nicsettings/nic0.adf"), "nic0.adf\n");
+  EXPECT_NE(testing::readFile(work.path() + "tool.log").find("restored harlow nic0.adf"),
+            std::string::npos);
+}
+
+// The product's package as scripts/package makes it, from this build's programs.
+class ProductPackage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    unsetenv("KORVANE_PROGRAM_DIR");
+    setenv("PATH", testing::kPackageToolPath, 1);
+    // Compression would only cost the test time.
+    setenv("KORVANE_DEB_COMPRESSION", "none", 1);
+    std::string err;
+    const auto made = platform::runCapturing(
+        std::string(KORVANE_SOURCE_DIR) + "packaging/make-deb",
+        {KORVANE_BUILD_DIR, out_.path()}, 64 * 1024, std::chrono::minutes(5), &err);
+    ASSERT_TRUE(made) << err;
+    ASSERT_EQ(made->status, 0);
+    package_ = made->output.substr(0, made->output.find('\n'));
+  }
+
+  std::string installed(const std::string& path) const { return root_.path() + path; }
+
+  testing::TempProgramDir out_;
+  testing::PrivatePackageRoot root_;
+  std::string package_;
+};
+
+TEST_F(ProductPackage, InstallsTheDocumentedLayoutAndKeepsTheSettingsUntilPurged) {
+  ASSERT_EQ(root_.dpkg({"--install", package_}), 0);
+
+  const std::string programs = installed("/opt/korvane/hub/");
+  for (const char* program : {"kvhub", "Tollmar", "kvctl"}) {
+    SCOPED_TRACE(program);
+    EXPECT_EQ(::access((programs + program).c_str(), X_OK), 0);
+  }
+  EXPECT_FALSE(fs::exists(installed("/opt/korvane/updater")));
+  const std::string unit = "/lib/systemd/system/" + std::string(manager::kUnitName);
+  EXPECT_EQ(testing::readFile(installed(unit)),
+            manager::unitFileText("/opt/korvane/hub/Tollmar", "/opt/korvane/hub/"));
+  EXPECT_EQ(fs::read_symlink(installed("/etc/systemd/system/multi-user.target.wants/") +
+                             manager::kUnitName),
+            unit);
+  // Language packs and help, where the build makes them: the panel's beside the programs, the
+  // help's in the installation folder.
+  for (const char* name : {"OSTREL_LANG.rcc", "OSTREL_LANG.english.dat", "OSTREL_LANG.japanese.dat"}) {
+    if (fs::exists(std::string(KORVANE_BUILD_DIR) + "hub/" + name)) {
+      EXPECT_TRUE(fs::exists(programs + name)) << name;
+    }
+  }
+  // Only administrators may open the settings; the default hub is configured.
+  struct stat settings{};
+  ASSERT_EQ(::stat((programs + "ini").c_str(), &settings), 0);
+  EXPECT_EQ(settings.st_mode & 07777, 02770u);
+  if (const group* administrators = ::getgrnam("sudo")) {
+    EXPECT_EQ(settings.st_gid, administrators->gr_gid);
+  }
+  EXPECT_NE(testing::readFile(programs + "ini/Tollmar.ini").find("PortNo=7470"),
+            std::string::npos);
+  EXPECT_TRUE(fs::is_directory(programs + "log"));
+
+  testing::writeFile(programs + "ini/0001_account.ini", "[accounts]\n");
+  ASSERT_EQ(root_.dpkg({"--remove", "korvane"}), 0);
+  EXPECT_FALSE(fs::exists(programs + "kvhub"));
+  EXPECT_EQ(testing::readFile(programs + "ini/0001_account.ini"), "[accounts]\n");
+  ASSERT_EQ(root_.dpkg({"--install", package_}), 0);
+  EXPECT_EQ(testing::readFile(programs + "ini/0001_account.ini"), "[accounts]\n");
+
+  ASSERT_EQ(root_.dpkg({"--purge", "korvane"}), 0);
+  EXPECT_FALSE(fs::exists(programs + "ini"));
+  EXPECT_FALSE(fs::exists(installed("/etc/systemd/system/multi-user.target.wants/") +
+                          manager::kUnitName));
+}
+
+}  // namespace
+}  // namespace korvane::updater
