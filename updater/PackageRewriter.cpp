@@ -94,8 +94,7 @@ void moveSettings(const std::string& from, const std::string& to) {
 class Rewriter {
  public:
   explicit Rewriter(const RewriterSetup& setup)
-      : setup_(setup),
-        messages_(setup.programDirectory + kMessagesFileName, setup.messages) {}
+      : setup_(setup), messages_(setup.programDirectory + kMessagesFileName, setup.messages) {}
 
   int run(UpdateMode mode);
 

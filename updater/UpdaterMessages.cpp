@@ -8,7 +8,9 @@ namespace {
 // The text of one message is read into a buffer of this size, as every text of the updater is.
 constexpr std::size_t kMessageBufferBytes = 2048;
 
-bool isArgumentDirective(char c) { return c == 's' || c == 'd' || c == 'i' || c == 'u'; }
+bool isArgumentDirective(char c) {
+  return c == 's' || c == 'd' || c == 'i' || c == 'u';
+}
 
 }  // namespace
 

@@ -148,8 +148,7 @@ bool InstallerDatabase::isRegistered(const std::string& product) const {
   if (!run || run->status != 0) {
     return false;
   }
-  return !run->output.empty() && run->output != "not-installed" &&
-         run->output != "config-files";
+  return !run->output.empty() && run->output != "not-installed" && run->output != "config-files";
 }
 
 std::vector<std::string> InstallerDatabase::installedPaths(const std::string& product) const {
@@ -167,7 +166,9 @@ std::vector<std::string> InstallerDatabase::installedPaths(const std::string& pr
   return paths;
 }
 
-std::string InstallerDatabase::onDisk(const std::string& path) const { return root_ + path; }
+std::string InstallerDatabase::onDisk(const std::string& path) const {
+  return root_ + path;
+}
 
 int InstallerDatabase::uninstall(const std::string& product) const {
   std::vector<std::string> args = installOptions();

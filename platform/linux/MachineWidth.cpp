@@ -8,9 +8,9 @@ namespace korvane::platform {
 namespace {
 
 // The architectures that `uname -m` names for 64-bit kernels.
-constexpr std::string_view kWideMachines[] = {"x86_64", "aarch64", "arm64",   "ppc64",
-                                              "ppc64le", "s390x",  "riscv64", "mips64",
-                                              "sparc64", "loongarch64", "alpha", "ia64"};
+constexpr std::string_view kWideMachines[] = {"x86_64",  "aarch64",     "arm64",   "ppc64",
+                                              "ppc64le", "s390x",       "riscv64", "mips64",
+                                              "sparc64", "loongarch64", "alpha",   "ia64"};
 
 int askKernel() {
   utsname name{};

@@ -47,8 +47,7 @@ class SpawnSetup {
 
   // The child's process id, or -1 with the reason in `err`. A program without a '/' is looked
   // up along PATH.
-  pid_t spawn(const std::string& program, const std::vector<std::string>& args,
-              std::string* err) {
+  pid_t spawn(const std::string& program, const std::vector<std::string>& args, std::string* err) {
     std::vector<std::string> storage{program};
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -82,7 +81,7 @@ int waitForChild(pid_t pid) {
 }
 
 bool isExecutableFile(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
          ::access(path.c_str(), X_OK) == 0;
 }
@@ -156,8 +155,8 @@ std::optional<int> runAndWait(const std::string& program, const std::vector<std:
 
 std::optional<CapturedRun> runCapturing(const std::string& program,
                                         const std::vector<std::string>& args,
-                                        std::size_t maxOutputBytes,
-                                        std::chrono::milliseconds limit, std::string* err) {
+                                        std::size_t maxOutputBytes, std::chrono::milliseconds limit,
+                                        std::string* err) {
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) {
     failWithErrno("pipe2", err);

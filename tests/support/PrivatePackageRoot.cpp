@@ -66,17 +66,17 @@ PrivatePackageRoot::~PrivatePackageRoot() {
 }
 
 int PrivatePackageRoot::dpkg(const std::vector<std::string>& args) const {
-  std::vector<std::string> all = {"--root=" + path_, "--force-script-chrootless",
-                                  "--log=/dev/null", "--force-depends"};
+  std::vector<std::string> all = {"--root=" + path_, "--force-script-chrootless", "--log=/dev/null",
+                                  "--force-depends"};
   all.insert(all.end(), args.begin(), args.end());
   return runTool("dpkg", all);
 }
 
 std::string PrivatePackageRoot::installedVersion(const std::string& package) const {
   std::string output;
-  const int status = runTool(
-      "dpkg-query", {"--root=" + path_, "-W", "-f=${db:Status-Status} ${Version}", package},
-      &output);
+  const int status =
+      runTool("dpkg-query", {"--root=" + path_, "-W", "-f=${db:Status-Status} ${Version}", package},
+              &output);
   const std::string installed = "installed ";
   return status == 0 && output.rfind(installed, 0) == 0 ? output.substr(installed.size()) : "";
 }

@@ -1,5 +1,3 @@
-#include "updater/PackageRewriter.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,6 +8,7 @@
 #include "tests/support/ManualClock.h"
 #include "tests/support/PrivatePackageRoot.h"
 #include "tests/support/TempProgramDir.h"
+#include "updater/PackageRewriter.h"
 #include "updater/UpdaterMessages.h"
 
 namespace korvane::updater {
@@ -66,7 +65,9 @@ class PackageRewriterTest : public ::testing::Test {
   std::ostringstream messages_;
 };
 
-std::string captioned(const std::string& text) { return std::string(kCaption) + ": " + text + "\n"; }
+std::string captioned(const std::string& text) {
+  return std::string(kCaption) + ": " + text + "\n";
+}
 
 TEST_F(PackageRewriterTest, FullSetReplacesTheProductAndKeepsTheAdapterSettings) {
   install({"1.0", true, true});

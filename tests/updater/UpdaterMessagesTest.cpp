@@ -1,11 +1,10 @@
-#include "updater/UpdaterMessages.h"
-
 #include <gtest/gtest.h>
 
 #include <iostream>
 #include <sstream>
 
 #include "tests/support/TempProgramDir.h"
+#include "updater/UpdaterMessages.h"
 
 namespace korvane::updater {
 namespace {

@@ -1,13 +1,13 @@
 // The updater's programs as processes, and the product's own package installed into a private
 // root.
 
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 
 #include <filesystem>
-#include <grp.h>
 
 #include "manager/ServiceInstaller.h"
 #include "platform/ProgramRun.h"
@@ -21,7 +21,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string updaterProgram(const std::string& name) { return KORVANE_UPDATER_DIR + name; }
+std::string updaterProgram(const std::string& name) {
+  return KORVANE_UPDATER_DIR + name;
+}
 
 bool onWideMachine() {
   utsname name{};
@@ -38,12 +40,12 @@ TEST(Soldane, StartsTheRewriterOfThisMachineWithItsArguments) {
     GTEST_SKIP() << "the machine is not x86_64, which this test knows as 64-bit";
   }
   testing::TempProgramDir dir;
-  makeScript(dir.path() + "Vintrell64", "#!/bin/sh\necho \"$@\" >started.tmp\nmv started.tmp started\n");
+  makeScript(dir.path() + "Vintrell64",
+             "#!/bin/sh\necho \"$@\" >started.tmp\nmv started.tmp started\n");
   testing::ChildProcess::Options options;
   options.workingDirectory = dir.path();
   options.outputFile = dir.path() + "output";
-  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset", "now"}, dir.path(),
-                                options);
+  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset", "now"}, dir.path(), options);
 
   EXPECT_EQ(soldane.waitForExit(10s), 0);
   ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(dir.path() + "started"); }, 10s));
@@ -90,8 +92,8 @@ TEST(Soldane, FullSetReplacesTheInstalledProductFromThePackageBesideIt) {
   testing::ChildProcess soldane(bundle.path() + "Soldane", {"fullset"}, bundle.path(), options);
 
   EXPECT_EQ(soldane.waitForExit(10s), 0);
-  ASSERT_TRUE(testing::waitUntil(
-      [&] { return !testing::readFile(work.path() + "message").empty(); }, 60s));
+  ASSERT_TRUE(
+      testing::waitUntil([&] { return !testing::readFile(work.path() + "message").empty(); }, 60s));
   EXPECT_EQ(testing::readFile(work.path() + "message"),
             "Korvane 2 updater program: The update finished successfully.\n");
   EXPECT_EQ(root.installedVersion("korvane"), "2.0");
@@ -109,9 +111,9 @@ class ProductPackage : public ::testing::Test {
     // Compression would only cost the test time.
     setenv("KORVANE_DEB_COMPRESSION", "none", 1);
     std::string err;
-    const auto made = platform::runCapturing(
-        std::string(KORVANE_SOURCE_DIR) + "packaging/make-deb",
-        {KORVANE_BUILD_DIR, out_.path()}, 64 * 1024, std::chrono::minutes(5), &err);
+    const auto made = platform::runCapturing(std::string(KORVANE_SOURCE_DIR) + "packaging/make-deb",
+                                             {KORVANE_BUILD_DIR, out_.path()}, 64 * 1024,
+                                             std::chrono::minutes(5), &err);
     ASSERT_TRUE(made) << err;
     ASSERT_EQ(made->status, 0);
     package_ = made->output.substr(0, made->output.find('\n'));
@@ -141,20 +143,20 @@ TEST_F(ProductPackage, InstallsTheDocumentedLayoutAndKeepsTheSettingsUntilPurged
             unit);
   // Language packs and help, where the build makes them: the panel's beside the programs, the
   // help's in the installation folder.
-  for (const char* name : {"OSTREL_LANG.rcc", "OSTREL_LANG.english.dat", "OSTREL_LANG.japanese.dat"}) {
+  for (const char* name :
+       {"OSTREL_LANG.rcc", "OSTREL_LANG.english.dat", "OSTREL_LANG.japanese.dat"}) {
     if (fs::exists(std::string(KORVANE_BUILD_DIR) + "hub/" + name)) {
       EXPECT_TRUE(fs::exists(programs + name)) << name;
     }
   }
   // Only administrators may open the settings; the default hub is configured.
-  struct stat settings{};
+  struct stat settings {};
   ASSERT_EQ(::stat((programs + "ini").c_str(), &settings), 0);
   EXPECT_EQ(settings.st_mode & 07777, 02770u);
   if (const group* administrators = ::getgrnam("sudo")) {
     EXPECT_EQ(settings.st_gid, administrators->gr_gid);
   }
-  EXPECT_NE(testing::readFile(programs + "ini/Tollmar.ini").find("PortNo=7470"),
-            std::string::npos);
+  EXPECT_NE(testing::readFile(programs + "ini/Tollmar.ini").find("PortNo=7470"), std::string::npos);
   EXPECT_TRUE(fs::is_directory(programs + "log"));
 
   testing::writeFile(programs + "ini/0001_account.ini", "[accounts]\n");
@@ -166,8 +168,8 @@ TEST_F(ProductPackage, InstallsTheDocumentedLayoutAndKeepsTheSettingsUntilPurged
 
   ASSERT_EQ(root_.dpkg({"--purge", "korvane"}), 0);
   EXPECT_FALSE(fs::exists(programs + "ini"));
-  EXPECT_FALSE(fs::exists(installed("/etc/systemd/system/multi-user.target.wants/") +
-                          manager::kUnitName));
+  EXPECT_FALSE(
+      fs::exists(installed("/etc/systemd/system/multi-user.target.wants/") + manager::kUnitName));
 }
 
 }  // namespace

@@ -13,8 +13,7 @@ int main(int argc, char** argv) {
   const char* rewriter = platform::machineWordBits() == 64 ? "Vintrell64" : "Vintrell32";
   const std::string program = platform::findProgram(rewriter);
   if (!program.empty()) {
-    (void)platform::startProgram(program, std::vector<std::string>(argv + 1, argv + argc),
-                                 nullptr);
+    (void)platform::startProgram(program, std::vector<std::string>(argv + 1, argv + argc), nullptr);
   }
   return 0;
 }
