@@ -143,6 +143,29 @@ TEST(ResourceLibrary, CutsToTheBufferWithoutSplittingACharacter) {
   EXPECT_EQ(ResourceLibrary::textBufferBytes(15), ResourceLibrary::kMessageBufferBytes);
 }
 
+TEST(HelpPacks, BothLanguagesCoverTheSameSectionsAndStandAlone) {
+  // The ids of a page's sections: the topics the help covers.
+  const auto sections = [](const char* language) {
+    QFile page(QStringLiteral(KORVANE_INSTALL_DIR "kv2.%1.dat").arg(language));
+    EXPECT_TRUE(page.open(QIODevice::ReadOnly)) << language;
+    const QString html = QString::fromUtf8(page.readAll());
+    EXPECT_FALSE(html.contains(u'@')) << language << ": a marker was left in the page";
+    EXPECT_FALSE(html.contains(QStringLiteral("src="))) << language << ": the page loads a file";
+    QStringList ids;
+    static const QRegularExpression id(QStringLiteral(R"re(<h2 id="([a-z]+)")re"));
+    for (auto it = id.globalMatch(html); it.hasNext();) {
+      ids << it.next().captured(1);
+    }
+    return ids;
+  };
+  const QStringList english = sections("english");
+  EXPECT_EQ(english, sections("japanese"));
+  for (const char* topic :
+       {"start", "list", "hubs", "accounts", "filter", "dhcp", "status", "language"}) {
+    EXPECT_TRUE(english.contains(QLatin1String(topic))) << topic;
+  }
+}
+
 // --- The built packs -------------------------------------------------------------------------
 
 /// Both built packs mapped side by side under /english and /japanese.
