@@ -29,7 +29,7 @@ constexpr R kDomainErrors[] = {R::kServiceError, R::kDomainInUse, R::kFormatErro
 constexpr R kResetMailErrors[] = {R::kServiceError, R::kFormatError, R::kMailNotFound,
                                   R::kLoginIdNotFound, R::kLoginIdMailMismatch};
 constexpr R kTermsErrors[] = {R::kServiceError};
-constexpr R kFormErrors[] = {R::kServiceError, R::kFormatError, R::kReserved, R::kTooLong,
+constexpr R kFormErrors[] = {R::kServiceError, R::kFormatError, R::kReserved,    R::kTooLong,
                              R::kTooShort,     R::kEmpty,       R::kLoginIdInUse};
 constexpr R kAddDomainErrors[] = {R::kServiceError, R::kDomainInUse, R::kAuthenticationFailed};
 
@@ -215,7 +215,8 @@ DiscoveryOutcome RegistrationClient::discover() {
   if (!dispatch.starts_with(kDispatchReplyPrefix)) {
     return {R::kInvalidReply, {}, "the dispatch page answered " + quoted(dispatch)};
   }
-  const std::string specUrl(firstLine(std::string_view(dispatch).substr(kDispatchReplyPrefix.size())));
+  const std::string specUrl(
+      firstLine(std::string_view(dispatch).substr(kDispatchReplyPrefix.size())));
   std::string spec;
   if (!fetch(specUrl, std::nullopt, kServiceReplyBufferSize, &spec, &failed)) {
     return {failed.result, {}, failed.detail};
@@ -271,21 +272,21 @@ RegistrationOutcome RegistrationClient::exchange(const Exchange& exchange,
 
 RegistrationOutcome RegistrationClient::checkLogin(std::string_view loginId,
                                                    std::string_view password) const {
-  RegistrationOutcome outcome =
-      exchange({&ServiceInfo::loginCheckPage, kOperationReplyBufferSize, kGreetingPrefix,
-                kLoginErrors},
-               Fields{{"user_login_id", std::string(loginId)},
-                      {"user_login_password", std::string(password)}});
+  RegistrationOutcome outcome = exchange(
+      {&ServiceInfo::loginCheckPage, kOperationReplyBufferSize, kGreetingPrefix, kLoginErrors},
+      Fields{{"user_login_id", std::string(loginId)},
+             {"user_login_password", std::string(password)}});
   if (outcome.result == R::kSuccess) {
-    outcome.text = std::string(firstLine(std::string_view(outcome.text).substr(kGreetingPrefix.size())));
+    outcome.text =
+        std::string(firstLine(std::string_view(outcome.text).substr(kGreetingPrefix.size())));
   }
   return outcome;
 }
 
 RegistrationOutcome RegistrationClient::checkDomainName(std::string_view domain) const {
-  RegistrationOutcome outcome = exchange(
-      {&ServiceInfo::checkDomainPage, kOperationReplyBufferSize, kOkPrefix, kDomainErrors},
-      Fields{{"domain", std::string(domain)}});
+  RegistrationOutcome outcome =
+      exchange({&ServiceInfo::checkDomainPage, kOperationReplyBufferSize, kOkPrefix, kDomainErrors},
+               Fields{{"domain", std::string(domain)}});
   outcome.text.clear();
   return outcome;
 }
@@ -332,8 +333,7 @@ RegistrationOutcome RegistrationClient::sendForm(const RegistrationForm& form, F
     outcome.text.clear();
     return outcome;
   }
-  return takePassCode(outcome.text, kRegisteredPrefix.size(), passCodeBufferSize,
-                      R::kInvalidReply);
+  return takePassCode(outcome.text, kRegisteredPrefix.size(), passCodeBufferSize, R::kInvalidReply);
 }
 
 RegistrationOutcome RegistrationClient::checkForm(const RegistrationForm& form) const {
@@ -346,21 +346,18 @@ RegistrationOutcome RegistrationClient::registerDomain(const RegistrationForm& f
   return sendForm(form, FormPurpose::kRegister, registerFrom, passCodeBufferSize);
 }
 
-RegistrationOutcome RegistrationClient::addDomain(std::string_view domain,
-                                                  std::string_view loginId,
+RegistrationOutcome RegistrationClient::addDomain(std::string_view domain, std::string_view loginId,
                                                   std::string_view password,
                                                   std::size_t passCodeBufferSize) const {
-  const RegistrationOutcome outcome =
-      exchange({&ServiceInfo::addDomainPage, kOperationReplyBufferSize, kRegisteredPrefix,
-                kAddDomainErrors},
-               Fields{{"domain", std::string(domain)},
-                      {"user_login_id", std::string(loginId)},
-                      {"user_login_password", std::string(password)}});
+  const RegistrationOutcome outcome = exchange(
+      {&ServiceInfo::addDomainPage, kOperationReplyBufferSize, kRegisteredPrefix, kAddDomainErrors},
+      Fields{{"domain", std::string(domain)},
+             {"user_login_id", std::string(loginId)},
+             {"user_login_password", std::string(password)}});
   if (outcome.result != R::kSuccess) {
     return outcome;
   }
-  return takePassCode(outcome.text, kRegisteredPrefix.size(), passCodeBufferSize,
-                      R::kInvalidReply);
+  return takePassCode(outcome.text, kRegisteredPrefix.size(), passCodeBufferSize, R::kInvalidReply);
 }
 
 RegistrationOutcome RegistrationClient::redeemPickupCode(std::string_view pickupCode,
@@ -381,8 +378,7 @@ RegistrationOutcome RegistrationClient::redeemPickupCode(std::string_view pickup
   if (marker == std::string::npos) {
     return failure(R::kInvalidReply, "the service answered " + quoted(body));
   }
-  return takePassCode(body, marker + kPickupMarker.size(), passCodeBufferSize,
-                      R::kPassCodeTooLong);
+  return takePassCode(body, marker + kPickupMarker.size(), passCodeBufferSize, R::kPassCodeTooLong);
 }
 
 }  // namespace korvane::panel

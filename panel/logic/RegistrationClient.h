@@ -56,9 +56,9 @@ std::string pageAddress(const ServiceInfo& info, std::string_view page);
 /// What one operation ended with.
 struct RegistrationOutcome {
   RegistrationResult result = RegistrationResult::kInvalidReply;
-  int fieldId = 0;   ///< the field an error names (1001..1037), 0 when none
-  int limit = 0;     ///< the limit of a value too long (8) or too short (9)
-  std::string text;  ///< on success: the greeting name, the terms document or the pass code
+  int fieldId = 0;     ///< the field an error names (1001..1037), 0 when none
+  int limit = 0;       ///< the limit of a value too long (8) or too short (9)
+  std::string text;    ///< on success: the greeting name, the terms document or the pass code
   std::string detail;  ///< why a request failed or a reply was refused, for a diagnostic line
 };
 
@@ -135,8 +135,7 @@ class RegistrationClient {
 
   RegistrationOutcome exchange(const Exchange& exchange, const std::optional<Fields>& fields) const;
   RegistrationOutcome sendForm(const RegistrationForm& form, FormPurpose purpose,
-                               std::string_view registerFrom,
-                               std::size_t passCodeBufferSize) const;
+                               std::string_view registerFrom, std::size_t passCodeBufferSize) const;
   [[nodiscard]] bool fetch(const std::string& url, const std::optional<std::string>& formBody,
                            std::size_t bufferSize, std::string* body,
                            RegistrationOutcome* failure) const;

@@ -43,28 +43,39 @@ constexpr std::array<std::string_view, kFormFieldCount> kFieldNames = {
 
 // The fields that repeat the organisation's value for a registration without one.
 constexpr FormField kSameAsOrgFields[] = {
-    FormField::kUserOrgName,           FormField::kUserOrgNameYomi,
-    FormField::kUserZip,               FormField::kUserAddress1,
-    FormField::kUserAddress2,          FormField::kUserTel1,
-    FormField::kUserTel2,              FormField::kUserFax,
-    FormField::kAccountContactOrgName, FormField::kAccountContactOrgNameYomi,
-    FormField::kAccountContactZip,     FormField::kAccountContactAddress1,
-    FormField::kAccountContactAddress2, FormField::kAccountContactTel1,
-    FormField::kAccountContactTel2,    FormField::kAccountContactFax,
+    FormField::kUserOrgName,
+    FormField::kUserOrgNameYomi,
+    FormField::kUserZip,
+    FormField::kUserAddress1,
+    FormField::kUserAddress2,
+    FormField::kUserTel1,
+    FormField::kUserTel2,
+    FormField::kUserFax,
+    FormField::kAccountContactOrgName,
+    FormField::kAccountContactOrgNameYomi,
+    FormField::kAccountContactZip,
+    FormField::kAccountContactAddress1,
+    FormField::kAccountContactAddress2,
+    FormField::kAccountContactTel1,
+    FormField::kAccountContactTel2,
+    FormField::kAccountContactFax,
 };
 
 // The person fields a check leaves out while the user has not filled them in: the service
 // would refuse the placeholder as a name or a mail address.
 constexpr FormField kLaterFilledFields[] = {
-    FormField::kUserName,           FormField::kUserNameYomi,
-    FormField::kUserMail,           FormField::kAccountContactName,
-    FormField::kAccountContactNameYomi, FormField::kAccountContactMail,
+    FormField::kUserName,
+    FormField::kUserNameYomi,
+    FormField::kUserMail,
+    FormField::kAccountContactName,
+    FormField::kAccountContactNameYomi,
+    FormField::kAccountContactMail,
 };
 
 bool leftOutOfCheck(FormField field, std::string_view value) {
-  return value == kToBeFilled && std::find(std::begin(kLaterFilledFields),
-                                           std::end(kLaterFilledFields),
-                                           field) != std::end(kLaterFilledFields);
+  return value == kToBeFilled &&
+         std::find(std::begin(kLaterFilledFields), std::end(kLaterFilledFields), field) !=
+             std::end(kLaterFilledFields);
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ std::string registrationHost(const std::string& configPath) {
   if (const char* value = std::getenv(kRegistrationHostVariable); value != nullptr && *value != 0) {
     return value;
   }
-  return platform::profile::readString(configPath, common::kSystemSection, kRegistrationHostKey,
-                                       "", common::kValueBufferSize);
+  return platform::profile::readString(configPath, common::kSystemSection, kRegistrationHostKey, "",
+                                       common::kValueBufferSize);
 }
 
 std::optional<std::string> dispatchUrl(std::string_view host, std::string* err) {
@@ -41,9 +41,9 @@ std::optional<std::string> dispatchUrl(std::string_view host, std::string* err) 
                               "' is not a host name or address with an optional :PORT";
     return std::nullopt;
   }
-  const std::string authority =
-      colon == std::string_view::npos ? std::string(name) + ":" + std::to_string(kRegistrationPort)
-                                      : std::string(host);
+  const std::string authority = colon == std::string_view::npos
+                                    ? std::string(name) + ":" + std::to_string(kRegistrationPort)
+                                    : std::string(host);
   std::string url = "http://" + authority + std::string(kDispatchPath);
   // The port, when given, is checked as every request's address is.
   std::string splitErr;

@@ -70,8 +70,8 @@ RegistrationTestService::RegistrationTestService(const std::string& workDirector
   writeFile(directory_ + "service.py", kServiceScript);
   writeFile(requestLog_, "");
   const std::string registered = "OK: Registered, UpdatePassCode is " + passCode + "\r\n";
-  setReply(RS::kDispatchPage, "OK: Current Service Spec URL is " + origin() + "/kvp/api/" +
-                                  RS::kSpecPage + "\r\n");
+  setReply(RS::kDispatchPage,
+           "OK: Current Service Spec URL is " + origin() + "/kvp/api/" + RS::kSpecPage + "\r\n");
   setReply(RS::kSpecPage, serviceSpec());
   setReply(RS::kCheckLoginPage, "OK: Hello \xE5\xB1\xB1\xE7\x94\xB0 Taro\r\n");
   setReply(RS::kCheckDomainPage, "OK\r\n");
@@ -113,11 +113,12 @@ std::string RegistrationTestService::serviceSpec() const {
   return "OK: Current Register URL is " + origin() + "/kvp/register\r\n" +
          "current_base_domain = vlan.example\r\n" + "current_url_base = " + origin() +
          "/kvp/pages\r\n" + "service_spec_document_page = " + kTermsPage + "\r\n" +
-         "register_page = " + kRegisterPage + "\r\n" + "check_domain_name_page = " +
-         kCheckDomainPage + "\r\n" + "format_check_page = " + kFormCheckPage + "\r\n" +
+         "register_page = " + kRegisterPage + "\r\n" +
+         "check_domain_name_page = " + kCheckDomainPage + "\r\n" +
+         "format_check_page = " + kFormCheckPage + "\r\n" +
          "request_password_reset_mail_page = " + kResetMailPage + "\r\n" +
-         "check_login_page = " + kCheckLoginPage + "\r\n" + "add_user_domain_page = " +
-         kAddDomainPage + "\r\n" + "monthly_domain_price = 300\r\n" +
+         "check_login_page = " + kCheckLoginPage + "\r\n" +
+         "add_user_domain_page = " + kAddDomainPage + "\r\n" + "monthly_domain_price = 300\r\n" +
          "annual_domain_price = 3000.5\r\n";
 }
 

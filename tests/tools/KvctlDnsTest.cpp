@@ -106,15 +106,14 @@ TEST_F(KvctlRedeemTest, TheRedeemedPassCodeReachesTheManagersNextUpdate) {
                                  kWithinASecond));
 
   // The code arrives on standard input, broken into lines as a mail would carry it.
-  const auto result = redeem(testing::scramblePassCode(
-                                 service_.origin() + "/kvp/pickup.jsp?ticket=T-1001", 16));
+  const auto result =
+      redeem(testing::scramblePassCode(service_.origin() + "/kvp/pickup.jsp?ticket=T-1001", 16));
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(passCode(), testing::scramblePassCode(updateAddress()));
   EXPECT_TRUE(testing::waitUntil([&] { return !dnsServer_.requests().empty(); }, kWithinASecond));
   EXPECT_TRUE(testing::waitUntil([&] { return log() == testing::HttpTestServer::okBody(); }, 2s));
   ASSERT_FALSE(dnsServer_.requests().empty());
-  EXPECT_NE(dnsServer_.requests()[0].find("code=redeemed&mode=ok&mac_address="),
-            std::string::npos);
+  EXPECT_NE(dnsServer_.requests()[0].find("code=redeemed&mode=ok&mac_address="), std::string::npos);
 }
 
 TEST_F(KvctlRedeemTest, ARefusedPickupCodeLeavesTheStoredCodeAndTheLog) {
@@ -157,8 +156,8 @@ TEST_F(KvctlRedeemTest, TheServiceIsFoundThroughTheRegistrationHostSetting) {
   EXPECT_EQ(result.status, 1);
   EXPECT_NE(result.err.find("SYSTEM/RegistrationHost"), std::string::npos) << result.err;
 
-  testing::writeFile(dir_.ini("Tollmar.ini"), "[SYSTEM]\r\nRegistrationHost=" + service_.host() +
-                                                  "\r\n");
+  testing::writeFile(dir_.ini("Tollmar.ini"),
+                     "[SYSTEM]\r\nRegistrationHost=" + service_.host() + "\r\n");
   result = run({"KORVANE_REGISTRATION_HOST="});
   ASSERT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.out.rfind("{\"baseDomain\": \"vlan.example\", \"urlBase\": \"" +
@@ -166,9 +165,9 @@ TEST_F(KvctlRedeemTest, TheServiceIsFoundThroughTheRegistrationHostSetting) {
                              0),
             0u)
       << result.out;
-  EXPECT_NE(result.out.find("\"addDomainPage\": \"" + service_.origin() +
-                            "/kvp/pages/add_domain.jsp\"}"),
-            std::string::npos);
+  EXPECT_NE(
+      result.out.find("\"addDomainPage\": \"" + service_.origin() + "/kvp/pages/add_domain.jsp\"}"),
+      std::string::npos);
 
   testing::writeFile(dir_.ini("Tollmar.ini"), "[SYSTEM]\r\nRegistrationHost=127.0.0.1:1\r\n");
   EXPECT_EQ(run({"KORVANE_REGISTRATION_HOST=" + service_.host()}).status, 0);

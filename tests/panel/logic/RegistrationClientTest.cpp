@@ -1,13 +1,12 @@
 // The registration client against a stand-in service on loopback: the discovery, every
 // operation's success and every result code from the reply that produces it.
 
-#include "panel/logic/RegistrationClient.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <functional>
 
+#include "panel/logic/RegistrationClient.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/PassCodeScrambler.h"
 #include "tests/support/RegistrationTestService.h"
@@ -92,7 +91,8 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
     std::string reply;
     R result;
   } cases[] = {
-      {"dispatch prefix", Service::kDispatchPage, "OK: Service Spec URL is x\r\n", R::kInvalidReply},
+      {"dispatch prefix", Service::kDispatchPage, "OK: Service Spec URL is x\r\n",
+       R::kInvalidReply},
       {"spec address", Service::kDispatchPage,
        "OK: Current Service Spec URL is ftp://127.0.0.1/\r\n", R::kRequestFailed},
       {"spec prefix", Service::kSpecPage, spec.substr(3), R::kInvalidReply},
@@ -103,8 +103,8 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
       {"missing price", Service::kSpecPage, replaced("annual_domain_price", "annual_price"),
        R::kInvalidReply},
       {"price text", Service::kSpecPage, replaced("= 300\r", "= 300 yen\r"), R::kInvalidReply},
-      {"price of 32 bytes", Service::kSpecPage, replaced("= 300\r", "= " + std::string(32, '1') + "\r"),
-       R::kInvalidReply},
+      {"price of 32 bytes", Service::kSpecPage,
+       replaced("= 300\r", "= " + std::string(32, '1') + "\r"), R::kInvalidReply},
       {"oversized reply", Service::kSpecPage, spec + std::string(kServiceReplyBufferSize, ' '),
        R::kInvalidReply},
   };

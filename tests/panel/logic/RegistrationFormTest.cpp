@@ -1,12 +1,11 @@
 // The registration form as it is sent, the reading of the service's error replies, and the
 // registration host setting.
 
-#include "panel/logic/RegistrationForm.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "panel/logic/RegistrationForm.h"
 #include "panel/logic/RegistrationHost.h"
 #include "panel/logic/RegistrationReply.h"
 #include "tests/support/TempProgramDir.h"
