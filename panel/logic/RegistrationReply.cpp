@@ -9,8 +9,9 @@ namespace {
 
 using R = RegistrationResult;
 
-// The fields an error may name, from identifier 1001 on: the form's fields and the division and
-// title fields the service knows from its web form.
+// The fields an error may name, from identifier 1001 on, in the service's numbering (not the
+// form's sending order): the form's fields and the division and title fields the service knows
+// from its web form.
 constexpr std::array<std::string_view, 37> kIdentifiedFields = {
     "domain",
     "org_name",

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <sstream>
 
 #include "tests/support/FreePort.h"
 #include "tests/support/PassCodeScrambler.h"
@@ -133,12 +132,7 @@ void RegistrationTestService::setReply(const std::string& page, const std::strin
 }
 
 std::vector<std::string> RegistrationTestService::requests() const {
-  std::vector<std::string> lines;
-  std::istringstream in(readFile(requestLog_));
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
+  return readLines(requestLog_);
 }
 
 }  // namespace korvane::testing
