@@ -19,7 +19,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     : ChildProcess(program, args, programDir, Options{outputFile, "", {}, ""}) {}
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
-                           const std::string& programDir, const Options& options) {
+                           const std::string& programDir, const Options& options)
+    : ChildProcess(program, args, programDir, options, "/dev/null") {}
+
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& programDir, const Options& options,
+                           const std::string& inputFile) {
   const std::string& outputFile = options.outputFile;
   std::vector<std::string> argStorage;
   argStorage.push_back(program);
@@ -57,7 +62,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     posix_spawn_file_actions_addopen(&actions, 2, options.errorFile.c_str(),
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
   }
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
   if (!options.workingDirectory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
   }

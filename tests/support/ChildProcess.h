@@ -26,6 +26,10 @@ class ChildProcess {
                const std::string& programDir, const std::string& outputFile = "");
   ChildProcess(const std::string& program, const std::vector<std::string>& args,
                const std::string& programDir, const Options& options);
+  /// As above, with standard input read from `inputFile` instead of /dev/null.
+  ChildProcess(const std::string& program, const std::vector<std::string>& args,
+               const std::string& programDir, const Options& options,
+               const std::string& inputFile);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;

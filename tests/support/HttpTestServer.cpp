@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdlib>
-#include <sstream>
 
 #include "tests/support/FreePort.h"
 #include "tests/support/TempProgramDir.h"
@@ -134,12 +133,7 @@ std::string HttpTestServer::origin() const {
 }
 
 std::vector<std::string> HttpTestServer::requests() const {
-  std::vector<std::string> lines;
-  std::istringstream in(readFile(requestLog_));
-  for (std::string line; std::getline(in, line);) {
-    lines.push_back(line);
-  }
-  return lines;
+  return readLines(requestLog_);
 }
 
 std::string HttpTestServer::okBody() {

@@ -9,13 +9,21 @@ namespace korvane::testing {
 
 ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::string& programDir, std::chrono::milliseconds limit) {
+  return runProgram(program, args, programDir, ProgramInput{}, limit);
+}
+
+ProgramResult runProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& programDir, const ProgramInput& input,
+                         std::chrono::milliseconds limit) {
   TempProgramDir scratch;
   const std::string outFile = scratch.path() + "out";
   const std::string errFile = scratch.path() + "err";
   ChildProcess::Options options;
   options.outputFile = outFile;
   options.errorFile = errFile;
-  ChildProcess child(program, args, programDir, options);
+  options.environment = input.environment;
+  ChildProcess child(program, args, programDir, options,
+                     input.inputFile.empty() ? "/dev/null" : input.inputFile);
   ProgramResult result;
   const auto status = child.waitForExit(limit);
   result.status = status.value_or(-1);

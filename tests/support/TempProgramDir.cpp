@@ -59,6 +59,15 @@ void writeFile(const std::string& path, const std::string& content) {
   ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
+std::vector<std::string> readLines(const std::string& path) {
+  std::vector<std::string> lines;
+  std::istringstream in(readFile(path));
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 bool fileExists(const std::string& path) {
   return std::filesystem::exists(path);
 }

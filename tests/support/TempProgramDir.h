@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace korvane::testing {
 
@@ -31,6 +32,9 @@ class TempProgramDir {
 
 /// The whole content of a file, or an empty string when it cannot be read.
 std::string readFile(const std::string& path);
+
+/// The lines of a file without their line ends; empty when it cannot be read.
+std::vector<std::string> readLines(const std::string& path);
 
 /// Replaces the content of a file (creating it), failing the test when it cannot.
 void writeFile(const std::string& path, const std::string& content);
