@@ -5,6 +5,16 @@
 
 namespace korvane::panel {
 
+/// The numbers of the resource library's strings and icons that the status window shows.
+namespace text {
+inline constexpr int kStatusTitlePart = 10;  ///< between the hub's name and its port
+inline constexpr int kNoAccount = 13;        ///< account column of a client not logged in
+inline constexpr int kHubDeleted = 14;
+inline constexpr int kConnectionCountLabel = 17;
+inline constexpr int kHubStopped = 49;
+inline constexpr int kStatusWindowIcon = 110;
+}  // namespace text
+
 /// Where the bar between the connection list and the log pane starts, from the window's top.
 inline constexpr int kSplitterStartTop = 250;
 /// The bar's highest place: the list keeps room for its header and a row.

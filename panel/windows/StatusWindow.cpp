@@ -1,0 +1,261 @@
+#include "panel/windows/StatusWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QScrollBar>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "common/ManagerConfig.h"
+#include "common/ProgramPaths.h"
+#include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/ResourceLibrary.h"
+#include "platform/Process.h"
+
+namespace korvane::panel {
+namespace {
+
+constexpr int kStatusDialog = 108;
+constexpr int kListControl = 1000;
+constexpr int kHubNumberControl = 1005;
+constexpr int kLogPaneControl = 1051;
+constexpr int kRefreshCommand = 40008;
+constexpr int kStatusBarControl = 99999;
+// The caption of every message box of the panel; the system's own name, not translated.
+constexpr const char* kMessageCaption = "Korvane Ostrel";
+
+// The ids of this process's status windows; every window lives on the GUI thread.
+WindowIdSource& windowIds() {
+  static WindowIdSource ids(static_cast<std::uint32_t>(platform::currentProcessId()));
+  return ids;
+}
+
+QString fromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+std::unique_ptr<StatusWindow> StatusWindow::create(const ResourceLibrary& library, int hubNumber,
+                                                   const platform::Clock& clock) {
+  std::unique_ptr<QWidget> form = library.dialog(kStatusDialog);
+  if (!form) {
+    return nullptr;
+  }
+  std::unique_ptr<StatusWindow> window(new StatusWindow(library, hubNumber, clock));
+  if (!window->adoptForm(std::move(form))) {
+    return nullptr;
+  }
+  window->start();
+  return window;
+}
+
+StatusWindow::StatusWindow(const ResourceLibrary& library, int hubNumber,
+                           const platform::Clock& clock)
+    : library_(library),
+      hubNumber_(hubNumber),
+      clock_(clock),
+      windowId_(windowIds().next()),
+      query_(clock),
+      pendingRefresh_(clock),
+      logReader_(common::logDirectory(), hubNumber) {}
+
+StatusWindow::~StatusWindow() {
+  stop();
+}
+
+// Takes the dialog's controls; false when one is missing (the library then reported it).
+bool StatusWindow::adoptForm(std::unique_ptr<QWidget> form) {
+  list_ = ResourceLibrary::control<QTableWidget>(form.get(), kListControl);
+  logPane_ = ResourceLibrary::control<QPlainTextEdit>(form.get(), kLogPaneControl);
+  statusBar_ = ResourceLibrary::control<QStatusBar>(form.get(), kStatusBarControl);
+  hubLabel_ = ResourceLibrary::control<QLabel>(form.get(), kHubNumberControl);
+  refreshAction_ = ResourceLibrary::control<QAction>(form.get(), kRefreshCommand);
+  splitter_ = form->findChild<QSplitter*>();
+  if (!list_ || !logPane_ || !statusBar_ || !hubLabel_ || !refreshAction_ || !splitter_) {
+    return false;
+  }
+  resize(form->size());
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  form_ = form.release();
+  layout->addWidget(form_);
+  return true;
+}
+
+void StatusWindow::start() {
+  hubLabel_->setText(QString::asprintf("%04d", hubNumber_));
+  // Only what the hub writes from now on is shown.
+  logReader_.skipExisting();
+
+  const common::ManagerConfig config(common::managerConfigPath(), clock_);
+  setWindowTitle(fromUtf8(statusWindowTitle(config.readName(hubNumber_),
+                                            library_.text(text::kStatusTitlePart).toStdString(),
+                                            config.readPort(hubNumber_))));
+  setWindowIcon(library_.icon(text::kStatusWindowIcon));
+  setUpList();
+  statusBar_->clearMessage();
+
+  notifications_ = std::make_unique<NotificationServer>(
+      windowId_,
+      [this] { QMetaObject::invokeMethod(this, [this] { hubSignalled(); }, Qt::QueuedConnection); },
+      clock_);
+  notifications_->start();
+
+  // The log pane keeps its height when the window grows; the list takes what the bar leaves.
+  splitter_->setStretchFactor(0, 0);
+  splitter_->setStretchFactor(1, 1);
+  connect(splitter_, &QSplitter::splitterMoved, this, [this](int top, int) { placeSplitter(top); });
+  placeSplitter(kSplitterStartTop);
+
+  connect(refreshAction_, &QAction::triggered, this, [this] { refreshList(); });
+  pendingTimer_.setSingleShot(true);
+  pendingTimer_.setTimerType(Qt::PreciseTimer);
+  connect(&pendingTimer_, &QTimer::timeout, this, [this] { pendingTimerFired(); });
+  connect(&logTimer_, &QTimer::timeout, this, [this] { logTick(); });
+  logTimer_.start(kLogTickPeriod);
+  QTimer::singleShot(kFirstRefreshDelay, this, [this] { refreshList(); });
+}
+
+void StatusWindow::setUpList() {
+  list_->setColumnCount(static_cast<int>(kConnectionColumnCount));
+  for (std::size_t i = 0; i < kConnectionColumnCount; ++i) {
+    const ConnectionColumn& column = kConnectionColumns[i];
+    auto header = std::make_unique<QTableWidgetItem>(library_.text(column.headerString));
+    header->setTextAlignment(Qt::AlignVCenter |
+                             (column.rightAligned ? Qt::AlignRight : Qt::AlignLeft));
+    list_->setHorizontalHeaderItem(static_cast<int>(i), header.release());
+    list_->setColumnWidth(static_cast<int>(i), column.width);
+  }
+  list_->horizontalHeader()->setSectionsClickable(true);
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+  connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int column) { headerClicked(column); });
+  for (int icon : kConnectionIcons) {
+    icons_.push_back(library_.icon(icon));
+  }
+}
+
+void StatusWindow::stop() {
+  logTimer_.stop();
+  pendingTimer_.stop();
+  if (notifications_) {
+    notifications_->stop();
+  }
+  logReader_.close();
+}
+
+void StatusWindow::refreshList() {
+  const std::optional<std::vector<common::PortListEntry>> entries =
+      query_.queryConnections(hubNumber_, windowId_);
+  if (!entries) {
+    return;  // the hub did not answer: the list stays as it was
+  }
+  const common::ManagerConfig config(common::managerConfigPath(), clock_);
+  rows_ = connectionRows(*entries, config.readDomainSplitter(),
+                         library_.text(text::kNoAccount).toStdString());
+  if (sort_) {
+    sortConnectionRows(&rows_, *sort_);
+  }
+  showRows();
+  statusBar_->showMessage(fromUtf8(countText(
+      library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows_.size()))));
+}
+
+void StatusWindow::showRows() {
+  list_->setRowCount(0);
+  list_->setRowCount(static_cast<int>(rows_.size()));
+  for (std::size_t r = 0; r < rows_.size(); ++r) {
+    const ConnectionRow& row = rows_[r];
+    for (std::size_t c = 0; c < kConnectionColumnCount; ++c) {
+      auto item = std::make_unique<QTableWidgetItem>(fromUtf8(row.columns[c]));
+      item->setTextAlignment(Qt::AlignVCenter |
+                             (kConnectionColumns[c].rightAligned ? Qt::AlignRight : Qt::AlignLeft));
+      if (c == 0) {
+        item->setIcon(icons_[static_cast<std::size_t>(row.image)]);
+      }
+      list_->setItem(static_cast<int>(r), static_cast<int>(c), item.release());
+    }
+  }
+}
+
+void StatusWindow::headerClicked(int column) {
+  sort_ = sortAfterClick(sort_, column);
+  sortConnectionRows(&rows_, *sort_);
+  showRows();
+}
+
+void StatusWindow::hubSignalled() {
+  if (pendingRefresh_.signal()) {
+    pendingTimer_.start(pendingRefresh_.remaining());
+  }
+}
+
+void StatusWindow::pendingTimerFired() {
+  if (pendingRefresh_.due()) {
+    refreshList();
+    return;
+  }
+  // The timer may fire a little before the clock says the time is up: wait for the rest.
+  if (pendingRefresh_.pending()) {
+    pendingTimer_.start(std::max(pendingRefresh_.remaining(), std::chrono::milliseconds{1}));
+  }
+}
+
+void StatusWindow::logTick() {
+  // While the user drags in this window (selects log text, moves the bar), the pane holds still.
+  if ((QApplication::mouseButtons() & Qt::LeftButton) && isActiveWindow()) {
+    return;
+  }
+  if (!logText_.follow(logReader_)) {
+    return;
+  }
+  logPane_->setPlainText(QString::fromStdU16String(logText_.text()));
+  logPane_->verticalScrollBar()->setValue(logPane_->verticalScrollBar()->maximum());
+}
+
+void StatusWindow::placeSplitter(int top) {
+  const int clamped = clampSplitterTop(top, height());
+  const QList<int> sizes = splitter_->sizes();
+  const int total = sizes.value(0) + sizes.value(1);
+  if (sizes.value(0) == clamped || total <= 0) {
+    return;
+  }
+  splitter_->setSizes({clamped, std::max(0, total - clamped)});
+}
+
+void StatusWindow::hubStopped() {
+  statusBar_->showMessage(library_.text(text::kHubStopped));
+  rows_.clear();
+  list_->setRowCount(0);
+}
+
+void StatusWindow::hubStarted() {
+  hubSignalled();
+}
+
+void StatusWindow::hubDeleted() {
+  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
+                  library_.text(text::kHubDeleted), QMessageBox::Ok, this);
+  box.exec();
+}
+
+void StatusWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  placeSplitter(list_->height());
+}
+
+void StatusWindow::closeEvent(QCloseEvent* event) {
+  stop();
+  emit closed(hubNumber_);
+  event->accept();
+}
+
+}  // namespace korvane::panel
