@@ -7,18 +7,19 @@
 #include <QResource>
 #include <QUiLoader>
 #include <QtGlobal>
-#include <array>
 #include <algorithm>
+#include <array>
 
 namespace korvane::panel {
 
 namespace {
 
-/// Strings shown in lists, column headers, titles and the status bars; everything else is a
-/// message or a message's format.
-constexpr std::array kListTextIds = {5,  7,  8,  9,  10, 11, 12, 13,  17,  18, 19, 22, 23, 24,
-                                     33, 34, 35, 36, 37, 38, 39, 40,  41,  54, 55, 56, 57, 58,
-                                     59, 61, 64, 67, 68, 69, 102, 103, 104, 148, 149, 151, 152, 160};
+/// Strings shown in lists, column headers, window titles, status bars, status labels and file
+/// dialog titles; every other string is a message or a message's format.
+constexpr std::array kListTextIds = {5,  7,   8,   9,   10,  11,  12,  13,  17, 18, 19, 22,
+                                     23, 32,  33,  34,  35,  36,  37,  38,  39, 40, 41, 49,
+                                     54, 55,  56,  57,  58,  59,  61,  64,  68, 74, 75, 79,
+                                     80, 102, 103, 104, 108, 148, 149, 151, 160};
 /// The values of an account list's cells.
 constexpr std::array kCellTextIds = {62, 63, 65, 66, 161, 162};
 
@@ -97,7 +98,9 @@ bool parseStringTable(const QByteArray& data, std::unordered_map<int, QString>* 
   return true;
 }
 
-ResourceLibrary::~ResourceLibrary() { unload(); }
+ResourceLibrary::~ResourceLibrary() {
+  unload();
+}
 
 bool ResourceLibrary::load(const QString& programDir, std::string* err) {
   unload();
@@ -179,7 +182,8 @@ QIcon ResourceLibrary::icon(int id) const {
     return {};
   }
   QIcon result;
-  for (const QString& path : {QStringLiteral(":/icons/16/%1.png"), QStringLiteral(":/icons/%1.png")}) {
+  for (const QString& path :
+       {QStringLiteral(":/icons/16/%1.png"), QStringLiteral(":/icons/%1.png")}) {
     const QPixmap pixmap(path.arg(id));
     if (!pixmap.isNull()) {
       result.addPixmap(pixmap);

@@ -1,10 +1,9 @@
-#include "panel/windows/ResourceLibrary.h"
-
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <QLabel>
 
+#include "panel/windows/ResourceLibrary.h"
 #include "tests/support/TempProgramDir.h"
 
 namespace korvane::panel {
@@ -16,8 +15,8 @@ using korvane::testing::TempProgramDir;
 /// pack.
 void installPack(const TempProgramDir& dir, const char* language) {
   const QString pack = QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language);
-  ASSERT_TRUE(QFile::copy(pack, QString::fromStdString(dir.path()) +
-                                    ResourceLibrary::kActiveFileName))
+  ASSERT_TRUE(
+      QFile::copy(pack, QString::fromStdString(dir.path()) + ResourceLibrary::kActiveFileName))
       << pack.toStdString();
 }
 
