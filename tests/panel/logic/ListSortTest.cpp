@@ -1,8 +1,8 @@
-#include "panel/logic/ListSort.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
+
+#include "panel/logic/ListSort.h"
 
 namespace korvane::panel {
 namespace {
