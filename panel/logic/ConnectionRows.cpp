@@ -1,6 +1,5 @@
 #include "panel/logic/ConnectionRows.h"
 
-#include <algorithm>
 
 namespace korvane::panel {
 namespace {
@@ -47,16 +46,6 @@ std::vector<ConnectionRow> connectionRows(const std::vector<common::PortListEntr
     rows.push_back(std::move(row));
   }
   return rows;
-}
-
-void sortConnectionRows(std::vector<ConnectionRow>* rows, const SortSetting& sort) {
-  if (sort.column < 0 || static_cast<std::size_t>(sort.column) >= kConnectionColumnCount) {
-    return;
-  }
-  const auto column = static_cast<std::size_t>(sort.column);
-  std::stable_sort(rows->begin(), rows->end(), [&](const ConnectionRow& a, const ConnectionRow& b) {
-    return compareRows(a.columns[column], b.columns[column], sort.order) < 0;
-  });
 }
 
 }  // namespace korvane::panel

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "common/PortListRecord.h"
-#include "panel/logic/ListSort.h"
 
 namespace korvane::panel {
 
@@ -52,10 +51,6 @@ struct ConnectionRow {
 /// manager's domain splitter.
 std::vector<ConnectionRow> connectionRows(const std::vector<common::PortListEntry>& entries,
                                           char splitter, const std::string& noAccountText);
-
-/// Sorts `rows` by the texts of `sort`'s column with the panel's list comparison; rows that
-/// compare equal keep their order. A column outside the list leaves the rows as they are.
-void sortConnectionRows(std::vector<ConnectionRow>* rows, const SortSetting& sort);
 
 /// The domain of an account name: the text behind the first `splitter`, or "-Global-" when the
 /// name holds none (or no splitter is set).

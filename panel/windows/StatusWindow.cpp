@@ -9,14 +9,16 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "common/ManagerConfig.h"
 #include "common/ProgramPaths.h"
 #include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/PanelSettings.h"
 #include "panel/windows/ResourceLibrary.h"
+#include "panel/windows/SortableList.h"
 #include "platform/Process.h"
 
 namespace korvane::panel {
@@ -28,6 +30,9 @@ constexpr int kHubNumberControl = 1005;
 constexpr int kLogPaneControl = 1051;
 constexpr int kRefreshCommand = 40008;
 constexpr int kStatusBarControl = 99999;
+// The names under which the list's sort and the window's placement are kept.
+const QString kListName = QStringLiteral("StatusList");
+const QString kPlacementName = QStringLiteral("Ostrel_StatusDlg");
 // The caption of every message box of the panel; the system's own name, not translated.
 constexpr const char* kMessageCaption = "Korvane Ostrel";
 
@@ -35,6 +40,10 @@ constexpr const char* kMessageCaption = "Korvane Ostrel";
 WindowIdSource& windowIds() {
   static WindowIdSource ids(static_cast<std::uint32_t>(platform::currentProcessId()));
   return ids;
+}
+
+Qt::Alignment alignment(const ConnectionColumn& column) {
+  return Qt::AlignVCenter | (column.rightAligned ? Qt::AlignRight : Qt::AlignLeft);
 }
 
 QString fromUtf8(const std::string& text) {
@@ -73,7 +82,7 @@ StatusWindow::~StatusWindow() {
 
 // Takes the dialog's controls; false when one is missing (the library then reported it).
 bool StatusWindow::adoptForm(std::unique_ptr<QWidget> form) {
-  list_ = ResourceLibrary::control<QTableWidget>(form.get(), kListControl);
+  list_ = ResourceLibrary::control<QTreeWidget>(form.get(), kListControl);
   logPane_ = ResourceLibrary::control<QPlainTextEdit>(form.get(), kLogPaneControl);
   statusBar_ = ResourceLibrary::control<QStatusBar>(form.get(), kStatusBarControl);
   hubLabel_ = ResourceLibrary::control<QLabel>(form.get(), kHubNumberControl);
@@ -122,22 +131,21 @@ void StatusWindow::start() {
   connect(&logTimer_, &QTimer::timeout, this, [this] { logTick(); });
   logTimer_.start(kLogTickPeriod);
   QTimer::singleShot(kFirstRefreshDelay, this, [this] { refreshList(); });
+  PanelSettings::restorePlacement(*this, kPlacementName);
 }
 
 void StatusWindow::setUpList() {
-  list_->setColumnCount(static_cast<int>(kConnectionColumnCount));
+  QStringList headers;
+  for (const ConnectionColumn& column : kConnectionColumns) {
+    headers.push_back(library_.text(column.headerString));
+  }
+  list_->setHeaderLabels(headers);
   for (std::size_t i = 0; i < kConnectionColumnCount; ++i) {
     const ConnectionColumn& column = kConnectionColumns[i];
-    auto header = std::make_unique<QTableWidgetItem>(library_.text(column.headerString));
-    header->setTextAlignment(Qt::AlignVCenter |
-                             (column.rightAligned ? Qt::AlignRight : Qt::AlignLeft));
-    list_->setHorizontalHeaderItem(static_cast<int>(i), header.release());
+    list_->headerItem()->setTextAlignment(static_cast<int>(i), alignment(column));
     list_->setColumnWidth(static_cast<int>(i), column.width);
   }
-  list_->horizontalHeader()->setSectionsClickable(true);
-  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
-  connect(list_->horizontalHeader(), &QHeaderView::sectionClicked, this,
-          [this](int column) { headerClicked(column); });
+  sortableList_ = new SortableList(list_, kListName);
   for (int icon : kConnectionIcons) {
     icons_.push_back(library_.icon(icon));
   }
@@ -159,37 +167,25 @@ void StatusWindow::refreshList() {
     return;  // the hub did not answer: the list stays as it was
   }
   const common::ManagerConfig config(common::managerConfigPath(), clock_);
-  rows_ = connectionRows(*entries, config.readDomainSplitter(),
-                         library_.text(text::kNoAccount).toStdString());
-  if (sort_) {
-    sortConnectionRows(&rows_, *sort_);
-  }
-  showRows();
+  const std::vector<ConnectionRow> rows = connectionRows(
+      *entries, config.readDomainSplitter(), library_.text(text::kNoAccount).toStdString());
+  showRows(rows);
   statusBar_->showMessage(fromUtf8(countText(
-      library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows_.size()))));
+      library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows.size()))));
 }
 
-void StatusWindow::showRows() {
-  list_->setRowCount(0);
-  list_->setRowCount(static_cast<int>(rows_.size()));
-  for (std::size_t r = 0; r < rows_.size(); ++r) {
-    const ConnectionRow& row = rows_[r];
+void StatusWindow::showRows(const std::vector<ConnectionRow>& rows) {
+  list_->clear();
+  for (const ConnectionRow& row : rows) {
+    auto item = std::make_unique<QTreeWidgetItem>();
     for (std::size_t c = 0; c < kConnectionColumnCount; ++c) {
-      auto item = std::make_unique<QTableWidgetItem>(fromUtf8(row.columns[c]));
-      item->setTextAlignment(Qt::AlignVCenter |
-                             (kConnectionColumns[c].rightAligned ? Qt::AlignRight : Qt::AlignLeft));
-      if (c == 0) {
-        item->setIcon(icons_[static_cast<std::size_t>(row.image)]);
-      }
-      list_->setItem(static_cast<int>(r), static_cast<int>(c), item.release());
+      item->setText(static_cast<int>(c), fromUtf8(row.columns[c]));
+      item->setTextAlignment(static_cast<int>(c), alignment(kConnectionColumns[c]));
     }
+    item->setIcon(0, icons_[static_cast<std::size_t>(row.image)]);
+    list_->addTopLevelItem(item.release());
   }
-}
-
-void StatusWindow::headerClicked(int column) {
-  sort_ = sortAfterClick(sort_, column);
-  sortConnectionRows(&rows_, *sort_);
-  showRows();
+  sortableList_->applyStoredSort();
 }
 
 void StatusWindow::hubSignalled() {
@@ -233,8 +229,7 @@ void StatusWindow::placeSplitter(int top) {
 
 void StatusWindow::hubStopped() {
   statusBar_->showMessage(library_.text(text::kHubStopped));
-  rows_.clear();
-  list_->setRowCount(0);
+  list_->clear();
 }
 
 void StatusWindow::hubStarted() {
@@ -245,6 +240,7 @@ void StatusWindow::hubDeleted() {
   QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
                   library_.text(text::kHubDeleted), QMessageBox::Ok, this);
   box.exec();
+  PanelSettings::savePlacement(*this, kPlacementName);
 }
 
 void StatusWindow::resizeEvent(QResizeEvent* event) {
@@ -253,6 +249,7 @@ void StatusWindow::resizeEvent(QResizeEvent* event) {
 }
 
 void StatusWindow::closeEvent(QCloseEvent* event) {
+  PanelSettings::savePlacement(*this, kPlacementName);
   stop();
   emit closed(hubNumber_);
   event->accept();

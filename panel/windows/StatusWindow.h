@@ -6,13 +6,11 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <vector>
 
 #include "panel/logic/ConnectionRows.h"
 #include "panel/logic/HubLogReader.h"
 #include "panel/logic/HubQueryClient.h"
-#include "panel/logic/ListSort.h"
 #include "panel/logic/LogPaneText.h"
 #include "panel/logic/NotificationServer.h"
 #include "panel/logic/PendingRefresh.h"
@@ -23,11 +21,12 @@ class QLabel;
 class QPlainTextEdit;
 class QSplitter;
 class QStatusBar;
-class QTableWidget;
+class QTreeWidget;
 
 namespace korvane::panel {
 
 class ResourceLibrary;
+class SortableList;
 
 /// The status window of one hub (dialog 108): the hub's connections, fetched again whenever the
 /// hub signals a change on the window's notification pipe, and below a movable bar the hub's log
@@ -75,11 +74,10 @@ class StatusWindow : public QWidget {
   void stop();
   void setUpList();
   void refreshList();
-  void showRows();
+  void showRows(const std::vector<ConnectionRow>& rows);
   void hubSignalled();
   void pendingTimerFired();
   void logTick();
-  void headerClicked(int column);
   void placeSplitter(int top);
 
   const ResourceLibrary& library_;
@@ -87,7 +85,8 @@ class StatusWindow : public QWidget {
   const platform::Clock& clock_;
   const std::uint32_t windowId_;
   QWidget* form_ = nullptr;
-  QTableWidget* list_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+  SortableList* sortableList_ = nullptr;
   QPlainTextEdit* logPane_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
   QSplitter* splitter_ = nullptr;
@@ -100,8 +99,6 @@ class StatusWindow : public QWidget {
   PendingRefresh pendingRefresh_;
   HubLogReader logReader_;
   LogPaneText logText_;
-  std::vector<ConnectionRow> rows_;
-  std::optional<SortSetting> sort_;
   std::unique_ptr<NotificationServer> notifications_;
 };
 

@@ -63,32 +63,6 @@ TEST(ConnectionRows, ColumnTextsAndImages) {
   }
 }
 
-TEST(ConnectionRows, SortsByTheClickedColumn) {
-  std::vector<common::PortListEntry> entries;
-  for (const char* account : {"b@x", "a@y", "c@x"}) {
-    entries.push_back(entry(2, account, ""));
-  }
-  entries[0].kilobytesReceived = 9;
-  entries[1].kilobytesReceived = 10;
-  auto rows = connectionRows(entries, '@', "");
-  const auto accounts = [&] {
-    std::string order;
-    for (const auto& row : rows) {
-      order += row.columns[1].front();
-    }
-    return order;
-  };
-  sortConnectionRows(&rows, {1, -1});
-  EXPECT_EQ(accounts(), "cba");
-  sortConnectionRows(&rows, {2, 1});  // equal domains keep their order
-  EXPECT_EQ(accounts(), "cba");
-  // "12 KB" and "9 KB" hold letters, so they compare as bytes: "10 KB" < "12 KB" < "9 KB".
-  sortConnectionRows(&rows, {3, 1});
-  EXPECT_EQ(accounts(), "acb");
-  sortConnectionRows(&rows, {6, 1});
-  EXPECT_EQ(accounts(), "acb");
-}
-
 TEST(ConnectionRows, StatusTexts) {
   EXPECT_EQ(countText("Connections", 0), "Connections : 0");
   EXPECT_EQ(statusWindowTitle("Office", " - status", 7470), "Office - status  (PortNo : 7470)");

@@ -6,7 +6,8 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
-#include <QTableWidget>
+#include <QSettings>
+#include <QTreeWidget>
 #include <QThread>
 #include <chrono>
 #include <fstream>
@@ -67,6 +68,9 @@ class BoxAnswerer {
 class StatusWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The user's settings (sorts, placements) go to the test's own folder.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_.path()));
     std::string err;
     ASSERT_TRUE(library_.load(QStringLiteral(KORVANE_BINARY_DIR), &err)) << err;
     hub_.start("HubName=Office\r\nStatus=ON\r\nAuthFlag=0\r\n");
@@ -77,7 +81,7 @@ class StatusWindowTest : public ::testing::Test {
     window_ = StatusWindow::create(library_, 1);
     ASSERT_NE(window_, nullptr);
     window_->show();
-    list_ = window_->findChild<QTableWidget*>(QStringLiteral("id1000"));
+    list_ = window_->findChild<QTreeWidget*>(QStringLiteral("id1000"));
     pane_ = window_->findChild<QPlainTextEdit*>(QStringLiteral("id1051"));
     statusBar_ = window_->findChild<QStatusBar*>(QStringLiteral("id99999"));
     ASSERT_TRUE(list_ && pane_ && statusBar_);
@@ -92,7 +96,7 @@ class StatusWindowTest : public ::testing::Test {
   ResourceLibrary library_;
   BoxAnswerer answerer_;
   std::unique_ptr<StatusWindow> window_;
-  QTableWidget* list_ = nullptr;
+  QTreeWidget* list_ = nullptr;
   QPlainTextEdit* pane_ = nullptr;
   QStatusBar* statusBar_ = nullptr;
 };
@@ -105,14 +109,14 @@ TEST_F(StatusWindowTest, ClientLoggingInAppearsWithinASecond) {
                 .arg(hub_.port()));
   auto client = hub_.loggedIn();
   const auto loggedIn = Clock::now();
-  ASSERT_TRUE(runUntil([&] { return list_->rowCount() == 1; }, 1s));
+  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 1s));
   EXPECT_LT(Clock::now() - loggedIn, 1s);
-  EXPECT_EQ(list_->item(0, 1)->text(), library_.text(text::kNoAccount));
-  EXPECT_EQ(list_->item(0, 2)->text(), QStringLiteral("-Global-"));
+  EXPECT_EQ(list_->topLevelItem(0)->text(1), library_.text(text::kNoAccount));
+  EXPECT_EQ(list_->topLevelItem(0)->text(2), QStringLiteral("-Global-"));
   EXPECT_EQ(statusBar_->currentMessage(), library_.text(text::kConnectionCountLabel) + " : 1");
   // The one who leaves is gone from the list as soon.
   client.reset();
-  EXPECT_TRUE(runUntil([&] { return list_->rowCount() == 0; }, 2s));
+  EXPECT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 0; }, 2s));
 }
 
 TEST_F(StatusWindowTest, ShowsOnlyLogTextWrittenAfterOpening) {
@@ -144,9 +148,9 @@ TEST_F(StatusWindowTest, LogPaneStaysBelowItsLimitAndStartsAtALine) {
 TEST_F(StatusWindowTest, HubStoppedClearsTheRows) {
   openWindow();
   auto client = hub_.loggedIn();
-  ASSERT_TRUE(runUntil([&] { return list_->rowCount() == 1; }, 2s));
+  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 2s));
   window_->hubStopped();
-  EXPECT_EQ(list_->rowCount(), 0);
+  EXPECT_EQ(list_->topLevelItemCount(), 0);
   ASSERT_FALSE(library_.text(text::kHubStopped).isEmpty());
   EXPECT_EQ(statusBar_->currentMessage(), library_.text(text::kHubStopped));
 }
