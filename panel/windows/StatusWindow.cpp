@@ -118,11 +118,13 @@ void StatusWindow::start() {
       clock_);
   notifications_->start();
 
-  // The log pane keeps its height when the window grows; the list takes what the bar leaves.
+  // The list keeps its height when the window is resized; the log pane takes the rest. The
+  // bar's limits are ours alone, so the panes' own minimum sizes must not stop it earlier.
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
+  list_->setMinimumHeight(1);
+  logPane_->setMinimumHeight(1);
   connect(splitter_, &QSplitter::splitterMoved, this, [this](int top, int) { placeSplitter(top); });
-  placeSplitter(kSplitterStartTop);
 
   connect(refreshAction_, &QAction::triggered, this, [this] { refreshList(); });
   pendingTimer_.setSingleShot(true);
@@ -218,13 +220,13 @@ void StatusWindow::logTick() {
 }
 
 void StatusWindow::placeSplitter(int top) {
-  const int clamped = clampSplitterTop(top, height());
+  splitterTop_ = clampSplitterTop(top, height());
   const QList<int> sizes = splitter_->sizes();
   const int total = sizes.value(0) + sizes.value(1);
-  if (sizes.value(0) == clamped || total <= 0) {
+  if (sizes.value(0) == splitterTop_ || total <= 0) {
     return;
   }
-  splitter_->setSizes({clamped, std::max(0, total - clamped)});
+  splitter_->setSizes({splitterTop_, std::max(0, total - splitterTop_)});
 }
 
 void StatusWindow::hubStopped() {
@@ -245,7 +247,7 @@ void StatusWindow::hubDeleted() {
 
 void StatusWindow::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  placeSplitter(list_->height());
+  placeSplitter(splitterTop_);
 }
 
 void StatusWindow::closeEvent(QCloseEvent* event) {

@@ -14,6 +14,7 @@
 #include "panel/logic/LogPaneText.h"
 #include "panel/logic/NotificationServer.h"
 #include "panel/logic/PendingRefresh.h"
+#include "panel/logic/StatusWindowRules.h"
 #include "platform/Clock.h"
 
 class QAction;
@@ -93,6 +94,7 @@ class StatusWindow : public QWidget {
   QLabel* hubLabel_ = nullptr;
   QAction* refreshAction_ = nullptr;
   std::vector<QIcon> icons_;
+  int splitterTop_ = kSplitterStartTop;  // where the user left the bar, from the window's top
   QTimer logTimer_;
   QTimer pendingTimer_;
   HubQueryClient query_;

@@ -7,6 +7,8 @@
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QSettings>
+#include <QSplitter>
+#include <QTest>
 #include <QTreeWidget>
 #include <QThread>
 #include <chrono>
@@ -163,6 +165,35 @@ TEST_F(StatusWindowTest, HubDeletedIsToldAndTheWindowStays) {
   EXPECT_EQ(answerer_.texts()[0], library_.text(text::kHubDeleted));
   EXPECT_EQ(answerer_.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_TRUE(window_->isVisible());
+}
+
+// The bar is dragged as the user drags it; wherever it is let go, the list keeps at least 40
+// pixels and the log pane (with the status bar) at least 60.
+TEST_F(StatusWindowTest, SplitterStaysWithinItsLimits) {
+  openWindow();
+  window_->resize(700, 500);
+  auto* splitter = window_->findChild<QSplitter*>();
+  ASSERT_NE(splitter, nullptr);
+  EXPECT_EQ(list_->height(), kSplitterStartTop);
+  struct Row {
+    int dropTop;  // where the bar's top is let go, in the window
+    int listHeight;
+  };
+  const Row rows[] = {{10, kSplitterMinTop}, {300, 300}, {495, 500 - kSplitterBottomRoom}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dropTop);
+    QWidget* handle = splitter->handle(1);
+    const QPoint grip(handle->width() / 2, 0);
+    const QPoint drop = handle->mapFrom(window_.get(), QPoint(grip.x(), row.dropTop));
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, drop);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, drop);
+    EXPECT_EQ(list_->height(), row.listHeight);
+  }
+  // A window made lower keeps the log pane's room.
+  window_->resize(700, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(list_->height(), 200 - kSplitterBottomRoom);
 }
 
 }  // namespace
