@@ -6,6 +6,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <algorithm>
 #include <array>
 #include <chrono>
 
@@ -108,7 +109,9 @@ void MainWindow::setUpList() {
   for (int column = 0; column < static_cast<int>(kHubListColumns); ++column) {
     const Qt::Alignment alignment = column == 0 ? Qt::AlignLeft : Qt::AlignRight;
     list_->headerItem()->setTextAlignment(column, alignment | Qt::AlignVCenter);
-    list_->setColumnWidth(column, kColumnWidths[column]);
+    // A header longer in some language than its column's width widens the column.
+    list_->setColumnWidth(
+        column, std::max(kColumnWidths[column], list_->header()->sectionSizeHint(column)));
   }
   list_->setRootIsDecorated(false);
   list_->setSelectionBehavior(QAbstractItemView::SelectRows);

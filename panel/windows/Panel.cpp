@@ -10,10 +10,36 @@
 #include "panel/logic/MainWindowText.h"
 #include "panel/windows/FirewalldFirewall.h"
 #include "panel/windows/MessageBoxes.h"
+#include "panel/windows/ScreenshotMode.h"
+#include "panel/windows/StatusWindow.h"
 #include "platform/Administrator.h"
 #include "platform/ProgramDirectory.h"
 
 namespace korvane::panel {
+
+/// An open status window as the registry knows it, entered for as long as it lives.
+class Panel::StatusEntry : public HubWindow {
+ public:
+  StatusEntry(std::unique_ptr<StatusWindow> window, HubWindowRegistry& registry)
+      : window_(std::move(window)),
+        registration_(registry, HubWindowKind::kStatus, window_->hubNumber(), this) {}
+
+  void hubStopped() override { window_->hubStopped(); }
+  void hubStarted() override { window_->hubStarted(); }
+  void hubDeleted() override { window_->hubDeleted(); }
+  void bringToFront() override {
+    if (window_->isMinimized()) {
+      window_->showNormal();
+    }
+    window_->raise();
+    window_->activateWindow();
+  }
+  StatusWindow* window() const { return window_.get(); }
+
+ private:
+  std::unique_ptr<StatusWindow> window_;
+  HubWindowRegistration registration_;
+};
 
 static_assert(std::string_view(kActiveLibraryName) == ResourceLibrary::kActiveFileName,
               "a language switch replaces the file that the library loads");
@@ -24,10 +50,27 @@ Panel::Panel(int& argc, char** argv)
       programDirectory_(platform::programDirectory()),
       config_(common::managerConfigPath()),
       models_(common::iniDirectory()),
-      context_{library_, programDirectory_, config_, models_, registry_} {}
+      context_{library_, programDirectory_, config_, models_, registry_} {
+  openers_[HubWindowKind::kStatus] = [this](int hubNumber) { openStatusWindow(hubNumber); };
+}
 
 Panel::~Panel() {
-  mainWindow_.reset();  // before the library and the application it draws with
+  // The windows go before the library and the application they draw with.
+  mainWindow_.reset();
+  statusWindows_.clear();
+}
+
+void Panel::openStatusWindow(int hubNumber) {
+  std::unique_ptr<StatusWindow> window = StatusWindow::create(library_, hubNumber);
+  if (!window) {
+    return;
+  }
+  QObject::connect(window.get(), &StatusWindow::closed, window.get(), [this](int hub) {
+    // The window is still in its close handler: it goes once that has returned.
+    QTimer::singleShot(0, &guard_, [this, hub] { statusWindows_.erase(hub); });
+  });
+  window->show();
+  statusWindows_[hubNumber] = std::make_unique<StatusEntry>(std::move(window), registry_);
 }
 
 void Panel::replacePacks(Language language) {
@@ -105,6 +148,9 @@ int Panel::runMainWindow() {
   QApplication::setQuitOnLastWindowClosed(false);  // the main window's close ends the panel
   if (!openMainWindow()) {
     return 1;
+  }
+  if (const QString folder = ScreenshotMode::folder(); !folder.isEmpty()) {
+    ScreenshotMode::start(*this, folder);
   }
   return QApplication::exec();
 }

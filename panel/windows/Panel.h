@@ -48,8 +48,11 @@ class Panel : public StartupSteps {
   PanelContext& context() { return context_; }
 
  private:
+  class StatusEntry;
+
   void replacePacks(Language language);
   void applyGrants() const;
+  void openStatusWindow(int hubNumber);
 
   int& argc_;
   char** argv_;
@@ -62,6 +65,8 @@ class Panel : public StartupSteps {
   PanelContext context_;
   std::map<HubWindowKind, HubWindowOpener> openers_;
   std::unique_ptr<MainWindow> mainWindow_;
+  std::map<int, std::unique_ptr<StatusEntry>> statusWindows_;  ///< by hub number
+  QObject guard_;  ///< goes first, cancelling the calls queued for the windows above
 };
 
 }  // namespace korvane::panel
