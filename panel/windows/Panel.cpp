@@ -135,8 +135,7 @@ bool Panel::openMainWindow() {
   mainWindow_->setLanguageHandler([this](Language language) {
     // The switch destroys the window whose menu asked for it: it runs once the menu's call
     // has returned.
-    QTimer::singleShot(0, mainWindow_.get(),
-                       [this, language] { switchLanguageFromMenu(language); });
+    QTimer::singleShot(0, &guard_, [this, language] { switchLanguageFromMenu(language); });
   });
   QObject::connect(mainWindow_.get(), &MainWindow::closed, QApplication::instance(),
                    &QApplication::quit);
@@ -158,8 +157,7 @@ int Panel::runMainWindow() {
 void Panel::switchLanguageFromMenu(Language language) {
   if (mainWindow_) {
     mainWindow_->savePlacement();
-    mainWindow_->window()->hide();
-    mainWindow_.release()->deleteLater();
+    mainWindow_.reset();
   }
   replacePacks(language);
   (void)library_.load(QString::fromStdString(programDirectory_));
