@@ -17,26 +17,21 @@ using common::kInvalidAddress;
 using common::parseInetAddress;
 namespace {
 
-constexpr std::string_view kGlobalSection = "DHCP";
-constexpr std::string_view kFlagKey = "DHCPFlag";
+constexpr std::string_view kFlagKey = common::kDhcpFlagKey;
 constexpr std::string_view kLowerKey = "LowerAddress";
 constexpr std::string_view kUpperKey = "UpperAddress";
 constexpr std::string_view kMaskKey = "SubNetMask";
 constexpr std::string_view kLeaseTimeKey = "ReaseTime";
 constexpr std::string_view kNetworkKeyKey = "Net";
-constexpr std::string_view kEnabledText = "TRUE";
+constexpr std::string_view kEnabledText = common::kDhcpFlagOn;
 /// What a missing key reads as, so that a missing network key can be told from a stored one.
 constexpr std::string_view kNoneText = "<NONE>";
-/// "%04d_dhcp.ini" of the longest number %d prints, with the terminating zero.
-constexpr std::size_t kSettingsFileNameBytes = 32;
 
 constexpr MacAddress kZeroHardwareAddress = {};
 constexpr MacAddress kBroadcastHardwareAddress = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 std::string settingsFilePath(const std::string& iniDirectory, int hubNumber) {
-  char name[kSettingsFileNameBytes];
-  std::snprintf(name, sizeof name, "%04d_dhcp.ini", hubNumber);
-  return iniDirectory + name;
+  return iniDirectory + common::dhcpSettingsFileName(hubNumber);
 }
 
 // A text with a '/' would name a file in another folder; such a domain's leases stay in memory.
@@ -65,28 +60,6 @@ std::size_t roundUpToBlock(std::size_t size) {
 }
 
 }  // namespace
-
-std::optional<std::string> domainFileText(std::u16string_view domain) {
-  std::optional<std::string> text = common::utf16ToUtf8(domain);
-  if (text && text->size() > kDomainTextMaxBytes) {
-    text->resize(kDomainTextMaxBytes);
-  }
-  return text;
-}
-
-std::string dhcpSettingsSection(std::string_view domainText) {
-  if (domainText.empty()) {
-    return std::string(kGlobalSection);
-  }
-  return std::string(kGlobalSection) + "@" + std::string(domainText);
-}
-
-std::string dhcpLeaseFileName(int hubNumber, std::string_view domainText) {
-  // "%04d_" of the longest number %d prints, with the terminating zero.
-  char prefix[16];
-  std::snprintf(prefix, sizeof prefix, "%04d_", hubNumber);
-  return prefix + std::string(domainText) + "_dhcp.leases";
-}
 
 /// A record copied into the work buffer, its frame decrypted.
 struct DhcpService::OpenedRecord {

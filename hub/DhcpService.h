@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/DhcpFiles.h"
 #include "common/SealedField.h"
 #include "hub/DhcpFrame.h"
 #include "hub/DhcpLeases.h"
@@ -24,19 +25,12 @@ inline constexpr std::uint32_t kDefaultLeaseTime = 259200;
 inline constexpr std::uint32_t kMinLeaseTime = 60;
 /// The address texts of the settings are read into 128-byte buffers: at most 127 characters.
 inline constexpr std::size_t kDhcpSettingBufferBytes = 128;
-/// Section names and lease file names hold at most this many bytes of a domain's text.
-inline constexpr std::size_t kDomainTextMaxBytes = 127;
-
-/// The text of `domain` as it names its settings section and its lease file: UTF-8, cut to
-/// kDomainTextMaxBytes bytes; std::nullopt when it holds an unpaired surrogate.
-std::optional<std::string> domainFileText(std::u16string_view domain);
-
-/// The section of the DHCP settings file that holds `domainText`'s settings: "DHCP" for the
-/// global domain (empty text), "DHCP@<domain>" for any other.
-std::string dhcpSettingsSection(std::string_view domainText);
-
-/// The lease file name of `domainText` in hub `hubNumber`: "%04d_%s_dhcp.leases".
-std::string dhcpLeaseFileName(int hubNumber, std::string_view domainText);
+// The names of a domain's settings section and lease file (common/DhcpFiles.h) are shared with
+// the panel.
+using common::dhcpLeaseFileName;
+using common::dhcpSettingsSection;
+using common::domainFileText;
+using common::kDomainTextMaxBytes;
 
 /// The DHCP service of one domain of a hub: hands out the addresses of its pool to the
 /// domain's stations, keeps their leases (mirrored in the domain's lease file), and answers

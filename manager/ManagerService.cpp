@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "common/InstallationGrants.h"
 #include "common/ManagerHubList.h"
 #include "common/RunThread.h"
-#include "manager/InstallationGrants.h"
 #include "platform/Process.h"
 #include "platform/ServiceNotify.h"
 
@@ -82,7 +82,7 @@ ManagerService::~ManagerService() {
 }
 
 int ManagerService::run() {
-  applyInstallationGrants(options_.programDirectory, std::cout);
+  common::applyInstallationGrants(options_.programDirectory, std::cout);
   platform::notifyServiceManager("READY=1");
   pipe_.start([this] { reloadEvent_.set(); }, reportThreadFailure);
   reload();

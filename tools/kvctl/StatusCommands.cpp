@@ -6,6 +6,7 @@
 #include <mutex>
 #include <string>
 
+#include "panel/logic/ConnectionRows.h"
 #include "panel/logic/HubQueryClient.h"
 #include "panel/logic/NotificationServer.h"
 #include "platform/Process.h"
@@ -18,9 +19,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr char kNoSplitter = '\r';
-constexpr const char* kGlobalDomain = "-Global-";
-constexpr const char* kNoAddress = "---.---.---.---";
 // A burst of changes is shown once: the list is fetched this long after the first signal.
 constexpr auto kRefreshDelay = 500ms;
 
@@ -72,14 +70,6 @@ int showStatus(Context& context, const Arguments&) {
   return kExitOk;
 }
 
-std::string domainOf(const std::string& account, char splitter) {
-  if (splitter == kNoSplitter) {
-    return kGlobalDomain;
-  }
-  const auto at = account.find(splitter);
-  return at == std::string::npos ? kGlobalDomain : account.substr(at + 1);
-}
-
 void printConnections(Context& context, const std::vector<common::PortListEntry>& entries) {
   const char splitter = context.config.readDomainSplitter();
   if (context.json) {
@@ -88,7 +78,7 @@ void printConnections(Context& context, const std::vector<common::PortListEntry>
       const auto& entry = entries[i];
       context.out << "  {\"name\": " << jsonString(entry.logName)
                   << ", \"account\": " << jsonString(entry.account)
-                  << ", \"domain\": " << jsonString(domainOf(entry.account, splitter))
+                  << ", \"domain\": " << jsonString(panel::domainText(entry.account, splitter))
                   << ", \"state\": " << entry.state << ", \"guest\": "
                   << (entry.guest == 1 ? "true" : "false")
                   << ", \"kilobytesReceived\": " << entry.kilobytesReceived
@@ -102,9 +92,9 @@ void printConnections(Context& context, const std::vector<common::PortListEntry>
   context.out << "NAME | ACCOUNT | DOMAIN | KB RECEIVED | KB SENT | ADDRESS\n";
   for (const auto& entry : entries) {
     context.out << entry.logName << " | " << entry.account << " | "
-                << domainOf(entry.account, splitter) << " | " << entry.kilobytesReceived
+                << panel::domainText(entry.account, splitter) << " | " << entry.kilobytesReceived
                 << " | " << entry.kilobytesSent << " | "
-                << (entry.address.empty() ? kNoAddress : entry.address) << '\n';
+                << panel::addressText(entry.address) << '\n';
   }
   context.out << std::flush;
 }

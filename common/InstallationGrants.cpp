@@ -1,11 +1,11 @@
-#include "manager/InstallationGrants.h"
+#include "common/InstallationGrants.h"
 
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/FileAccess.h"
 
-namespace korvane::manager {
+namespace korvane::common {
 namespace {
 
 // The diagnostic lines name the step that failed, with the system's error number.
@@ -31,9 +31,9 @@ void applyInstallationGrants(const std::string& programDirectory, std::ostream& 
   const std::filesystem::path programs =
       std::filesystem::path(programDirectory).lexically_normal().parent_path();
   const std::string installation = programs.parent_path().string();
-  grant(installation + "/kv2.chm", out);
-  grant(programDirectory + "OSTREL_LANG.dll", out);
+  grant(installation + "/kv2.html", out);
+  grant(programDirectory + "OSTREL_LANG.rcc", out);
   grant(programDirectory + "ini", out);
 }
 
-}  // namespace korvane::manager
+}  // namespace korvane::common

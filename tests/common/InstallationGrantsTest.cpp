@@ -8,13 +8,13 @@
 #include <sstream>
 #include <vector>
 
-#include "manager/InstallationGrants.h"
+#include "common/InstallationGrants.h"
 #include "platform/FileAccess.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/RunProgram.h"
 #include "tests/support/TempProgramDir.h"
 
-namespace korvane::manager {
+namespace korvane::common {
 namespace {
 
 namespace fs = std::filesystem;
@@ -42,7 +42,7 @@ TEST(InstallationGrants, GivesThePanelsFilesToTheAdministratorsAndReportsMissing
   testing::TempProgramDir dir;
   const std::string programs = dir.path() + "hub/";
   fs::create_directories(programs + "ini");
-  testing::writeFile(programs + "OSTREL_LANG.dll", "library");
+  testing::writeFile(programs + "OSTREL_LANG.rcc", "library");
   struct Case {
     const char* what;
     fs::perms before;
@@ -52,17 +52,17 @@ TEST(InstallationGrants, GivesThePanelsFilesToTheAdministratorsAndReportsMissing
                         Case{"open to all", fs::perms::all}}) {
     SCOPED_TRACE(c.what);
     const auto anyExec = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
-    fs::permissions(programs + "OSTREL_LANG.dll", c.before & ~anyExec);
+    fs::permissions(programs + "OSTREL_LANG.rcc", c.before & ~anyExec);
     fs::permissions(programs + "ini", c.before | fs::perms::owner_exec);
 
     std::ostringstream out;
     applyInstallationGrants(programs, out);
 
-    // The help file kv2.chm is missing: its line is printed and the other two are still granted.
+    // The help file kv2.html is missing: its line is printed and the other two are still granted.
     EXPECT_EQ(out.str(), "GetFileSecurity() failed. Error 2\n");
     const auto groupReadWrite = fs::perms::group_read | fs::perms::group_write;
-    const auto library = fs::status(programs + "OSTREL_LANG.dll").permissions();
-    EXPECT_EQ(groupOf(programs + "OSTREL_LANG.dll"), administrators());
+    const auto library = fs::status(programs + "OSTREL_LANG.rcc").permissions();
+    EXPECT_EQ(groupOf(programs + "OSTREL_LANG.rcc"), administrators());
     EXPECT_EQ(library & groupReadWrite, groupReadWrite);
     EXPECT_EQ(library & fs::perms::others_write, fs::perms::none);
     EXPECT_EQ(library & fs::perms::group_exec, fs::perms::none) << "a file is not made executable";
@@ -80,10 +80,10 @@ TEST(InstallationGrants, KeepsRightsAlreadyGiven) {
   testing::TempProgramDir dir;
   const std::string programs = dir.path() + "hub/";
   fs::create_directories(programs + "ini");
-  testing::writeFile(dir.path() + "kv2.chm", "help");
-  fs::permissions(dir.path() + "kv2.chm",
+  testing::writeFile(dir.path() + "kv2.html", "help");
+  fs::permissions(dir.path() + "kv2.html",
                   fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_read);
-  testing::writeFile(programs + "OSTREL_LANG.dll", "library");
+  testing::writeFile(programs + "OSTREL_LANG.rcc", "library");
 
   std::ostringstream out;
   applyInstallationGrants(programs, out);
@@ -91,7 +91,7 @@ TEST(InstallationGrants, KeepsRightsAlreadyGiven) {
   EXPECT_EQ(out.str(), "");
   // Every user may still read the help; the panel that shows it runs as any of them.
   const auto kept = fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_read;
-  EXPECT_EQ(fs::status(dir.path() + "kv2.chm").permissions() & kept, kept);
+  EXPECT_EQ(fs::status(dir.path() + "kv2.html").permissions() & kept, kept);
 }
 
 TEST(InstallationGrants, WithoutTheRightToChangeNothingChanges) {
@@ -167,4 +167,4 @@ TEST(InstallationGrants, AnotherUserCanNeitherReadNorChangeTheIniFolder) {
 }
 
 }  // namespace
-}  // namespace korvane::manager
+}  // namespace korvane::common

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvane::panel {
+
+/// A string of the resource library used as a format with one number: the first "%d" becomes
+/// `value` and "%%" a '%'. Any other '%' stays as it is, so a pack's text can never make the
+/// panel read an argument it was not given.
+std::string formatWithNumber(std::string_view format, int value);
+
+}  // namespace korvane::panel

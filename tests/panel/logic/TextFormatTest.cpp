@@ -1,0 +1,27 @@
+#include <gtest/gtest.h>
+
+#include "panel/logic/TextFormat.h"
+
+namespace korvane::panel {
+namespace {
+
+TEST(TextFormat, FillsTheFirstNumberOnly) {
+  struct Row {
+    const char* format;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {"You cannot create more than %d hubs.", "You cannot create more than 32 hubs."},
+      {"%d%% done, %d left", "32% done, %d left"},
+      {"%s and %x stay", "%s and %x stay"},  // a pack's other conversions are never read
+      {"ends in %", "ends in %"},
+      {"", ""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.format);
+    EXPECT_EQ(formatWithNumber(row.format, 32), row.expected);
+  }
+}
+
+}  // namespace
+}  // namespace korvane::panel

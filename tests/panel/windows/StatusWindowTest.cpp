@@ -1,0 +1,200 @@
+#include "panel/windows/StatusWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QSettings>
+#include <QSplitter>
+#include <QTest>
+#include <QTreeWidget>
+#include <QThread>
+#include <chrono>
+#include <fstream>
+#include <string>
+
+#include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/ResourceLibrary.h"
+#include "tests/hub/RunningHub.h"
+
+namespace korvane::panel {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Runs the GUI's events until `condition` holds or `limit` passes; returns its last value.
+template <typename Condition>
+bool runUntil(Condition condition, std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  while (!condition()) {
+    if (Clock::now() >= end) {
+      return condition();
+    }
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(5);
+  }
+  return true;
+}
+
+void appendLog(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out << text;
+  ASSERT_TRUE(out.good()) << path;
+}
+
+// Answers every modal message box as soon as it shows, keeping its text.
+class BoxAnswerer {
+ public:
+  BoxAnswerer() {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        texts_.push_back(box->text());
+        captions_.push_back(box->windowTitle());
+        box->accept();
+      }
+    });
+    timer_.start(20);
+  }
+  const QStringList& texts() const { return texts_; }
+  const QStringList& captions() const { return captions_; }
+
+ private:
+  QTimer timer_;
+  QStringList texts_;
+  QStringList captions_;
+};
+
+class StatusWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The user's settings (sorts, placements) go to the test's own folder.
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
+                       QString::fromStdString(dir_.path()));
+    std::string err;
+    ASSERT_TRUE(library_.load(QStringLiteral(KORVANE_BINARY_DIR), &err)) << err;
+    hub_.start("HubName=Office\r\nStatus=ON\r\nAuthFlag=0\r\n");
+  }
+
+  // Opens the window and waits for its first list, which shows the count label.
+  void openWindow() {
+    window_ = StatusWindow::create(library_, 1);
+    ASSERT_NE(window_, nullptr);
+    window_->show();
+    list_ = window_->findChild<QTreeWidget*>(QStringLiteral("id1000"));
+    pane_ = window_->findChild<QPlainTextEdit*>(QStringLiteral("id1051"));
+    statusBar_ = window_->findChild<QStatusBar*>(QStringLiteral("id99999"));
+    ASSERT_TRUE(list_ && pane_ && statusBar_);
+    const QString label = library_.text(text::kConnectionCountLabel);
+    ASSERT_FALSE(label.isEmpty());
+    ASSERT_TRUE(runUntil([&] { return statusBar_->currentMessage() == label + " : 0"; }, 10s))
+        << statusBar_->currentMessage().toStdString();
+  }
+
+  testing::TempProgramDir dir_;
+  hub::RunningHub hub_{dir_};
+  ResourceLibrary library_;
+  BoxAnswerer answerer_;
+  std::unique_ptr<StatusWindow> window_;
+  QTreeWidget* list_ = nullptr;
+  QPlainTextEdit* pane_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
+};
+
+TEST_F(StatusWindowTest, ClientLoggingInAppearsWithinASecond) {
+  openWindow();
+  EXPECT_EQ(window_->windowTitle(),
+            QStringLiteral("Office%1  (PortNo : %2)")
+                .arg(library_.text(text::kStatusTitlePart))
+                .arg(hub_.port()));
+  auto client = hub_.loggedIn();
+  const auto loggedIn = Clock::now();
+  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 1s));
+  EXPECT_LT(Clock::now() - loggedIn, 1s);
+  EXPECT_EQ(list_->topLevelItem(0)->text(1), library_.text(text::kNoAccount));
+  EXPECT_EQ(list_->topLevelItem(0)->text(2), QStringLiteral("-Global-"));
+  EXPECT_EQ(statusBar_->currentMessage(), library_.text(text::kConnectionCountLabel) + " : 1");
+  // The one who leaves is gone from the list as soon.
+  client.reset();
+  EXPECT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 0; }, 2s));
+}
+
+TEST_F(StatusWindowTest, ShowsOnlyLogTextWrittenAfterOpening) {
+  appendLog(dir_.log("0001_1.log"), "written before the window\r\n");
+  openWindow();
+  appendLog(dir_.log("0001_1.log"), "written after the window\r\n");
+  ASSERT_TRUE(runUntil([&] { return pane_->toPlainText().contains("after the window"); }, 5s));
+  EXPECT_FALSE(pane_->toPlainText().contains("before the window"));
+  EXPECT_FALSE(pane_->toPlainText().contains("Process started"));
+}
+
+TEST_F(StatusWindowTest, LogPaneStaysBelowItsLimitAndStartsAtALine) {
+  openWindow();
+  std::string written;
+  for (int i = 0; i < 900; ++i) {
+    written += "line " + std::to_string(i) + " " + std::string(80 + i % 13, 'x') + "\n";
+  }
+  appendLog(dir_.log("0001_1.log"), written);
+  const auto check = [&] {
+    const QString text = pane_->toPlainText();
+    EXPECT_LT(text.size(), 65536);
+    EXPECT_TRUE(text.isEmpty() || text.startsWith("line ")) << text.left(40).toStdString();
+    return text.endsWith("line 899 " + QString(80 + 899 % 13, 'x') + "\n");
+  };
+  EXPECT_TRUE(runUntil(check, 20s));
+  EXPECT_GT(pane_->toPlainText().size(), 65536 - 200);
+}
+
+TEST_F(StatusWindowTest, HubStoppedClearsTheRows) {
+  openWindow();
+  auto client = hub_.loggedIn();
+  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 2s));
+  window_->hubStopped();
+  EXPECT_EQ(list_->topLevelItemCount(), 0);
+  ASSERT_FALSE(library_.text(text::kHubStopped).isEmpty());
+  EXPECT_EQ(statusBar_->currentMessage(), library_.text(text::kHubStopped));
+}
+
+TEST_F(StatusWindowTest, HubDeletedIsToldAndTheWindowStays) {
+  openWindow();
+  window_->hubDeleted();
+  ASSERT_EQ(answerer_.texts().size(), 1);
+  ASSERT_FALSE(library_.text(text::kHubDeleted).isEmpty());
+  EXPECT_EQ(answerer_.texts()[0], library_.text(text::kHubDeleted));
+  EXPECT_EQ(answerer_.captions()[0], QStringLiteral("Korvane Ostrel"));
+  EXPECT_TRUE(window_->isVisible());
+}
+
+// The bar is dragged as the user drags it; wherever it is let go, the list keeps at least 40
+// pixels and the log pane (with the status bar) at least 60.
+TEST_F(StatusWindowTest, SplitterStaysWithinItsLimits) {
+  openWindow();
+  window_->resize(700, 500);
+  auto* splitter = window_->findChild<QSplitter*>();
+  ASSERT_NE(splitter, nullptr);
+  EXPECT_EQ(list_->height(), kSplitterStartTop);
+  struct Row {
+    int dropTop;  // where the bar's top is let go, in the window
+    int listHeight;
+  };
+  const Row rows[] = {{10, kSplitterMinTop}, {300, 300}, {495, 500 - kSplitterBottomRoom}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.dropTop);
+    QWidget* handle = splitter->handle(1);
+    const QPoint grip(handle->width() / 2, 0);
+    const QPoint drop = handle->mapFrom(window_.get(), QPoint(grip.x(), row.dropTop));
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, drop);
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, drop);
+    EXPECT_EQ(list_->height(), row.listHeight);
+  }
+  // A window made lower keeps the log pane's room.
+  window_->resize(700, 200);
+  QApplication::processEvents();
+  EXPECT_EQ(list_->height(), 200 - kSplitterBottomRoom);
+}
+
+}  // namespace
+}  // namespace korvane::panel
