@@ -19,8 +19,7 @@ constexpr std::string_view kMissing = "<NONE>";
 }  // namespace
 
 std::optional<DhcpDomainSettings> readDhcpSettings(const std::string& path,
-                                                   std::string_view domainText,
-                                                   std::string* err) {
+                                                   std::string_view domainText, std::string* err) {
   std::string content;
   if (platform::readWholeFile(path, &content, err) == platform::ReadOutcome::kFailed) {
     return std::nullopt;

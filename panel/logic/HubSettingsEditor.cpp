@@ -88,13 +88,13 @@ void HubSettingsEditor::loadDomain(std::size_t domainIndex, HubSettingsForm* for
   const common::DhcpDomainSettings stored =
       common::readDhcpSettings(dhcpSettingsPath(config_, hubNumber_), text.value_or(""), &err)
           .value_or(common::DhcpDomainSettings{});
-  const bool rangeStored = !stored.lowerAddress.empty() || !stored.upperAddress.empty() ||
-                           !stored.subnetMask.empty();
+  const bool rangeStored =
+      !stored.lowerAddress.empty() || !stored.upperAddress.empty() || !stored.subnetMask.empty();
   form->lowerAddress = rangeStored ? stored.lowerAddress : std::string(kDefaultLowerAddress);
   form->upperAddress = rangeStored ? stored.upperAddress : std::string(kDefaultUpperAddress);
   form->subnetMask = rangeStored ? stored.subnetMask : std::string(kDefaultSubnetMask);
-  const LeaseTime lease = splitLeaseTime(
-      std::max(0, stored.leaseSeconds.value_or(common::kDefaultDhcpLeaseSeconds)));
+  const LeaseTime lease =
+      splitLeaseTime(std::max(0, stored.leaseSeconds.value_or(common::kDefaultDhcpLeaseSeconds)));
   form->leaseDays = numberText(lease.days);
   form->leaseHours = numberText(lease.hours);
   form->leaseMinutes = numberText(lease.minutes);
@@ -152,8 +152,8 @@ bool HubSettingsEditor::writeDomain(const HubSettingsForm& form, std::size_t dom
   settings.lowerAddress = form.lowerAddress;
   settings.upperAddress = form.upperAddress;
   settings.subnetMask = form.subnetMask;
-  settings.leaseSeconds = leaseSeconds({fieldNumber(form.leaseDays), fieldNumber(form.leaseHours),
-                                        fieldNumber(form.leaseMinutes)});
+  settings.leaseSeconds = leaseSeconds(
+      {fieldNumber(form.leaseDays), fieldNumber(form.leaseHours), fieldNumber(form.leaseMinutes)});
   switch (readKeyEntry(form.key, &settings.key)) {
     case KeyEntry::kNewKey:
       settings.keyChange = common::NetworkKeyChange::kSet;

@@ -59,8 +59,8 @@ HubSettingsDialog::HubSettingsDialog(const ResourceLibrary& library, common::Man
     number->setText(QString::number(hubNumber));
   }
   if (auto* range = control<QLabel>(1076)) {
-    range->setText(range->text().replace(QStringLiteral("%d"),
-                                         QString::number(common::kMaxConnectionsLimit)));
+    range->setText(
+        range->text().replace(QStringLiteral("%d"), QString::number(common::kMaxConnectionsLimit)));
   }
   if (auto* domains = control<QComboBox>(1107)) {
     for (const std::string& name : editor_->domainNames()) {

@@ -42,9 +42,7 @@ class UpnpRouter : public ::testing::Test {
     wan_ = &net_.wan();
   }
 
-  void TearDown() override {
-    hub_.reset();
-  }
+  void TearDown() override { hub_.reset(); }
 
   void startRouter(bool secureMode) {
     std::string err;
@@ -58,10 +56,10 @@ class UpnpRouter : public ::testing::Test {
   }
 
   void startHub(int snatPort) {
-    testing::writeFile(dir_.ini("Tollmar.ini"),
-                       "[SYSTEM]\r\n[0001]\r\nHubName=lan\r\nStatus=ON\r\nPortNo=" +
-                           std::to_string(kHubPort) + "\r\nAuthFlag=0\r\nMaxCon=16\r\nSNATPort=" +
-                           std::to_string(snatPort) + "\r\n");
+    testing::writeFile(
+        dir_.ini("Tollmar.ini"),
+        "[SYSTEM]\r\n[0001]\r\nHubName=lan\r\nStatus=ON\r\nPortNo=" + std::to_string(kHubPort) +
+            "\r\nAuthFlag=0\r\nMaxCon=16\r\nSNATPort=" + std::to_string(snatPort) + "\r\n");
     testing::ChildProcess::Options options;
     options.outputFile = dir_.path() + "kvhub.out";
     hub_ = lan_->start(testing::builtProgram("kvhub"), {"0001"}, dir_.path(), options);
@@ -92,9 +90,9 @@ class UpnpRouter : public ::testing::Test {
         return;
       }
       common::PortMappingRequest request{kHubPort, kHubPort, "TCP", "192.168.77.99", "other", 0};
-      const auto answer = client.callAction(
-          *router, common::UpnpAction::kAddPortMapping,
-          common::addPortMappingBody(router->service.serviceType, request), &err);
+      const auto answer =
+          client.callAction(*router, common::UpnpAction::kAddPortMapping,
+                            common::addPortMappingBody(router->service.serviceType, request), &err);
       done = answer && answer->status == 200;
     });
     inLan.join();
@@ -130,8 +128,7 @@ TEST_F(UpnpRouter, KvctlShowsAddsChecksAndDeletes) {
 TEST_F(UpnpRouter, KvctlWithoutRouterFailsWithOneLine) {
   const auto result = kvctl({"external-address"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err,
-            "kvctl: upnp: no router answered the discovery search within 10 s\n");
+  EXPECT_EQ(result.err, "kvctl: upnp: no router answered the discovery search within 10 s\n");
 }
 
 TEST_F(UpnpRouter, MappingOfAnotherComputerIsTakenOverWhereAllowed) {
@@ -164,8 +161,7 @@ TEST_F(UpnpRouter, RefusedTakeOverFailsWithTheFaultCode) {
     const auto answer =
         client.callAction(*router, common::UpnpAction::kAddPortMapping,
                           common::addPortMappingBody(router->service.serviceType, request), &err);
-    refused = answer && answer->status == 500 &&
-              common::soapFaultCode(answer->body) != 0;
+    refused = answer && answer->status == 500 && common::soapFaultCode(answer->body) != 0;
     err = answer ? common::describeRefusal(common::UpnpAction::kAddPortMapping, *answer) : err;
   });
   inLan.join();

@@ -1,13 +1,13 @@
-#include "panel/logic/HubSettingsEditor.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "common/DhcpSettings.h"
+#include "panel/logic/HubSettingsEditor.h"
 #include "panel/logic/HubSettingsText.h"
 #include "tests/panel/logic/AccountTestSupport.h"
+#include "tests/panel/logic/MessageLog.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -18,17 +18,6 @@ using korvane::testing::fileExists;
 using korvane::testing::readFile;
 using korvane::testing::writeFile;
 
-class MessageLog : public MessageView {
- public:
-  void showMessage(int id, std::optional<int>) override { messages.push_back(id); }
-  void showFailure(const std::string& reason) override { failures.push_back(reason); }
-  bool confirm(int) override { return true; }
-  bool askYesNo(int) override { return true; }
-
-  std::vector<int> messages;
-  std::vector<std::string> failures;
-};
-
 class HubSettingsEditorTest : public ::testing::Test {
  protected:
   HubSettingsEditorTest() {
@@ -38,7 +27,8 @@ class HubSettingsEditorTest : public ::testing::Test {
               "GarbageMonths=2\r\n");
     std::string err;
     AccountListModel* model = models_.model(1, '@', &err);
-    EXPECT_TRUE(model != nullptr && model->addAccount(testing::makeAccount(u"a@sales", u"pw"), &err))
+    EXPECT_TRUE(model != nullptr &&
+                model->addAccount(testing::makeAccount(u"a@sales", u"pw"), &err))
         << err;
   }
 
@@ -61,7 +51,7 @@ class HubSettingsEditorTest : public ::testing::Test {
   korvane::testing::ManualClock clock_;
   common::ManagerConfig config_{dir_.ini("Tollmar.ini"), clock_};
   AccountModelCache models_{dir_.path() + "ini/"};
-  MessageLog view_;
+  testing::MessageLog view_;
   std::vector<int> removed_;
   std::vector<int> reloaded_;
 };
@@ -105,9 +95,9 @@ TEST_F(HubSettingsEditorTest, OkWritesTheHubAndTheSelectedDomain) {
   ASSERT_TRUE(edit.accept(form, 1)) << (view_.failures.empty() ? "" : view_.failures[0]);
 
   const std::string ini = readFile(dir_.ini("Tollmar.ini"));
-  for (const char* line : {"HubName=renamed\r\n", "PortNo=7000\r\n", "AuthFlag=0\r\n",
-                           "MaxCon=64\r\n", "GarbageDays=5\r\n", "GarbageMonths=2\r\n",
-                           "BlockDHCP@sales=0\r\n"}) {
+  for (const char* line :
+       {"HubName=renamed\r\n", "PortNo=7000\r\n", "AuthFlag=0\r\n", "MaxCon=64\r\n",
+        "GarbageDays=5\r\n", "GarbageMonths=2\r\n", "BlockDHCP@sales=0\r\n"}) {
     EXPECT_NE(ini.find(line), std::string::npos) << line << ini;
   }
   std::string err;

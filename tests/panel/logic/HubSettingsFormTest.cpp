@@ -1,9 +1,8 @@
-#include "panel/logic/HubSettingsForm.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "panel/logic/HubSettingsForm.h"
 #include "panel/logic/HubSettingsText.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
@@ -46,11 +45,15 @@ TEST(HubSettingsForm, ClassfulMaskFollowsTheFirstNumber) {
     const char* lower;
     std::optional<std::string> mask;
   } rows[] = {
-      {"10.1.2.3", "255.0.0.0"},     {"127.0.0.1", "255.0.0.0"},
-      {"128.0.0.1", "255.255.0.0"},  {"172.16.0.1", "255.255.0.0"},
-      {"192.168.0.1", "255.255.255.0"}, {"223.1.1.1", "255.255.255.0"},
+      {"10.1.2.3", "255.0.0.0"},
+      {"127.0.0.1", "255.0.0.0"},
+      {"128.0.0.1", "255.255.0.0"},
+      {"172.16.0.1", "255.255.0.0"},
+      {"192.168.0.1", "255.255.255.0"},
+      {"223.1.1.1", "255.255.255.0"},
       // Multicast and above, and texts without a leading number, leave the mask alone.
-      {"224.0.0.1", std::nullopt},   {"", std::nullopt},
+      {"224.0.0.1", std::nullopt},
+      {"", std::nullopt},
       {".1.2.3", std::nullopt},
   };
   for (const auto& row : rows) {
@@ -147,31 +150,43 @@ TEST_F(HubSettingsRefusal, ChecksComeInTheirOrder) {
       {"upper", [](HubSettingsForm& f) { f.upperAddress = "192.168.256.1"; },
        text::kBadUpperAddress},
       {"mask", [](HubSettingsForm& f) { f.subnetMask = "255.255.255.0.0"; }, text::kBadSubnetMask},
-      {"range checked without service", [](HubSettingsForm& f) {
+      {"range checked without service",
+       [](HubSettingsForm& f) {
          f.dhcpMode = DhcpMode::kNone;
          f.upperAddress = "x";
-       }, text::kBadUpperAddress},
+       },
+       text::kBadUpperAddress},
       // The earlier check wins.
-      {"max 0 before key", [](HubSettingsForm& f) {
+      {"max 0 before key",
+       [](HubSettingsForm& f) {
          f.maxConnections = "0";
          f.key = "x";
-       }, text::kBadMaxConnections},
-      {"key before name", [](HubSettingsForm& f) {
+       },
+       text::kBadMaxConnections},
+      {"key before name",
+       [](HubSettingsForm& f) {
          f.key = "x";
          f.name = "two";
-       }, text::kBadKey},
-      {"name before port", [](HubSettingsForm& f) {
+       },
+       text::kBadKey},
+      {"name before port",
+       [](HubSettingsForm& f) {
          f.name = "two";
          f.port = "7000";
-       }, text::kHubNameTaken},
-      {"port before mask", [](HubSettingsForm& f) {
+       },
+       text::kHubNameTaken},
+      {"port before mask",
+       [](HubSettingsForm& f) {
          f.port = "7000";
          f.subnetMask = "";
-       }, text::kHubPortTaken},
-      {"addresses before max 513", [](HubSettingsForm& f) {
+       },
+       text::kHubPortTaken},
+      {"addresses before max 513",
+       [](HubSettingsForm& f) {
          f.maxConnections = "513";
          f.lowerAddress = "";
-       }, text::kBadLowerAddress},
+       },
+       text::kBadLowerAddress},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

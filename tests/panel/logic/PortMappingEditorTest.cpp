@@ -1,5 +1,3 @@
-#include "panel/logic/PortMappingEditor.h"
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -7,6 +5,8 @@
 #include <vector>
 
 #include "panel/logic/HubSettingsText.h"
+#include "panel/logic/PortMappingEditor.h"
+#include "tests/panel/logic/MessageLog.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -41,16 +41,6 @@ class FakeRouter : public PortMapper {
   bool keepOnDelete = false;
 };
 
-class Messages : public MessageView {
- public:
-  void showMessage(int id, std::optional<int>) override { ids.push_back(id); }
-  void showFailure(const std::string& reason) override { failures.push_back(reason); }
-  bool confirm(int) override { return true; }
-  bool askYesNo(int) override { return true; }
-  std::vector<int> ids;
-  std::vector<std::string> failures;
-};
-
 class PortMappingEditorTest : public ::testing::Test {
  protected:
   PortMappingEditorTest() {
@@ -63,7 +53,7 @@ class PortMappingEditorTest : public ::testing::Test {
   korvane::testing::ManualClock clock_;
   common::ManagerConfig config_{dir_.ini("Tollmar.ini"), clock_};
   FakeRouter router_;
-  Messages view_;
+  testing::MessageLog view_;
 };
 
 TEST_F(PortMappingEditorTest, SetStoresMapsAndChecks) {
@@ -76,7 +66,7 @@ TEST_F(PortMappingEditorTest, SetStoresMapsAndChecks) {
   EXPECT_TRUE(edit.isMapped());
   EXPECT_EQ(PortMappingEditor::statusText(true), text::kMappingSet);
   EXPECT_EQ(PortMappingEditor::statusText(false), text::kMappingNotSet);
-  EXPECT_TRUE(view_.ids.empty());
+  EXPECT_TRUE(view_.messages.empty());
 }
 
 TEST_F(PortMappingEditorTest, FailuresShowTheirStringsAndKeepThePortAsTyped) {
@@ -86,17 +76,17 @@ TEST_F(PortMappingEditorTest, FailuresShowTheirStringsAndKeepThePortAsTyped) {
   router_.mapped.insert(8300);
   router_.keepOnDelete = true;
   EXPECT_TRUE(editor().remove("8300"));
-  EXPECT_EQ(view_.ids, (std::vector<int>{text::kMappingNotAdded, text::kMappingNotRemoved}));
+  EXPECT_EQ(view_.messages, (std::vector<int>{text::kMappingNotAdded, text::kMappingNotRemoved}));
 }
 
 TEST_F(PortMappingEditorTest, RemoveAndOk) {
   router_.mapped.insert(8100);
   EXPECT_FALSE(editor().remove("8100"));
-  EXPECT_TRUE(view_.ids.empty());
+  EXPECT_TRUE(view_.messages.empty());
   // A port above 65535 is refused with string 73 and not stored, by OK and by the buttons.
   EXPECT_FALSE(editor().accept("65536"));
   EXPECT_FALSE(editor().set("99999999"));
-  EXPECT_EQ(view_.ids, (std::vector<int>{text::kBadPortNumber, text::kBadPortNumber}));
+  EXPECT_EQ(view_.messages, (std::vector<int>{text::kBadPortNumber, text::kBadPortNumber}));
   EXPECT_EQ(config_.readSnatPort(2), 8100);
   EXPECT_TRUE(editor().accept("0"));
   EXPECT_EQ(config_.readSnatPort(2), 0);

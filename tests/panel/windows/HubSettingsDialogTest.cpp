@@ -1,5 +1,3 @@
-#include "panel/windows/HubSettingsDialog.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,6 +14,7 @@
 #include <functional>
 
 #include "panel/logic/HubSettingsText.h"
+#include "panel/windows/HubSettingsDialog.h"
 #include "panel/windows/KeyGeneratorDialog.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
@@ -66,8 +65,8 @@ class HubSettingsDialogTest : public ::testing::Test {
   void installLanguage(const char* language) {
     const QString active = QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName;
     QFile::remove(active);
-    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language),
-                            active));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language), active));
     std::string err;
     ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path()), &err)) << err;
   }
@@ -138,9 +137,12 @@ TEST_F(HubSettingsDialogTest, FieldsAreCorrectedWhenTheyLoseTheFocus) {
     int shownId;
     const char* shown;
   } rows[] = {
-      {1040, "24", 1040, "23"},          {1040, "7", 1040, "7"},
-      {1042, "75", 1042, "59"},          {1090, "500", 1090, "120"},
-      {1030, "10.1.2.3", 1029, "255.0.0.0"}, {1030, "172.16.0.1", 1029, "255.255.0.0"},
+      {1040, "24", 1040, "23"},
+      {1040, "7", 1040, "7"},
+      {1042, "75", 1042, "59"},
+      {1090, "500", 1090, "120"},
+      {1030, "10.1.2.3", 1029, "255.0.0.0"},
+      {1030, "172.16.0.1", 1029, "255.255.0.0"},
       {1030, "192.168.0.1", 1029, "255.255.255.0"},
       {1030, "224.0.0.1", 1029, "255.255.255.0"},  // the mask stays as it was
   };
@@ -243,8 +245,8 @@ TEST_F(HubSettingsDialogTest, NoTextIsCutOffInEitherLanguage) {
     SCOPED_TRACE(language);
     installLanguage(language);
     std::vector<std::pair<QString, std::unique_ptr<QWidget>>> dialogs;
-    auto settings = std::make_unique<HubSettingsDialog>(library_, config_, models_, 1, false,
-                                                        nullptr);
+    auto settings =
+        std::make_unique<HubSettingsDialog>(library_, config_, models_, 1, false, nullptr);
     settings->open();
     for (const int id : {135, 155}) {
       dialogs.emplace_back(QString::number(id), library_.dialog(id));

@@ -1,8 +1,6 @@
 // The router port mapping dialog against a real home router (miniupnpd in namespaces): the
 // dialog's router operations run on threads inside the LAN namespace, where the hub would be.
 
-#include "panel/windows/PortMappingDialog.h"
-
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -12,6 +10,7 @@
 #include <functional>
 #include <thread>
 
+#include "panel/windows/PortMappingDialog.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 #include "tests/support/UpnpTestRouter.h"
@@ -69,8 +68,9 @@ class PortMappingDialogTest : public ::testing::Test {
     std::string err;
     ASSERT_TRUE(net_.link(&err)) << err;
     ASSERT_TRUE(net_.start(dir_.path(), false, &err)) << err;
-    ASSERT_TRUE(QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.english.dat"),
-                            QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName));
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.english.dat"),
+                    QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName));
     ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path()), &err)) << err;
     korvane::testing::writeFile(dir_.ini("Tollmar.ini"),
                                 "[0001]\r\nHubName=lan\r\nPortNo=7100\r\nSNATPort=0\r\n");
@@ -100,7 +100,8 @@ TEST_F(PortMappingDialogTest, SetMappingShowsAlreadySetAndRemoveClearsIt) {
   EXPECT_FALSE(mappedPictureShown(dialog));
   EXPECT_EQ(ResourceLibrary::control<QLabel>(dialog.dialog(), 1079)->text(), "7100");
 
-  ResourceLibrary::control<QLineEdit>(dialog.dialog(), 1081)->setText(QString::number(kExternalPort));
+  ResourceLibrary::control<QLineEdit>(dialog.dialog(), 1081)
+      ->setText(QString::number(kExternalPort));
   ResourceLibrary::control<QPushButton>(dialog.dialog(), 1085)->click();
   EXPECT_EQ(status(dialog), QStringLiteral("Already set"));
   EXPECT_TRUE(mappedPictureShown(dialog));
