@@ -13,6 +13,18 @@ namespace korvane::common {
 /// does.
 inline constexpr std::string_view kDhcpFlagKey = "DHCPFlag";
 inline constexpr std::string_view kDhcpFlagOn = "TRUE";
+inline constexpr std::string_view kDhcpFlagOff = "FALSE";
+/// The other keys of a settings section; the lease time's key is spelled so in every file.
+inline constexpr std::string_view kDhcpLowerKey = "LowerAddress";
+inline constexpr std::string_view kDhcpUpperKey = "UpperAddress";
+inline constexpr std::string_view kDhcpMaskKey = "SubNetMask";
+inline constexpr std::string_view kDhcpLeaseTimeKey = "ReaseTime";
+inline constexpr std::string_view kDhcpNetworkKeyKey = "Net";
+
+/// Lease time in seconds when the settings name none: three days.
+inline constexpr int kDefaultDhcpLeaseSeconds = 259200;
+/// A setting is read into a 128-byte buffer, as the hub reads it: at most 127 characters.
+inline constexpr std::size_t kDhcpSettingBufferBytes = 128;
 
 /// Section names and lease file names hold at most this many bytes of a domain's text.
 inline constexpr std::size_t kDomainTextMaxBytes = 127;

@@ -18,11 +18,11 @@ using common::parseInetAddress;
 namespace {
 
 constexpr std::string_view kFlagKey = common::kDhcpFlagKey;
-constexpr std::string_view kLowerKey = "LowerAddress";
-constexpr std::string_view kUpperKey = "UpperAddress";
-constexpr std::string_view kMaskKey = "SubNetMask";
-constexpr std::string_view kLeaseTimeKey = "ReaseTime";
-constexpr std::string_view kNetworkKeyKey = "Net";
+constexpr std::string_view kLowerKey = common::kDhcpLowerKey;
+constexpr std::string_view kUpperKey = common::kDhcpUpperKey;
+constexpr std::string_view kMaskKey = common::kDhcpMaskKey;
+constexpr std::string_view kLeaseTimeKey = common::kDhcpLeaseTimeKey;
+constexpr std::string_view kNetworkKeyKey = common::kDhcpNetworkKeyKey;
 constexpr std::string_view kEnabledText = common::kDhcpFlagOn;
 /// What a missing key reads as, so that a missing network key can be told from a stored one.
 constexpr std::string_view kNoneText = "<NONE>";

@@ -20,11 +20,11 @@
 namespace korvane::hub {
 
 /// Lease time when the settings name none: three days.
-inline constexpr std::uint32_t kDefaultLeaseTime = 259200;
+inline constexpr std::uint32_t kDefaultLeaseTime = common::kDefaultDhcpLeaseSeconds;
 /// Shortest lease time handed out, so that clients do not renew every few seconds.
 inline constexpr std::uint32_t kMinLeaseTime = 60;
 /// The address texts of the settings are read into 128-byte buffers: at most 127 characters.
-inline constexpr std::size_t kDhcpSettingBufferBytes = 128;
+using common::kDhcpSettingBufferBytes;
 // The names of a domain's settings section and lease file (common/DhcpFiles.h) are shared with
 // the panel.
 using common::dhcpLeaseFileName;

@@ -16,93 +16,37 @@
 #include "tests/support/FreePort.h"
 #include "tests/support/NetworkNamespace.h"
 #include "tests/support/TempProgramDir.h"
+#include "tests/support/UpnpTestRouter.h"
 
 namespace korvane {
 namespace {
 
 using testing::NetworkNamespace;
+using testing::UpnpTestRouter;
 using namespace std::chrono_literals;
 
-constexpr const char* kMiniupnpd = "/usr/sbin/miniupnpd";
-constexpr const char* kRouterLan = "192.168.77.1";
-constexpr const char* kHubAddress = "192.168.77.2";
-// Routers refuse mappings behind a private or carrier-grade WAN address; this one looks public and
-// is routed nowhere, since no namespace has a route out.
-constexpr const char* kRouterWan = "25.1.1.1";
-constexpr const char* kWanClient = "25.1.1.2";
+constexpr const char* kRouterWan = UpnpTestRouter::kRouterWan;
+constexpr const char* kWanClient = UpnpTestRouter::kWanClient;
+constexpr const char* kHubAddress = UpnpTestRouter::kHubAddress;
 constexpr int kHubPort = 7100;
-
-// The table skeleton that miniupnpd fills with its forwarding and address translation rules.
-constexpr const char* kRuleset =
-    "table inet filter {\n"
-    "  chain forward { type filter hook forward priority 0; policy accept; jump miniupnpd; }\n"
-    "  chain miniupnpd { }\n"
-    "  chain prerouting { type nat hook prerouting priority -100; policy accept; "
-    "jump prerouting_miniupnpd; }\n"
-    "  chain postrouting { type nat hook postrouting priority 100; policy accept; "
-    "jump postrouting_miniupnpd; }\n"
-    "  chain prerouting_miniupnpd { }\n"
-    "  chain postrouting_miniupnpd { }\n"
-    "}\n";
 
 class UpnpRouter : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string reason = testing::networkNamespaceSkipReason();
-    if (reason.empty() && !std::filesystem::exists(kMiniupnpd)) {
-      reason = "miniupnpd is not installed (scripts/install-deps)";
-    }
-    if (!reason.empty()) {
+    if (const std::string reason = UpnpTestRouter::skipReason(); !reason.empty()) {
       GTEST_SKIP() << reason;
     }
     std::string err;
-    lan_ = NetworkNamespace::create("ulan", &err);
-    ASSERT_TRUE(lan_) << err;
-    router_ = NetworkNamespace::create("urtr", &err);
-    ASSERT_TRUE(router_) << err;
-    wan_ = NetworkNamespace::create("uwan", &err);
-    ASSERT_TRUE(wan_) << err;
-    ASSERT_TRUE(router_->linkTo(*lan_, "rlan", std::string(kRouterLan) + "/24", "lan0",
-                                std::string(kHubAddress) + "/24", &err))
-        << err;
-    ASSERT_TRUE(router_->linkTo(*wan_, "rwan", std::string(kRouterWan) + "/24", "wan0",
-                                std::string(kWanClient) + "/24", &err))
-        << err;
-    // Answers to the WAN side go back through the router; there is still no default route.
-    ASSERT_TRUE(lan_->runOk({"ip", "route", "add", "25.1.1.0/24", "via", kRouterLan}, &err)) << err;
-    ASSERT_TRUE(router_->runOk({"sysctl", "-qw", "net.ipv4.ip_forward=1"}, &err)) << err;
+    ASSERT_TRUE(net_.link(&err)) << err;
+    lan_ = &net_.lan();
+    wan_ = &net_.wan();
   }
 
-  void TearDown() override {
-    hub_.reset();
-    miniupnpd_.reset();  // killed by its process id
-  }
+  void TearDown() override { hub_.reset(); }
 
   void startRouter(bool secureMode) {
     std::string err;
-    testing::writeFile(dir_.path() + "router.nft", kRuleset);
-    ASSERT_TRUE(router_->runOk({"nft", "-f", dir_.path() + "router.nft"}, &err)) << err;
-    testing::writeFile(dir_.path() + "miniupnpd.conf",
-                       "ext_ifname=rwan\nlistening_ip=rlan\nport=0\nenable_natpmp=no\n"
-                       "enable_upnp=yes\nsystem_uptime=yes\nlease_file=" +
-                           dir_.path() + "leases\nsecure_mode=" + (secureMode ? "yes" : "no") +
-                           "\nuuid=8a1e229a-8d13-422f-8557-3bfd98bad8bc\n");
-    testing::ChildProcess::Options options;
-    options.outputFile = dir_.path() + "miniupnpd.out";
-    miniupnpd_ = router_->start(kMiniupnpd,
-                                {"-d", "-f", dir_.path() + "miniupnpd.conf", "-P",
-                                 dir_.path() + "miniupnpd.pid"},
-                                dir_.path(), options);
-    ASSERT_TRUE(miniupnpd_->started());
-    ASSERT_TRUE(testing::waitUntil(
-        [&] {
-          // Ready once its SSDP socket (port 1900, 076C in hexadecimal) is bound.
-          return testing::readFile(options.outputFile).find("HTTP listening") !=
-                     std::string::npos &&
-                 router_->run({"cat", "/proc/net/udp"}).out.find(":076C") != std::string::npos;
-        },
-        5s));
-    std::this_thread::sleep_for(100ms);  // and joined to the group, right after binding
+    ASSERT_TRUE(net_.start(dir_.path(), secureMode, &err)) << err;
   }
 
   testing::ProgramResult kvctl(const std::vector<std::string>& args) {
@@ -112,10 +56,10 @@ class UpnpRouter : public ::testing::Test {
   }
 
   void startHub(int snatPort) {
-    testing::writeFile(dir_.ini("Tollmar.ini"),
-                       "[SYSTEM]\r\n[0001]\r\nHubName=lan\r\nStatus=ON\r\nPortNo=" +
-                           std::to_string(kHubPort) + "\r\nAuthFlag=0\r\nMaxCon=16\r\nSNATPort=" +
-                           std::to_string(snatPort) + "\r\n");
+    testing::writeFile(
+        dir_.ini("Tollmar.ini"),
+        "[SYSTEM]\r\n[0001]\r\nHubName=lan\r\nStatus=ON\r\nPortNo=" + std::to_string(kHubPort) +
+            "\r\nAuthFlag=0\r\nMaxCon=16\r\nSNATPort=" + std::to_string(snatPort) + "\r\n");
     testing::ChildProcess::Options options;
     options.outputFile = dir_.path() + "kvhub.out";
     hub_ = lan_->start(testing::builtProgram("kvhub"), {"0001"}, dir_.path(), options);
@@ -146,9 +90,9 @@ class UpnpRouter : public ::testing::Test {
         return;
       }
       common::PortMappingRequest request{kHubPort, kHubPort, "TCP", "192.168.77.99", "other", 0};
-      const auto answer = client.callAction(
-          *router, common::UpnpAction::kAddPortMapping,
-          common::addPortMappingBody(router->service.serviceType, request), &err);
+      const auto answer =
+          client.callAction(*router, common::UpnpAction::kAddPortMapping,
+                            common::addPortMappingBody(router->service.serviceType, request), &err);
       done = answer && answer->status == 200;
     });
     inLan.join();
@@ -156,8 +100,10 @@ class UpnpRouter : public ::testing::Test {
   }
 
   testing::TempProgramDir dir_;
-  std::unique_ptr<NetworkNamespace> lan_, router_, wan_;
-  std::unique_ptr<testing::ChildProcess> miniupnpd_, hub_;
+  UpnpTestRouter net_;
+  NetworkNamespace* lan_ = nullptr;
+  NetworkNamespace* wan_ = nullptr;
+  std::unique_ptr<testing::ChildProcess> hub_;
 };
 
 TEST_F(UpnpRouter, KvctlShowsAddsChecksAndDeletes) {
@@ -182,8 +128,7 @@ TEST_F(UpnpRouter, KvctlShowsAddsChecksAndDeletes) {
 TEST_F(UpnpRouter, KvctlWithoutRouterFailsWithOneLine) {
   const auto result = kvctl({"external-address"});
   EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err,
-            "kvctl: upnp: no router answered the discovery search within 10 s\n");
+  EXPECT_EQ(result.err, "kvctl: upnp: no router answered the discovery search within 10 s\n");
 }
 
 TEST_F(UpnpRouter, MappingOfAnotherComputerIsTakenOverWhereAllowed) {
@@ -216,8 +161,7 @@ TEST_F(UpnpRouter, RefusedTakeOverFailsWithTheFaultCode) {
     const auto answer =
         client.callAction(*router, common::UpnpAction::kAddPortMapping,
                           common::addPortMappingBody(router->service.serviceType, request), &err);
-    refused = answer && answer->status == 500 &&
-              common::soapFaultCode(answer->body) != 0;
+    refused = answer && answer->status == 500 && common::soapFaultCode(answer->body) != 0;
     err = answer ? common::describeRefusal(common::UpnpAction::kAddPortMapping, *answer) : err;
   });
   inLan.join();
@@ -253,7 +197,7 @@ TEST_F(UpnpRouter, HubMapsItsPortAndIsReachedFromTheWanSide) {
   ASSERT_TRUE(testing::waitUntil(
       [&] { return hubLog().find("SNAT Checking OK") != std::string::npos; }, 15s))
       << hubLog();
-  const std::string routerLog = testing::readFile(dir_.path() + "miniupnpd.out");
+  const std::string routerLog = net_.output();
   const std::string add = "#AddPortMapping";
   EXPECT_EQ(routerLog.find(add), routerLog.rfind(add)) << routerLog;
 }
@@ -265,7 +209,7 @@ TEST_F(UpnpRouter, HubWithSnatPortZeroSendsNothing) {
       [&] { return hubLog().find("Process started") != std::string::npos; }, 5s));
   std::this_thread::sleep_for(1s);
   EXPECT_EQ(hubLog().find("SNAT"), std::string::npos) << hubLog();
-  EXPECT_EQ(testing::readFile(dir_.path() + "miniupnpd.out").find(kHubAddress), std::string::npos);
+  EXPECT_EQ(net_.output().find(kHubAddress), std::string::npos);
 }
 
 }  // namespace
