@@ -83,11 +83,6 @@ AccountWindow::AccountWindow(const ResourceLibrary& library, common::ManagerConf
   }
 }
 
-void AccountWindow::hubDeleted() {
-  showText(text::kHubDeleted);
-  close();
-}
-
 const Account* AccountWindow::selectedAccount() const {
   const QString name = selectedName();
   return model_ == nullptr || name.isEmpty() ? nullptr : model_->find(u16(name));

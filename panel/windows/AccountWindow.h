@@ -26,12 +26,6 @@ class AccountWindow : public HubListWindow {
                 AccountModelCache& models, int hubNumber,
                 std::function<void()> hubListChanged = {});
 
-  /// The hub was deleted: says so (string 14) and closes the window.
-  void hubDeleted();
-  /// The hub was stopped or started: nothing to show.
-  void hubStopped() {}
-  void hubStarted() {}
-
  private:
   void selectionChanged() override;
   void refill(const QString& keep);

@@ -44,11 +44,6 @@ FilterWindow::FilterWindow(const ResourceLibrary& library, std::string iniDirect
   refill(QString());
 }
 
-void FilterWindow::hubDeleted() {
-  showText(text::kHubDeleted);
-  close();
-}
-
 std::optional<FilterModel> FilterWindow::openModel() {
   std::string err;
   return FilterModel::open(iniDirectory_, hubNumber(), &err);

@@ -22,11 +22,6 @@ class FilterWindow : public HubListWindow {
   FilterWindow(const ResourceLibrary& library, std::string iniDirectory, int hubNumber,
                const QString& hubName, int port);
 
-  /// The hub was deleted: says so (string 14) and closes the window.
-  void hubDeleted();
-  void hubStopped() {}
-  void hubStarted() {}
-
  private:
   void selectionChanged() override;
   void refill(const QString& keep);

@@ -7,6 +7,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "panel/logic/EditWindowText.h"
 #include "panel/windows/PanelSettings.h"
 
 namespace korvane::panel {
@@ -104,6 +105,11 @@ void HubListWindow::close() {
   if (window_ != nullptr) {
     window_->close();
   }
+}
+
+void HubListWindow::hubDeleted() {
+  showText(text::kHubDeleted);
+  close();
 }
 
 QString HubListWindow::selectedName() const {

@@ -54,6 +54,12 @@ class HubListWindow : public QObject {
   /// Closes the window as the user would.
   void close();
 
+  /// The hub was deleted: says so (string 14) and closes the window.
+  void hubDeleted();
+  /// The hub was stopped or started: these windows show nothing of that.
+  void hubStopped() {}
+  void hubStarted() {}
+
  protected:
   /// Loads dialog `dialogId` for hub `hubNumber`; `columns` are the header string numbers and
   /// widths, `titleId` the string after the hub name; the sort and placement names as stored.

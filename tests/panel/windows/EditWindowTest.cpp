@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -154,6 +156,11 @@ class EditWindowTest : public ::testing::Test {
 TEST_F(EditWindowTest, AccountAddedInTheDialogLogsIn) {
   startHub();
   auto window = accountWindow();
+  // The menu bar's one menu, which is also the list's context menu, holds the commands.
+  const QList<QAction*> menus = window->window()->menuBar()->actions();
+  ASSERT_EQ(menus.size(), 1);
+  ASSERT_NE(menus[0]->menu(), nullptr);
+  EXPECT_TRUE(menus[0]->menu()->actions().contains(window->command(112)));
   ModalAnswers answers;
   answers.then([](QWidget* dialog) {
     type(dialog, 1021, QStringLiteral("alice"));
