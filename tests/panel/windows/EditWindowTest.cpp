@@ -227,6 +227,21 @@ TEST_F(EditWindowTest, ThousandAndFirstAccountIsRefused) {
   EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("1000")));
   EXPECT_EQ(answers.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_EQ(accountFile(), *file);
+
+  // Deleting the hub closes its window after string 14.
+  bool closed = false;
+  window->onClosed = [&closed] { closed = true; };
+  window->show();
+  answers.box(QMessageBox::Ok);
+  window->hubDeleted();
+  ASSERT_EQ(answers.texts().size(), 2);
+  EXPECT_EQ(answers.texts()[1], library_.text(14));
+  EXPECT_TRUE(testing::waitUntil(
+      [&] {
+        QApplication::processEvents();
+        return closed;
+      },
+      std::chrono::seconds(5)));
 }
 
 TEST_F(EditWindowTest, RuleAddedInTheFilterWindowRefusesTheNextConnection) {
