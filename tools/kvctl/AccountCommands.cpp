@@ -9,6 +9,7 @@
 #include "common/AccountFile.h"
 #include "common/ProgramPaths.h"
 #include "common/Utf16.h"
+#include "panel/logic/AccountEditor.h"
 #include "panel/logic/AccountListModel.h"
 #include "tools/kvctl/Command.h"
 #include "tools/kvctl/Json.h"
@@ -19,9 +20,6 @@ namespace {
 using panel::Account;
 using panel::AccountListModel;
 
-constexpr bool kKeepClients = false;
-constexpr bool kRecheckClients = true;
-
 // Opens hub HUB's account list with the configured splitter, refusing through `err`.
 std::optional<AccountListModel> openAccounts(Context& context, const Arguments& arguments,
                                              std::string* err) {
@@ -29,8 +27,8 @@ std::optional<AccountListModel> openAccounts(Context& context, const Arguments& 
   if (!hub) {
     return std::nullopt;
   }
-  return AccountListModel::open(common::iniDirectory(), *hub,
-                                context.config.readDomainSplitter(), err);
+  return AccountListModel::open(common::iniDirectory(), *hub, context.config.readDomainSplitter(),
+                                err);
 }
 
 std::optional<std::u16string> textArgument(const std::string& text, const std::string& what,
@@ -67,14 +65,17 @@ std::optional<std::u16string> readPassword(const Arguments& arguments, std::stri
   return textArgument(line, "the password", err);
 }
 
-// Tells the hub, as the panel does after the same change. A hub that does not run learns of the
-// change when it next starts; that is no failure.
-int tellHub(Context& context, const AccountListModel& model, bool recheck) {
-  std::string err;
-  if (model.tellHub(recheck, &err) == panel::HubDelivery::kNotConfirmed) {
-    context.err << "kvctl: warning: the running hub did not confirm the reload: " << err << '\n';
+// A hub that does not run learns of the change when it next starts; that is no failure.
+int reportReload(Context& context, const panel::ReloadReport& reload) {
+  if (const std::string warning = reload.warning(); !warning.empty()) {
+    context.err << "kvctl: warning: the running hub did not confirm the reload: " << warning
+                << '\n';
   }
   return kExitOk;
+}
+
+panel::AccountEditor editorOf(AccountListModel& model) {
+  return panel::AccountEditor(model, panel::pipeReloadSender(model.hubNumber()));
 }
 
 std::string domainText(const Account& account) {
@@ -123,29 +124,29 @@ int addAccount(Context& context, const Arguments& arguments) {
   if (!model) {
     return context.refuse(err);
   }
-  Account account;
   const auto name = textArgument(arguments.positional()[1], "the account name", &err);
   const auto password = name ? readPassword(arguments, &err) : std::nullopt;
   if (!password) {
     return context.refuse(err);
   }
-  account.name = *name;
-  account.password = *password;
-  account.status =
-      arguments.has("locked") ? common::AccountStatus::kLocked : common::AccountStatus::kInUse;
-  account.guest = arguments.has("guest");
-  account.connectionMax = arguments.has("single") ? 1 : 0;
-  account.bridgeAllow = !arguments.has("no-bridge");
-  if (!model->addAccount(account, &err)) {
+  panel::NewAccountForm form;
+  form.name = *name;
+  form.password = form.passwordAgain = *password;
+  form.locked = arguments.has("locked");
+  form.guest = arguments.has("guest");
+  form.single = arguments.has("single");
+  form.bridge = !arguments.has("no-bridge");
+  panel::AccountEditor editor = editorOf(*model);
+  if (!editor.add(form, &err)) {
     return context.refuse(err);
   }
-  return tellHub(context, *model, kKeepClients);
+  return reportReload(context, editor.lastReload());
 }
 
-// One account, named by the second word, changed by `change`; then the hub is told with
-// `recheck`, unless --keep-connections asks for the lighter reload.
+// One account, named by the second word, changed by `change` through the editor, which tells
+// the hub as the panel does for the same change.
 template <typename Change>
-int changeAccount(Context& context, const Arguments& arguments, bool recheck, Change change) {
+int changeAccount(Context& context, const Arguments& arguments, Change change) {
   std::string err;
   auto model = openAccounts(context, arguments, &err);
   if (!model) {
@@ -159,10 +160,11 @@ int changeAccount(Context& context, const Arguments& arguments, bool recheck, Ch
     return context.refuse("no account '" + arguments.positional()[1] + "' on hub " +
                           arguments.positional()[0]);
   }
-  if (!change(*model, *name, &err)) {
+  panel::AccountEditor editor = editorOf(*model);
+  if (!change(editor, *name, &err)) {
     return context.refuse(err);
   }
-  return tellHub(context, *model, recheck && !arguments.has("keep-connections"));
+  return reportReload(context, editor.lastReload());
 }
 
 int setPassword(Context& context, const Arguments& arguments) {
@@ -171,10 +173,9 @@ int setPassword(Context& context, const Arguments& arguments) {
   if (!password) {
     return context.refuse(err);
   }
-  return changeAccount(context, arguments, kKeepClients,
-                       [&](AccountListModel& model, const std::u16string& name, std::string* e) {
-                         return model.setPassword(name, *password, e);
-                       });
+  return changeAccount(context, arguments,
+                       [&](panel::AccountEditor& editor, const std::u16string& name,
+                           std::string* e) { return editor.setPassword(name, *password, e); });
 }
 
 // The options of `account set`, read and checked before anything is written.
@@ -187,9 +188,9 @@ struct AccountChanges {
 int setAccount(Context& context, const Arguments& arguments) {
   AccountChanges changes;
   std::string err;
-  for (auto [option, target] : {std::pair{"guest", &changes.guest},
-                                std::pair{"single", &changes.single},
-                                std::pair{"bridge", &changes.bridge}}) {
+  for (auto [option, target] :
+       {std::pair{"guest", &changes.guest}, std::pair{"single", &changes.single},
+        std::pair{"bridge", &changes.bridge}}) {
     if (auto text = arguments.value(option)) {
       *target = parseSwitch(*text, option, &err);
       if (!*target) {
@@ -201,11 +202,11 @@ int setAccount(Context& context, const Arguments& arguments) {
     return context.refuse("nothing to change: give --guest, --single or --bridge");
   }
   return changeAccount(
-      context, arguments, kRecheckClients,
-      [&](AccountListModel& model, const std::u16string& name, std::string* e) {
-        return (!changes.guest || model.setGuest(name, *changes.guest, e)) &&
-               (!changes.single || model.setConnectionLimit(name, *changes.single ? 1 : 0, e)) &&
-               (!changes.bridge || model.setBridge(name, *changes.bridge, e));
+      context, arguments,
+      [&](panel::AccountEditor& editor, const std::u16string& name, std::string* e) {
+        return (!changes.guest || editor.setGuest(name, *changes.guest, e)) &&
+               (!changes.single || editor.setSingle(name, *changes.single, e)) &&
+               (!changes.bridge || editor.setBridge(name, *changes.bridge, e));
       });
 }
 
@@ -225,7 +226,9 @@ int importAccounts(Context& context, const Arguments& arguments) {
   if (!model) {
     return context.refuse(err);
   }
-  const auto result = model->importCsv(arguments.positional()[1], mode);
+  panel::AccountEditor editor = editorOf(*model);
+  panel::CsvImportResult result;
+  (void)editor.importCsv(arguments.positional()[1], mode, &result);
   if (!result.ok()) {
     return context.refuse(result.message);
   }
@@ -236,31 +239,52 @@ int importAccounts(Context& context, const Arguments& arguments) {
     context.out << "added " << result.added << ", replaced " << result.replaced << ", kept "
                 << result.kept << '\n';
   }
-  return tellHub(context, *model, kRecheckClients);
+  return reportReload(context, editor.lastReload());
 }
 
 int exportAccounts(Context& context, const Arguments& arguments) {
   std::string err;
-  const auto model = openAccounts(context, arguments, &err);
+  auto model = openAccounts(context, arguments, &err);
   if (!model) {
     return context.refuse(err);
   }
-  const auto result = model->exportCsv(arguments.positional()[1]);
+  panel::CsvExportResult result;
+  (void)editorOf(*model).exportCsv(arguments.positional()[1], &result);
   if (!result.ok()) {
     return context.refuse(result.message);
   }
   return kExitOk;
 }
 
-Command accountChange(const char* name, const char* summary, bool recheck,
-                      bool (AccountListModel::*change)(std::u16string_view, std::string*)) {
-  return {"account", name, "HUB NAME" + std::string(recheck ? " [--keep-connections]" : ""),
-          summary, {"keep-connections"}, {}, 2, 2,
-          [recheck, change](Context& context, const Arguments& arguments) {
-            return changeAccount(context, arguments, recheck,
-                                 [change](AccountListModel& model, const std::u16string& account,
-                                          std::string* err) { return (model.*change)(account, err); });
+// Lock and delete cut the account's clients at once unless --keep-connections says otherwise,
+// the panel's choice after string 31.
+Command accountCut(const char* name, const char* summary,
+                   bool (panel::AccountEditor::*change)(std::u16string_view, std::string*)) {
+  return {"account",
+          name,
+          "HUB NAME [--keep-connections]",
+          summary,
+          {"keep-connections"},
+          {},
+          2,
+          2,
+          [change](Context& context, const Arguments& arguments) {
+            return changeAccount(
+                context, arguments,
+                [&](panel::AccountEditor& editor, const std::u16string& account, std::string* err) {
+                  if (!(editor.*change)(account, err)) {
+                    return false;
+                  }
+                  editor.tellClientsCut(!arguments.has("keep-connections"));
+                  return true;
+                });
           }};
+}
+
+int unlockAccount(Context& context, const Arguments& arguments) {
+  return changeAccount(context, arguments,
+                       [](panel::AccountEditor& editor, const std::u16string& name,
+                          std::string* err) { return editor.unlock(name, err); });
 }
 
 }  // namespace
@@ -268,7 +292,8 @@ Command accountChange(const char* name, const char* summary, bool recheck,
 std::vector<Command> accountCommands() {
   return {
       {"account", "list", "HUB", "lists a hub's accounts", {}, {}, 1, 1, listAccounts},
-      {"account", "add",
+      {"account",
+       "add",
        "HUB NAME (--password-file FILE | --password-stdin) [--guest] [--single] [--no-bridge] "
        "[--locked]",
        "adds an account",
@@ -277,21 +302,45 @@ std::vector<Command> accountCommands() {
        2,
        2,
        addAccount},
-      accountChange("delete", "deletes an account and cuts its connections", kRecheckClients,
-                    &AccountListModel::deleteAccount),
-      accountChange("lock", "locks an account and cuts its connections", kRecheckClients,
-                    &AccountListModel::lock),
-      accountChange("unlock", "unlocks an account", kKeepClients, &AccountListModel::unlock),
-      {"account", "passwd", "HUB NAME (--password-file FILE | --password-stdin)",
-       "changes an account's password", {"password-stdin"}, {"password-file"}, 2, 2,
+      accountCut("delete", "deletes an account and cuts its connections",
+                 &panel::AccountEditor::remove),
+      accountCut("lock", "locks an account and cuts its connections", &panel::AccountEditor::lock),
+      {"account", "unlock", "HUB NAME", "unlocks an account", {}, {}, 2, 2, unlockAccount},
+      {"account",
+       "passwd",
+       "HUB NAME (--password-file FILE | --password-stdin)",
+       "changes an account's password",
+       {"password-stdin"},
+       {"password-file"},
+       2,
+       2,
        setPassword},
-      {"account", "set", "HUB NAME [--guest on|off] [--single on|off] [--bridge on|off]",
-       "switches an account's guest, single-connection and bridge options", {},
-       {"guest", "single", "bridge"}, 2, 2, setAccount},
-      {"account", "import", "HUB FILE [--mode replace|overwrite|keep]",
-       "takes accounts from a CSV file (all or nothing; keep is the default)", {}, {"mode"}, 2,
-       2, importAccounts},
-      {"account", "export", "HUB FILE", "writes a hub's accounts to a CSV file", {}, {}, 2, 2,
+      {"account",
+       "set",
+       "HUB NAME [--guest on|off] [--single on|off] [--bridge on|off]",
+       "switches an account's guest, single-connection and bridge options",
+       {},
+       {"guest", "single", "bridge"},
+       2,
+       2,
+       setAccount},
+      {"account",
+       "import",
+       "HUB FILE [--mode replace|overwrite|keep]",
+       "takes accounts from a CSV file (all or nothing; keep is the default)",
+       {},
+       {"mode"},
+       2,
+       2,
+       importAccounts},
+      {"account",
+       "export",
+       "HUB FILE",
+       "writes a hub's accounts to a CSV file",
+       {},
+       {},
+       2,
+       2,
        exportAccounts},
   };
 }

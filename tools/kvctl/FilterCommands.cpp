@@ -6,6 +6,7 @@
 
 #include "common/DottedAddress.h"
 #include "common/ProgramPaths.h"
+#include "panel/logic/FilterEditor.h"
 #include "panel/logic/FilterModel.h"
 #include "tools/kvctl/Command.h"
 #include "tools/kvctl/Json.h"
@@ -26,13 +27,22 @@ std::optional<FilterModel> openFilter(Context& context, const Arguments& argumen
   return FilterModel::open(common::iniDirectory(), *hub, err);
 }
 
-int saveAndTell(Context& context, FilterModel& model, const Arguments& arguments) {
+panel::FilterEditor editorOf(FilterModel& model, const Arguments& arguments) {
+  return panel::FilterEditor(model, panel::pipeReloadSender(model.hubNumber()),
+                             arguments.has("recheck"));
+}
+
+// Saves through the editor, which tells the hub as the panel does after the same change.
+template <typename Change>
+int changeFilter(Context& context, FilterModel& model, const Arguments& arguments, Change change) {
+  panel::FilterEditor editor = editorOf(model, arguments);
   std::string err;
-  if (!model.save(&err)) {
+  if (!change(editor, &err)) {
     return context.refuse(err);
   }
-  if (model.tellHub(arguments.has("recheck"), &err) == panel::HubDelivery::kNotConfirmed) {
-    context.err << "kvctl: warning: the running hub did not confirm the reload: " << err << '\n';
+  if (const std::string warning = editor.lastReload().warning(); !warning.empty()) {
+    context.err << "kvctl: warning: the running hub did not confirm the reload: " << warning
+                << '\n';
   }
   return kExitOk;
 }
@@ -122,10 +132,12 @@ int addRule(Context& context, const Arguments& arguments) {
   }
   FilterRule rule;
   rule.name = arguments.positional()[1];
-  if (!readRuleOptions(arguments, &rule, &err) || !model->add(rule, &err)) {
+  if (!readRuleOptions(arguments, &rule, &err)) {
     return context.refuse(err);
   }
-  return saveAndTell(context, *model, arguments);
+  return changeFilter(context, *model, arguments, [&](panel::FilterEditor& editor, std::string* e) {
+    return editor.add(rule, e);
+  });
 }
 
 int editRule(Context& context, const Arguments& arguments) {
@@ -141,10 +153,12 @@ int editRule(Context& context, const Arguments& arguments) {
   }
   FilterRule rule = *existing;
   rule.name = arguments.value("name").value_or(rule.name);
-  if (!readRuleOptions(arguments, &rule, &err) || !model->replace(name, rule, &err)) {
+  if (!readRuleOptions(arguments, &rule, &err)) {
     return context.refuse(err);
   }
-  return saveAndTell(context, *model, arguments);
+  return changeFilter(context, *model, arguments, [&](panel::FilterEditor& editor, std::string* e) {
+    return editor.replace(name, rule, e);
+  });
 }
 
 int moveRule(Context& context, const Arguments& arguments) {
@@ -158,12 +172,9 @@ int moveRule(Context& context, const Arguments& arguments) {
     return context.refuse(err);
   }
   const std::string& name = arguments.positional()[1];
-  const bool moved =
-      direction == "up" ? model->moveUp(name, &err) : model->moveDown(name, &err);
-  if (!moved) {
-    return context.refuse(err);
-  }
-  return saveAndTell(context, *model, arguments);
+  return changeFilter(context, *model, arguments, [&](panel::FilterEditor& editor, std::string* e) {
+    return direction == "up" ? editor.moveUp(name, e) : editor.moveDown(name, e);
+  });
 }
 
 int deleteRule(Context& context, const Arguments& arguments) {
@@ -172,10 +183,9 @@ int deleteRule(Context& context, const Arguments& arguments) {
   if (!model) {
     return context.refuse(err);
   }
-  if (!model->remove(arguments.positional()[1], &err)) {
-    return context.refuse(err);
-  }
-  return saveAndTell(context, *model, arguments);
+  return changeFilter(context, *model, arguments, [&](panel::FilterEditor& editor, std::string* e) {
+    return editor.remove(arguments.positional()[1], e);
+  });
 }
 
 }  // namespace
@@ -185,19 +195,51 @@ std::vector<Command> filterCommands() {
   auto editOptions = ruleOptions;
   editOptions.push_back("name");
   return {
-      {"filter", "list", "HUB", "lists a hub's filter rules in the order they apply", {}, {}, 1,
-       1, listRules},
-      {"filter", "add",
+      {"filter",
+       "list",
+       "HUB",
+       "lists a hub's filter rules in the order they apply",
+       {},
+       {},
+       1,
+       1,
+       listRules},
+      {"filter",
+       "add",
        "HUB NAME (--host TEXT | --address ADDRESS --mask MASK) (--allow | --deny) [--recheck]",
-       "appends a rule (the last matching rule decides)", {"allow", "deny", "recheck"},
-       ruleOptions, 2, 2, addRule},
-      {"filter", "edit",
+       "appends a rule (the last matching rule decides)",
+       {"allow", "deny", "recheck"},
+       ruleOptions,
+       2,
+       2,
+       addRule},
+      {"filter",
+       "edit",
        "HUB NAME [--name NEW] [--host TEXT | --address ADDRESS --mask MASK] [--allow | --deny] "
        "[--recheck]",
-       "changes a rule in its place", {"allow", "deny", "recheck"}, editOptions, 2, 2, editRule},
-      {"filter", "move", "HUB NAME up|down [--recheck]", "moves a rule one place",
-       {"recheck"}, {}, 3, 3, moveRule},
-      {"filter", "delete", "HUB NAME [--recheck]", "deletes a rule", {"recheck"}, {}, 2, 2,
+       "changes a rule in its place",
+       {"allow", "deny", "recheck"},
+       editOptions,
+       2,
+       2,
+       editRule},
+      {"filter",
+       "move",
+       "HUB NAME up|down [--recheck]",
+       "moves a rule one place",
+       {"recheck"},
+       {},
+       3,
+       3,
+       moveRule},
+      {"filter",
+       "delete",
+       "HUB NAME [--recheck]",
+       "deletes a rule",
+       {"recheck"},
+       {},
+       2,
+       2,
        deleteRule},
   };
 }

@@ -2,17 +2,15 @@
 
 #include <string>
 
+#include "panel/logic/DomainSplitter.h"
 #include "tools/kvctl/Command.h"
 #include "tools/kvctl/Json.h"
 
 namespace korvane::tools {
 namespace {
 
-constexpr char kNoSplitter = '\r';
-
 int showSplitter(Context& context, const Arguments&) {
-  const char splitter = context.config.readDomainSplitter();
-  const std::string text = splitter == kNoSplitter ? "" : std::string(1, splitter);
+  const std::string text = panel::splitterText(context.config.readDomainSplitter());
   if (context.json) {
     context.out << "{\"splitter\": " << (text.empty() ? "null" : jsonString(text)) << "}\n";
   } else {
@@ -22,16 +20,9 @@ int showSplitter(Context& context, const Arguments&) {
 }
 
 int setSplitter(Context& context, const Arguments& arguments) {
-  const std::string& value = arguments.positional()[0];
-  char splitter = kNoSplitter;
-  if (value != "none") {
-    if (value.size() != 1) {
-      return context.refuse("the splitter is one character, or 'none', not '" + value + "'");
-    }
-    splitter = value[0];
-  }
   std::string err;
-  if (!context.config.writeDomainSplitter(splitter, &err)) {
+  const std::optional<char> splitter = panel::splitterOfArgument(arguments.positional()[0], &err);
+  if (!splitter || !context.config.writeDomainSplitter(*splitter, &err)) {
     return context.refuse(err);
   }
   return kExitOk;
@@ -42,8 +33,15 @@ int setSplitter(Context& context, const Arguments& arguments) {
 std::vector<Command> splitterCommands() {
   return {
       {"splitter", "show", "", "shows the domain splitter", {}, {}, 0, 0, showSplitter},
-      {"splitter", "set", "CHARACTER|none",
-       "sets the domain splitter (hubs take it when next started)", {}, {}, 1, 1, setSplitter},
+      {"splitter",
+       "set",
+       "CHARACTER|none",
+       "sets the domain splitter (hubs take it when next started)",
+       {},
+       {},
+       1,
+       1,
+       setSplitter},
   };
 }
 
