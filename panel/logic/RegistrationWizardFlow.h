@@ -74,6 +74,8 @@ inline constexpr int kDiscardQuestionCaption = 108;
 inline constexpr int kErrorMessageBase = 700;
 /// The summary's text for a field that repeats the organisation's value.
 inline constexpr int kSameAsOrgSummaryText = 720;
+/// The message, with the reason for its %s, when a pass code cannot be stored.
+inline constexpr int kStoreFailedMessage = 721;
 /// The caption of a form field in the summary is the string numbered as the field's identifier
 /// (1002 `org_name` ... 1037); fields whose identifier the service also uses in error replies.
 /// The registration is sent with the product's name and version.

@@ -20,9 +20,6 @@ namespace {
 using namespace wizard;
 using R = RegistrationResult;
 
-/// The message shown when a pass code the service handed out cannot be stored.
-constexpr int kStoreFailedMessage = 721;
-
 std::string utf8(const QString& text) {
   return text.toUtf8().toStdString();
 }
@@ -118,6 +115,37 @@ void RegistrationWizard::showPage(int number) {
   hideStatusLabels();
   onPageOpened();
   page_->show();
+}
+
+std::vector<std::pair<int, std::unique_ptr<QDialog>>> RegistrationWizard::framedPages(
+    const ResourceLibrary& library) {
+  constexpr int kPages[] = {kDiscardPage,      kStartPage,          kPickupPage,     kLoginPage,
+                            kResetMailPage,    kResetMailOtherPage, kDomainPage,     kAddDomainPage,
+                            kOrganisationPage, kUserPage,           kContactPage,    kPersonPage,
+                            kSummaryPage,      kDonePage,           kUnreachablePage};
+  std::vector<std::pair<int, std::unique_ptr<QDialog>>> framed;
+  for (int number : kPages) {
+    std::unique_ptr<QWidget> frame = library.dialog(kFrameDialog);
+    auto* area =
+        frame == nullptr ? nullptr : frame->findChild<QWidget*>(QStringLiteral("pageArea"));
+    if (area == nullptr || qobject_cast<QDialog*>(frame.get()) == nullptr) {
+      continue;
+    }
+    auto* layout = new QVBoxLayout(area);  // owned by area
+    layout->setContentsMargins(0, 0, 0, 0);
+    std::unique_ptr<QWidget> page = library.dialog(number, area);
+    if (page == nullptr) {
+      continue;
+    }
+    layout->addWidget(page.release());
+    frame->show();
+    framed.emplace_back(number, static_cast<QDialog*>(frame.release()));
+  }
+  if (auto wait = library.dialog(kPleaseWaitDialog); qobject_cast<QDialog*>(wait.get())) {
+    wait->show();
+    framed.emplace_back(kPleaseWaitDialog, static_cast<QDialog*>(wait.release()));
+  }
+  return framed;
 }
 
 void RegistrationWizard::onPageOpened() {

@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/RegistrationClient.h"
@@ -47,6 +49,12 @@ class RegistrationWizard : public QObject {
 
   /// Replaces the page on show by page `number`, as a button leading there does.
   void showPage(int number);
+
+  /// Every page of the wizard (and the please-wait box) in a frame of its own, shown with all
+  /// its labels visible, as the pages look at their fullest: for screenshots, and for the test
+  /// that no text is cut off. A page the pack lacks is left out.
+  static std::vector<std::pair<int, std::unique_ptr<QDialog>>> framedPages(
+      const ResourceLibrary& library);
 
  private:
   void onButton(int control);

@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <set>
 
 #include "common/DnsLog.h"
 #include "panel/logic/RegistrationWizardFlow.h"
@@ -387,6 +388,79 @@ TEST_F(RegistrationWizardTest, FinishingTheWizardMakesTheManagerUpdate) {
       korvane::testing::waitUntil([&] { return !dnsServer.requests().empty(); }, kWithinASecond));
   EXPECT_TRUE(korvane::testing::waitUntil(
       [&] { return dnsLog() == korvane::testing::HttpTestServer::okBody(); }, 2s));
+}
+
+// Every page in both languages, all its labels showing: no text is cut off. With
+// KORVANE_SCREENSHOT_DIR set, the pages are also saved there as wizard-LANGUAGE-NNN.png.
+TEST(RegistrationWizardPages, NoTextIsCutOffInEitherLanguage) {
+  const QString screenshots = qEnvironmentVariable("KORVANE_SCREENSHOT_DIR");
+  for (const char* language : {"english", "japanese"}) {
+    SCOPED_TRACE(language);
+    korvane::testing::TempProgramDir dir;
+    ASSERT_TRUE(
+        QFile::copy(QStringLiteral(KORVANE_INSTALL_DIR "hub/OSTREL_LANG.%1.dat").arg(language),
+                    QString::fromStdString(dir.path()) + ResourceLibrary::kActiveFileName));
+    ResourceLibrary library;
+    ASSERT_TRUE(library.load(QString::fromStdString(dir.path())));
+    // Every text the wizard takes by number: the messages of the errors its pages show, the
+    // summary's captions, and its own few others.
+    constexpr RegistrationResult kResults[] = {
+        RegistrationResult::kRequestFailed,   RegistrationResult::kServiceError,
+        RegistrationResult::kDomainInUse,     RegistrationResult::kFormatError,
+        RegistrationResult::kReserved,        RegistrationResult::kMailNotFound,
+        RegistrationResult::kTooLong,         RegistrationResult::kTooShort,
+        RegistrationResult::kEmpty,           RegistrationResult::kAuthenticationFailed,
+        RegistrationResult::kLoginIdInUse,    RegistrationResult::kInvalidReply,
+        RegistrationResult::kPassCodeTooLong, RegistrationResult::kPickupCodeWrong,
+        RegistrationResult::kLoginIdNotFound, RegistrationResult::kLoginIdMailMismatch};
+    std::set<int> ids = {kDiscardQuestionText, kDiscardQuestionCaption, kSameAsOrgSummaryText, 721};
+    for (int page = kLoginPage; page <= kUnreachablePage; ++page) {
+      for (RegistrationResult result : kResults) {
+        RegistrationOutcome outcome;
+        outcome.result = result;
+        if (const auto display = errorDisplay(page, outcome)) {
+          ids.insert(display->messageId);
+        }
+      }
+    }
+    for (std::size_t i = 0; i < kFormFieldCount; ++i) {
+      ids.insert(fieldIdentifier(static_cast<FormField>(i)));
+    }
+    for (int id : ids) {
+      EXPECT_FALSE(library.text(id).isEmpty()) << "no string " << id;
+    }
+
+    const auto pages = RegistrationWizard::framedPages(library);
+    EXPECT_EQ(pages.size(), 16u);
+    for (const auto& [number, frame] : pages) {
+      SCOPED_TRACE(number);
+      for (QLabel* label : frame->findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) {
+          label->setText(QStringLiteral("1,000,000 / myhub.vlan.example"));
+        }
+        label->show();
+      }
+      QTest::qWait(0);
+      frame->adjustSize();
+      for (const QLabel* label : frame->findChildren<QLabel*>()) {
+        SCOPED_TRACE(label->objectName().toStdString());
+        const int needed =
+            label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        EXPECT_GE(label->height(), needed) << "text cut off";
+        if (!label->wordWrap()) {
+          EXPECT_GE(label->width(), label->sizeHint().width()) << "text cut off";
+        }
+      }
+      for (const QPushButton* button : frame->findChildren<QPushButton*>()) {
+        SCOPED_TRACE(button->objectName().toStdString());
+        EXPECT_GE(button->width(), button->sizeHint().width()) << "text cut off";
+      }
+      if (!screenshots.isEmpty()) {
+        frame->grab().save(
+            QStringLiteral("%1/wizard-%2-%3.png").arg(screenshots, language).arg(number));
+      }
+    }
+  }
 }
 
 }  // namespace
