@@ -117,6 +117,16 @@ class RegistrationWizardTest : public ::testing::Test {
     return encodeForm({{name, value}});
   }
 
+  /// The last registration sent every one of `fields`, and its pass code is stored.
+  void expectRegistered(std::initializer_list<std::pair<std::string_view, std::string>> fields) {
+    const std::string request = lastRequest(Service::kRegisterPage);
+    for (const auto& [name, value] : fields) {
+      SCOPED_TRACE(name);
+      EXPECT_NE(request.find(sent(name, value)), std::string::npos) << request;
+    }
+    EXPECT_EQ(passCode(), korvane::testing::scramblePassCode(updateAddress_));
+  }
+
   /// Goes from the start page through the login page to the domain page, as a new user.
   void reachDomainPageAsNewUser() {
     expectPage(kStartPage);
@@ -254,16 +264,12 @@ TEST_F(RegistrationWizardTest, NewUserThroughOrganisationUserAndContactPages) {
   expectPage(kSummaryPage);
   click(kSubmitButton);
   expectPage(kDonePage);
-  const std::string request = lastRequest(Service::kRegisterPage);
-  for (const std::string& field :
-       {sent("register_type", "1"), sent("domain", "myhub"), sent("org_name", "Hokuto Ltd"),
-        sent("user_name", "\xE5\xB1\xB1\xE7\x94\xB0"),
-        sent("account_contact_mail", "sato@example.jp"),
-        sent("register_from", std::string(kRegisterFrom))}) {
-    SCOPED_TRACE(field);
-    EXPECT_NE(request.find(field), std::string::npos) << request;
-  }
-  EXPECT_EQ(passCode(), korvane::testing::scramblePassCode(updateAddress_));
+  expectRegistered({{"register_type", "1"},
+                    {"domain", "myhub"},
+                    {"org_name", "Hokuto Ltd"},
+                    {"user_name", "\xE5\xB1\xB1\xE7\x94\xB0"},
+                    {"account_contact_mail", "sato@example.jp"},
+                    {"register_from", std::string(kRegisterFrom)}});
 }
 
 TEST_F(RegistrationWizardTest, NewUserWithoutAnOrganisation) {
@@ -280,15 +286,11 @@ TEST_F(RegistrationWizardTest, NewUserWithoutAnOrganisation) {
   expectPage(kSummaryPage);
   click(kSubmitButton);
   expectPage(kDonePage);
-  const std::string request = lastRequest(Service::kRegisterPage);
-  for (const std::string& field :
-       {sent("register_type", "0"), sent("org_name", "Taro Yamada"),
-        sent("user_name", "Taro Yamada"), sent("user_org_name", std::string(kSameAsOrg)),
-        sent("account_contact_mail", "taro@example.jp")}) {
-    SCOPED_TRACE(field);
-    EXPECT_NE(request.find(field), std::string::npos) << request;
-  }
-  EXPECT_EQ(passCode(), korvane::testing::scramblePassCode(updateAddress_));
+  expectRegistered({{"register_type", "0"},
+                    {"org_name", "Taro Yamada"},
+                    {"user_name", "Taro Yamada"},
+                    {"user_org_name", std::string(kSameAsOrg)},
+                    {"account_contact_mail", "taro@example.jp"}});
 }
 
 /// Clicks `button` of the next message box that opens, recording its text and caption.
@@ -413,7 +415,8 @@ TEST(RegistrationWizardPages, NoTextIsCutOffInEitherLanguage) {
         RegistrationResult::kLoginIdInUse,    RegistrationResult::kInvalidReply,
         RegistrationResult::kPassCodeTooLong, RegistrationResult::kPickupCodeWrong,
         RegistrationResult::kLoginIdNotFound, RegistrationResult::kLoginIdMailMismatch};
-    std::set<int> ids = {kDiscardQuestionText, kDiscardQuestionCaption, kSameAsOrgSummaryText, 721};
+    std::set<int> ids = {kDiscardQuestionText, kDiscardQuestionCaption, kSameAsOrgSummaryText,
+                         kStoreFailedMessage};
     for (int page = kLoginPage; page <= kUnreachablePage; ++page) {
       for (RegistrationResult result : kResults) {
         RegistrationOutcome outcome;
