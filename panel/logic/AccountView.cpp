@@ -24,7 +24,9 @@ AccountRow accountRow(const Account& account) {
   AccountRow row;
   row.icon = inUse ? icon::kAccountInUse : icon::kAccountLocked;
   row.name = account.name;
-  row.domain = account.domainIndex == 0 ? std::u16string(kGlobalDomainText) : account.domain;
+  row.domain = account.domainIndex == 0
+                   ? std::u16string(kGlobalDomainText.begin(), kGlobalDomainText.end())
+                   : account.domain;
   row.type = account.guest ? text::kGuestAccount : text::kNormalAccount;
   row.state = inUse ? text::kInUse : text::kLocked;
   row.connections =

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "panel/logic/Account.h"
+#include "panel/logic/DomainSplitter.h"
 
 /// What the account window shows of a hub's accounts: the rows of its list, the states of its
 /// commands for the selection and its status bar.
@@ -47,9 +48,6 @@ struct AccountMenuState {
 /// Without a selection only Add is on; with one, Lock or Unlock as its status allows, the other
 /// account commands on, and the switches checked as the account is set.
 AccountMenuState accountMenuState(const Account* selected);
-
-/// The domain column's text for an account of the global domain.
-inline constexpr std::u16string_view kGlobalDomainText = u"-Global-";
 
 /// One row of the account list: the icon number, the name, the domain text and the string
 /// numbers of the four option columns.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/PortListRecord.h"
+#include "panel/logic/DomainSplitter.h"
 
 namespace korvane::panel {
 
@@ -33,12 +34,8 @@ inline constexpr std::array<ConnectionColumn, kConnectionColumnCount> kConnectio
 /// The icon of each connection image, by image index.
 inline constexpr std::array<int, 4> kConnectionIcons{119, 120, 121, 153};
 
-/// The domain column of a connection that has no domain part.
-inline constexpr std::string_view kGlobalDomainText = "-Global-";
 /// The address column of a connection whose client has no address yet.
 inline constexpr std::string_view kNoAddressText = "---.---.---.---";
-/// The manager's domain splitter when none is set: carriage return, which no name holds.
-inline constexpr char kNoDomainSplitter = '\r';
 
 /// One row of the connection list: its image index in kConnectionIcons and its column texts.
 struct ConnectionRow {

@@ -11,6 +11,10 @@ namespace korvane::panel {
 /// The stored value that stands for no splitter: a carriage return, which no name holds.
 inline constexpr char kNoDomainSplitter = '\r';
 
+/// The domain text of a name that holds no splitter: the global domain, in the account and
+/// connection lists alike.
+inline constexpr std::string_view kGlobalDomainText = "-Global-";
+
 /// True when `c` may split names: a visible ASCII character. The setting holds one byte, and the
 /// hub compares it with the UTF-16 units of names, which only an ASCII byte matches as itself.
 bool isSplitterCharacter(char16_t c);
