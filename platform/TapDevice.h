@@ -72,9 +72,10 @@ class TapFrameBatch {
 
 /// How a read of a TAP device ended.
 enum class TapReadResult {
-  kFrames,  ///< at least one frame was read
+  kFrames,  ///< at least one frame was read (or, from waitForFrames(), is ready)
   kWoken,   ///< wake() was called; no frame was read
   kFailed,  ///< the device failed (the message says how)
+  kNone,    ///< readReadyFrames() found no frame ready
 };
 
 /// A TAP device (an Ethernet interface whose frames a program reads and writes), opened by name
@@ -107,6 +108,14 @@ class TapDevice {
   /// is ready without waiting again, up to the batch's capacity. kFailed with a message in `err`
   /// when the device fails.
   TapReadResult readFrames(TapFrameBatch* batch, std::string* err);
+
+  /// Waits until a frame is ready (kFrames; another thread may take it first) or wake() is
+  /// called (kWoken), without reading; kFailed with a message in `err` when waiting fails.
+  TapReadResult waitForFrames(std::string* err);
+
+  /// Reads into `batch` every frame that is ready, up to its capacity, without waiting: kNone
+  /// when none is, kFailed with a message in `err` when the device failed.
+  TapReadResult readReadyFrames(TapFrameBatch* batch, std::string* err);
 
   /// Hands one frame to the interface; false with a message in `err` when the device refuses it
   /// (the interface is down, the frame is malformed or too short).

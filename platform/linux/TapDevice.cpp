@@ -243,47 +243,60 @@ std::optional<std::array<std::uint8_t, 6>> TapDevice::hardwareAddress(std::strin
 }
 
 TapReadResult TapDevice::readFrames(TapFrameBatch* batch, std::string* err) {
-  batch->count_ = 0;
   for (;;) {
-    bool woken = false;
-    if (!waitForFrame(handles_->tap, handles_->wake, &woken, err)) {
-      return woken ? TapReadResult::kWoken : TapReadResult::kFailed;
+    const TapReadResult waited = waitForFrames(err);
+    if (waited != TapReadResult::kFrames) {
+      return waited;
     }
-    while (batch->count_ < batch->capacity()) {
-      std::uint8_t* slot = batch->buffer_.data() + batch->count_ * kTapFrameSlotSize;
-      VnetHeader header{};
-      std::array<iovec, 2> parts = {iovec{&header, sizeof header}, iovec{slot, kTapFrameSlotSize}};
-      const bool offloads = handles_->offloads;
-      ssize_t length = offloads ? ::readv(handles_->tap, parts.data(), 2)
-                                : ::read(handles_->tap, slot, kTapFrameSlotSize);
-      if (offloads && length > 0) {
-        if (length <= static_cast<ssize_t>(sizeof header)) {
-          continue;  // a header without a frame carries nothing to relay
-        }
-        length -= static_cast<ssize_t>(sizeof header);
-        batch->offloads_[batch->count_] = offloadOf(header);
-      }
-      if (length > 0) {
-        batch->lengths_[batch->count_++] = static_cast<std::size_t>(length);
-        continue;
-      }
-      if (length < 0 && errno == EINTR) {
-        continue;
-      }
-      if (length == 0 && batch->count_ == 0) {
-        fail(err, "read " + name_ + ": the device ended");
-        return TapReadResult::kFailed;
-      }
-      if (length < 0 && errno != EAGAIN && batch->count_ == 0) {
-        failWithErrno("read " + name_, err);
-        return TapReadResult::kFailed;
-      }
-      break;  // nothing more is ready; a failure after some frames shows on the next read
-    }
-    if (batch->count_ > 0) {
-      return TapReadResult::kFrames;
+    const TapReadResult read = readReadyFrames(batch, err);
+    if (read != TapReadResult::kNone) {
+      return read;
     }
   }
+}
+
+TapReadResult TapDevice::waitForFrames(std::string* err) {
+  bool woken = false;
+  if (!waitForFrame(handles_->tap, handles_->wake, &woken, err)) {
+    return woken ? TapReadResult::kWoken : TapReadResult::kFailed;
+  }
+  return TapReadResult::kFrames;
+}
+
+TapReadResult TapDevice::readReadyFrames(TapFrameBatch* batch, std::string* err) {
+  batch->count_ = 0;
+  while (batch->count_ < batch->capacity()) {
+    std::uint8_t* slot = batch->buffer_.data() + batch->count_ * kTapFrameSlotSize;
+    VnetHeader header{};
+    std::array<iovec, 2> parts = {iovec{&header, sizeof header}, iovec{slot, kTapFrameSlotSize}};
+    const bool offloads = handles_->offloads;
+    ssize_t length = offloads ? ::readv(handles_->tap, parts.data(), 2)
+                              : ::read(handles_->tap, slot, kTapFrameSlotSize);
+    if (offloads && length > 0) {
+      if (length <= static_cast<ssize_t>(sizeof header)) {
+        continue;  // a header without a frame carries nothing to relay
+      }
+      length -= static_cast<ssize_t>(sizeof header);
+      batch->offloads_[batch->count_] = offloadOf(header);
+    }
+    if (length > 0) {
+      batch->lengths_[batch->count_++] = static_cast<std::size_t>(length);
+      continue;
+    }
+    if (length < 0 && errno == EINTR) {
+      continue;
+    }
+    if (length == 0 && batch->count_ == 0) {
+      fail(err, "read " + name_ + ": the device ended");
+      return TapReadResult::kFailed;
+    }
+    if (length < 0 && errno != EAGAIN && batch->count_ == 0) {
+      failWithErrno("read " + name_, err);
+      return TapReadResult::kFailed;
+    }
+    break;  // nothing more is ready; a failure after some frames shows on the next read
+  }
+  return batch->count_ > 0 ? TapReadResult::kFrames : TapReadResult::kNone;
 }
 
 bool TapDevice::writeFrame(std::span<const std::uint8_t> frame, std::string* err) {

@@ -8,6 +8,7 @@
 
 #include "common/ClientRecord.h"
 #include "common/FrameCipher.h"
+#include "platform/Priority.h"
 #include "platform/Random.h"
 
 namespace korvane::tools {
@@ -55,7 +56,14 @@ TapRelay::TapRelay(RelaySettings settings, platform::TapDevice& tap, EventLog& l
       }) {}
 
 int TapRelay::run() {
-  std::thread tapReader([this] { readTap(); });
+  // Both threads move every frame, as the hub's port threads do, and take their priority: on a
+  // busy machine a relay thread that waits behind other work for its turn adds that wait to
+  // every round trip.
+  platform::raiseThreadPriority();
+  std::thread tapReader([this] {
+    platform::raiseThreadPriority();
+    readTap();
+  });
   while (!stopping()) {
     runSession();
     if (!stopping()) {
@@ -210,6 +218,9 @@ std::string TapRelay::relayFromHub(common::HubClient& client) {
       result = client.receiveRecord(&record, std::chrono::milliseconds(0), &err);
     }
     coalescer_.flush();
+    // What the kernel answered at once to the frames just written (an echo reply, an ACK) goes
+    // out from this thread, without waking the TAP side's.
+    relayFramesWaiting();
     if (result == common::ReceiveResult::kClosed || result == common::ReceiveResult::kFailed) {
       return err;
     }
@@ -266,42 +277,73 @@ void TapRelay::waitBeforeReconnect() {
 }
 
 void TapRelay::readTap() {
-  platform::TapFrameBatch batch(kTapBatchFrames);
   for (;;) {
     std::string err;
-    const platform::TapReadResult result = tap_.readFrames(&batch, &err);
+    const platform::TapReadResult result = tap_.waitForFrames(&err);
     if (result == platform::TapReadResult::kWoken) {
       return;
     }
     if (result == platform::TapReadResult::kFailed) {
-      log_.line("TAP device " + tap_.name() + " failed: " + err);
-      {
-        const std::lock_guard lock(mutex_);
-        tapFailed_ = true;
-      }
-      stop();
+      tapFailed(err);
       return;
     }
-    std::shared_ptr<common::HubClient> client;
-    {
-      const std::lock_guard lock(mutex_);
-      if (loggedIn_) {
-        client = client_;
-      }
-    }
-    if (!client) {
-      continue;  // frames read while no connection is up have nowhere to go
-    }
-    if (!sendBatch(*client, batch, &err)) {
-      {
-        const std::lock_guard lock(mutex_);
-        if (client == client_ && sendFailure_.empty()) {
-          sendFailure_ = err;
-        }
-      }
-      client->shutdown();  // the hub side sees the end and reconnects
+    const std::lock_guard lock(tapSideMutex_);
+    if (!relayReadyFrames()) {
+      return;
     }
   }
+}
+
+void TapRelay::relayFramesWaiting() {
+  // The TAP side's own thread may be the one relaying now; it takes what is left.
+  if (!tapSideMutex_.try_lock()) {
+    return;
+  }
+  const std::lock_guard lock(tapSideMutex_, std::adopt_lock);
+  (void)relayReadyFrames();
+}
+
+bool TapRelay::relayReadyFrames() {
+  std::string err;
+  const platform::TapReadResult result = tap_.readReadyFrames(&tapBatch_, &err);
+  if (result == platform::TapReadResult::kFailed) {
+    tapFailed(err);
+    return false;
+  }
+  if (result != platform::TapReadResult::kFrames) {
+    return true;
+  }
+  std::shared_ptr<common::HubClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    if (loggedIn_) {
+      client = client_;
+    }
+  }
+  if (!client) {
+    return true;  // frames read while no connection is up have nowhere to go
+  }
+  if (!sendBatch(*client, tapBatch_, &err)) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (client == client_ && sendFailure_.empty()) {
+        sendFailure_ = err;
+      }
+    }
+    client->shutdown();  // the hub side sees the end and reconnects
+  }
+  return true;
+}
+
+void TapRelay::tapFailed(const std::string& err) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (std::exchange(tapFailed_, true)) {
+      return;  // both sides saw it; one line tells
+    }
+  }
+  log_.line("TAP device " + tap_.name() + " failed: " + err);
+  stop();
 }
 
 void TapRelay::cutBatch(const platform::TapFrameBatch& batch, std::size_t room) {

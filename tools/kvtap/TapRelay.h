@@ -37,7 +37,10 @@ struct RelaySettings {
 /// Joins a TAP device to a hub: logs in, relays frames both ways (encrypting them with the
 /// network key when one is set), sends keep-alives, and reconnects with back-off whenever the
 /// connection ends or the login fails, until stop() is called. One thread runs the hub side in
-/// run(); a second, started by run(), reads the TAP device. With a device that has offloads,
+/// run(); a second, started by run(), waits for the TAP device and relays its frames. The hub
+/// side, having written frames to the device, relays what the kernel answered at once itself
+/// (an echo reply, an ACK), so that an answer costs no wake-up of the second thread; reading
+/// and sending a batch happen under one lock, so frames keep their order either way. With a device that has offloads,
 /// the TAP side cuts the kernel's large TCP segments into ordinary frames before they go to the
 /// hub, and the hub side joins consecutive frames of a TCP connection before they go to the
 /// device: the hub and the other clients see the same frames either way.
@@ -73,6 +76,9 @@ class TapRelay {
   void setCurrent(std::shared_ptr<common::HubClient> client, bool loggedIn);
 
   void readTap();
+  void relayFramesWaiting();
+  bool relayReadyFrames();
+  void tapFailed(const std::string& err);
   void cutBatch(const platform::TapFrameBatch& batch, std::size_t room);
   bool sendBatch(common::HubClient& client, const platform::TapFrameBatch& batch, std::string* err);
   bool sendEncrypted(common::HubClient& client, std::string* err);
@@ -94,7 +100,9 @@ class TapRelay {
   TcpCoalescer coalescer_;                   // hub side, with offloads
   SessionNotes* notes_ = nullptr;            // hub side: the session's notes, for the TAP writes
 
-  FrameSplitter splitter_;                 // TAP side
+  std::mutex tapSideMutex_;  // one relay of TAP frames at a time: guards what follows
+  platform::TapFrameBatch tapBatch_{kTapBatchFrames};
+  FrameSplitter splitter_;
   std::vector<std::uint8_t> wireFrames_;   // TAP side: the frames of one batch (with room)
   std::vector<FrameSpan> frameSpans_;      // TAP side: where they lie
   std::vector<std::uint8_t> sendRecords_;  // TAP side: encrypted records of one batch
