@@ -122,6 +122,44 @@ TEST_F(TcpCoalescerTest, PassesFramesThatCannotJoinAsTheyCameInOrder) {
   }
 }
 
+TEST_F(TcpCoalescerTest, JoinsConnectionsThatTakeTurnsEachOnItsOwn) {
+  std::vector<std::vector<std::vector<std::uint8_t>>> connections;
+  for (std::size_t c = 0; c < kJoinedConnections; ++c) {
+    SegmentSpec spec;
+    spec.sourcePort = static_cast<std::uint16_t>(40000 + c);
+    connections.emplace_back();
+    for (int i = 0; i < 3; ++i) {
+      connections.back().push_back(tcpFrame(spec));
+      spec.sequence += 100;
+    }
+  }
+  for (std::size_t i = 0; i < 3; ++i) {
+    for (const auto& frames : connections) {
+      coalescer_.add(frames[i]);
+    }
+  }
+  coalescer_.flush();
+  // One segment per connection, in the order the connections started.
+  ASSERT_EQ(written_.size(), connections.size());
+  for (std::size_t c = 0; c < connections.size(); ++c) {
+    SCOPED_TRACE(c);
+    const auto& packet = written_[c].packet;
+    const auto layout = *findTcpLayout(packet);
+    EXPECT_EQ(readBig16(&packet[layout.tcp]), 40000 + c);
+    EXPECT_EQ(readBig32(&packet[layout.tcp + kTcpSequenceOffset]), 1000u);
+    EXPECT_EQ(layout.end - layout.payload, 300u);
+  }
+  // One connection more than it joins at once: the oldest goes on as it is to make room, and
+  // its next frame starts anew behind it.
+  written_.clear();
+  coalescer_.add(tcpFrame({}));
+  for (std::size_t c = 1; c <= kJoinedConnections; ++c) {
+    coalescer_.add(tcpFrame({.sourcePort = static_cast<std::uint16_t>(40000 + c)}));
+  }
+  ASSERT_EQ(written_.size(), 1u);
+  EXPECT_EQ(written_[0].packet, tcpFrame({}));
+}
+
 TEST_F(TcpCoalescerTest, DropsTheFirstFramesPaddingWhenItJoins) {
   // Ethernet pads a frame to 60 bytes; the IP length says where the segment ends.
   auto first = tcpFrame({.payload = 2, .timestamps = false});
