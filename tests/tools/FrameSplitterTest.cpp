@@ -93,7 +93,7 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
       EXPECT_LE(frame.size(), whole.payload + row.size);
       EXPECT_TRUE(tcpChecksumHolds(frame, *layout));
       const std::uint8_t* tcp = frame.data() + layout->tcp;
-      EXPECT_EQ(readBig32(tcp + kTcpSequenceOffset), spec.sequence + i * row.size);
+      EXPECT_EQ(common::readBigEndian32(tcp + kTcpSequenceOffset), spec.sequence + i * row.size);
       const std::uint8_t lastOnly = kTcpPush | kTcpFin;
       EXPECT_EQ(tcp[kTcpFlagsOffset] & lastOnly, last ? row.flags & lastOnly : 0);
       EXPECT_EQ(tcp[kTcpFlagsOffset] & kTcpCwr, i == 0 ? row.flags & kTcpCwr : 0);

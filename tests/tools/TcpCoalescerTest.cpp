@@ -146,7 +146,7 @@ TEST_F(TcpCoalescerTest, JoinsConnectionsThatTakeTurnsEachOnItsOwn) {
     const auto& packet = written_[c].packet;
     const auto layout = *findTcpLayout(packet);
     EXPECT_EQ(readBig16(&packet[layout.tcp]), 40000 + c);
-    EXPECT_EQ(readBig32(&packet[layout.tcp + kTcpSequenceOffset]), 1000u);
+    EXPECT_EQ(common::readBigEndian32(&packet[layout.tcp + kTcpSequenceOffset]), 1000u);
     EXPECT_EQ(layout.end - layout.payload, 300u);
   }
   // One connection more than it joins at once: the oldest goes on as it is to make room, and

@@ -51,8 +51,8 @@ inline std::vector<std::uint8_t> tcpFrame(const SegmentSpec& spec) {
   std::uint8_t* tcp = p + ipHeader;
   writeBig16(tcp, spec.sourcePort);
   writeBig16(tcp + 2, 5001);
-  writeBig32(tcp + kTcpSequenceOffset, spec.sequence);
-  writeBig32(tcp + 8, 555);
+  common::writeBigEndian32(tcp + kTcpSequenceOffset, spec.sequence);
+  common::writeBigEndian32(tcp + 8, 555);
   tcp[12] = static_cast<std::uint8_t>(tcpHeader / 4 << 4);
   tcp[kTcpFlagsOffset] = spec.flags;
   writeBig16(tcp + 14, 512);

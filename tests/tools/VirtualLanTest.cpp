@@ -455,6 +455,25 @@ class VirtualLanTest : public ::testing::Test {
     return ok;
   }
 
+  /// Hosts a (its kvtap reaching the hub through a recording relay) and b exchange TCP traffic
+  /// both ways; every data frame a's kvtap sent is at most `longest` bytes.
+  void exchangeThroughRecordingRelay(const KvtapSetup& setupA, const KvtapSetup& setupB,
+                                     std::size_t longest) {
+    writeHubConfig(false);
+    startHub();
+    Host& a = addHost("10.77.0.1/24");
+    Host& b = addHost("10.77.0.2/24");
+    RecordingProxy proxy;
+    std::string err;
+    ASSERT_TRUE(proxy.start(*hubNs_, kProxyPort, kHubPort, &err)) << err;
+    startKvtap(a, setupA);
+    startKvtap(b, setupB);
+    loggedIn({&a, &b});
+    EXPECT_TRUE(exchangeTcp(a, b, "10.77.0.2", &err)) << err << logOf(a) << logOf(b);
+    EXPECT_GE(proxy.dataFrames(), kExchangeBytes / kLongestFrame);
+    EXPECT_LE(proxy.longestFrame(), longest);
+  }
+
   // --- DHCP ---
 
   void writeDhcpSection(const std::string& section, const std::string& lower,
@@ -660,36 +679,13 @@ TEST_F(VirtualLanTest, AHostsDhcpServerServesAnotherHostThroughTheHub) {
 }
 
 TEST_F(VirtualLanTest, ClientsWithAndWithoutOffloadsExchangeTcpInFramesNoLongerThanTheMtu) {
-  writeHubConfig(false);
-  startHub();
-  Host& a = addHost("10.77.0.1/24");
-  Host& b = addHost("10.77.0.2/24");
-  RecordingProxy proxy;
-  std::string err;
-  ASSERT_TRUE(proxy.start(*hubNs_, kProxyPort, kHubPort, &err)) << err;
-  startKvtap(a, throughProxy());  // offloads on: the kernel hands it segments of up to 64 KiB
-  startKvtap(b, withoutOffloads());
-  loggedIn({&a, &b});
-  EXPECT_TRUE(exchangeTcp(a, b, "10.77.0.2", &err)) << err << logOf(a) << logOf(b);
-  EXPECT_GE(proxy.dataFrames(), kExchangeBytes / kLongestFrame);
-  EXPECT_LE(proxy.longestFrame(), kLongestFrame);
+  // With offloads the kernel hands a's kvtap TCP segments of up to 64 KiB; b has none.
+  exchangeThroughRecordingRelay(throughProxy(), withoutOffloads(), kLongestFrame);
 }
 
 TEST_F(VirtualLanTest, EncryptingClientsWithOffloadsExchangeTcpInFramesNoLongerThanTheMtu) {
-  writeHubConfig(false);
-  startHub();
-  Host& a = addHost("10.77.0.1/24");
-  Host& b = addHost("10.77.0.2/24");
-  RecordingProxy proxy;
-  std::string err;
-  ASSERT_TRUE(proxy.start(*hubNs_, kProxyPort, kHubPort, &err)) << err;
-  startKvtap(a, throughProxy(true));
-  startKvtap(b, encrypting());
-  loggedIn({&a, &b});
-  EXPECT_TRUE(exchangeTcp(b, a, "10.77.0.1", &err)) << err << logOf(a) << logOf(b);
-  EXPECT_GE(proxy.dataFrames(), kExchangeBytes / kLongestFrame);
   // An encrypted frame is padded to whole cipher blocks behind its 14 plain bytes.
-  EXPECT_LE(proxy.longestFrame(), kLongestFrame + 16);
+  exchangeThroughRecordingRelay(throughProxy(true), encrypting(), kLongestFrame + 16);
 }
 
 // --- the hub's DHCP service ---

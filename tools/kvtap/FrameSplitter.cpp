@@ -63,7 +63,7 @@ bool FrameSplitter::appendSegments(const platform::TapOffload& offload,
   const std::size_t headers = layout->payload;
   const std::size_t payload = layout->end - headers;
   const std::size_t pieceSize = offload.segmentSize;
-  const std::uint32_t sequence = readBig32(&packet[layout->tcp + kTcpSequenceOffset]);
+  const std::uint32_t sequence = common::readBigEndian32(&packet[layout->tcp + kTcpSequenceOffset]);
   const std::uint16_t firstId = layout->ipv6 ? 0 : readBig16(&packet[layout->ip + 4]);
   const std::uint8_t flags = packet[layout->tcp + kTcpFlagsOffset];
   const std::size_t pieces = std::max<std::size_t>(1, (payload + pieceSize - 1) / pieceSize);
@@ -82,7 +82,7 @@ bool FrameSplitter::appendSegments(const platform::TapOffload& offload,
     }
     setIpLength(frame, *layout, end);
     std::uint8_t* tcp = frame.data() + layout->tcp;
-    writeBig32(tcp + kTcpSequenceOffset, static_cast<std::uint32_t>(sequence + i * pieceSize));
+    common::writeBigEndian32(tcp + kTcpSequenceOffset, static_cast<std::uint32_t>(sequence + i * pieceSize));
     // FIN and PSH belong to the last piece, CWR to the first, as the kernel cuts segments.
     std::uint8_t pieceFlags = flags;
     if (i + 1 < pieces) {

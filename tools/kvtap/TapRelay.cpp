@@ -187,8 +187,7 @@ void TapRelay::announceStation(common::HubClient& client) {
 std::string TapRelay::relayFromHub(common::HubClient& client) {
   const std::chrono::milliseconds interval = settings_.keepAlive;
   const std::chrono::milliseconds silenceLimit = kSilentKeepAlives * interval;
-  SessionNotes notes;
-  notes_ = &notes;
+  notes_ = SessionNotes{};
   auto nextKeepAlive = SteadyClock::now() + interval;
   auto lastHeard = SteadyClock::now();
   for (;;) {
@@ -214,7 +213,7 @@ std::string TapRelay::relayFromHub(common::HubClient& client) {
     // Every record that is already here is taken before the joined segment goes to the device:
     // a receive that finds none does not wait.
     while (result == common::ReceiveResult::kRecord) {
-      takeRecord(record, &notes);
+      takeRecord(record);
       result = client.receiveRecord(&record, std::chrono::milliseconds(0), &err);
     }
     coalescer_.flush();
@@ -227,7 +226,7 @@ std::string TapRelay::relayFromHub(common::HubClient& client) {
   }
 }
 
-void TapRelay::takeRecord(const common::ReceivedRecord& record, SessionNotes* notes) {
+void TapRelay::takeRecord(const common::ReceivedRecord& record) {
   // Control records (keep-alive echoes; another client's unknown control types, which the hub
   // switches like frames) are no frames for this interface.
   if (!isDataRecord(record)) {
@@ -236,7 +235,7 @@ void TapRelay::takeRecord(const common::ReceivedRecord& record, SessionNotes* no
   std::span<const std::uint8_t> frame = record.payload;
   if (record.header.kind == common::kKindEncrypted) {
     if (!settings_.networkKey) {
-      if (!std::exchange(notes->encryptedWithoutKey, true)) {
+      if (!std::exchange(notes_.encryptedWithoutKey, true)) {
         log_.line("dropping encrypted frames: no network key is set (--network-key)");
       }
       return;
@@ -247,7 +246,7 @@ void TapRelay::takeRecord(const common::ReceivedRecord& record, SessionNotes* no
     const auto length =
         common::decryptFrame(*settings_.networkKey, buffer, record.header.plainLength, &err);
     if (!length) {
-      if (!std::exchange(notes->malformedEncrypted, true)) {
+      if (!std::exchange(notes_.malformedEncrypted, true)) {
         log_.line("dropping malformed encrypted frames: " + err);
       }
       return;
@@ -264,7 +263,7 @@ void TapRelay::takeRecord(const common::ReceivedRecord& record, SessionNotes* no
 void TapRelay::writeToTap(const platform::TapOffload& offload,
                           std::span<const std::uint8_t> packet) {
   std::string err;
-  if (!tap_.writePacket(offload, packet, &err) && !std::exchange(notes_->tapWriteFailed, true)) {
+  if (!tap_.writePacket(offload, packet, &err) && !std::exchange(notes_.tapWriteFailed, true)) {
     log_.line("dropping frames for the TAP device: " + err);
   }
 }

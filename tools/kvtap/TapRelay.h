@@ -70,7 +70,7 @@ class TapRelay {
   bool logIn(common::HubClient& client);
   void announceStation(common::HubClient& client);
   std::string relayFromHub(common::HubClient& client);
-  void takeRecord(const common::ReceivedRecord& record, SessionNotes* notes);
+  void takeRecord(const common::ReceivedRecord& record);
   void writeToTap(const platform::TapOffload& offload, std::span<const std::uint8_t> packet);
   void waitBeforeReconnect();
   void setCurrent(std::shared_ptr<common::HubClient> client, bool loggedIn);
@@ -98,7 +98,7 @@ class TapRelay {
 
   std::vector<std::uint8_t> receivedFrame_;  // hub side: a frame being decrypted
   TcpCoalescer coalescer_;                   // hub side, with offloads
-  SessionNotes* notes_ = nullptr;            // hub side: the session's notes, for the TAP writes
+  SessionNotes notes_;                       // hub side: what this connection has reported
 
   std::mutex tapSideMutex_;  // one relay of TAP frames at a time: guards what follows
   platform::TapFrameBatch tapBatch_{kTapBatchFrames};

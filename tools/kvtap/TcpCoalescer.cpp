@@ -98,7 +98,7 @@ bool TcpCoalescer::joins(const Segment& segment, std::span<const std::uint8_t> f
   const std::size_t joinedIpLength = segment.layout.end + length - layout.ip -
                                      (layout.ipv6 ? kIpv6HeaderSize : 0);
   if (length > segment.pieceSize || joinedIpLength > kMaxIpLength ||
-      readBig32(&frame[layout.tcp + kTcpSequenceOffset]) != segment.nextSequence) {
+      common::readBigEndian32(&frame[layout.tcp + kTcpSequenceOffset]) != segment.nextSequence) {
     return false;
   }
   const std::span<const std::uint8_t> first(segment.packet);
@@ -125,7 +125,7 @@ void TcpCoalescer::start(Segment* segment, std::span<const std::uint8_t> frame,
   segment->firstLength = frame.size();
   segment->pieceSize = layout.end - layout.payload;
   segment->pieces = 1;
-  segment->nextSequence = readBig32(&frame[layout.tcp + kTcpSequenceOffset]) +
+  segment->nextSequence = common::readBigEndian32(&frame[layout.tcp + kTcpSequenceOffset]) +
                           static_cast<std::uint32_t>(segment->pieceSize);
   segment->closed = (frame[layout.tcp + kTcpFlagsOffset] & kTcpPush) != 0;
   segment->age = started_++;

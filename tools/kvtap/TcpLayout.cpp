@@ -30,19 +30,9 @@ std::uint16_t readBig16(const std::uint8_t* at) {
   return static_cast<std::uint16_t>(at[0] << 8 | at[1]);
 }
 
-std::uint32_t readBig32(const std::uint8_t* at) {
-  return std::uint32_t{at[0]} << 24 | std::uint32_t{at[1]} << 16 | std::uint32_t{at[2]} << 8 |
-         at[3];
-}
-
 void writeBig16(std::uint8_t* at, std::uint16_t value) {
   at[0] = static_cast<std::uint8_t>(value >> 8);
   at[1] = static_cast<std::uint8_t>(value);
-}
-
-void writeBig32(std::uint8_t* at, std::uint32_t value) {
-  writeBig16(at, static_cast<std::uint16_t>(value >> 16));
-  writeBig16(at + 2, static_cast<std::uint16_t>(value));
 }
 
 std::optional<TcpLayout> findTcpLayout(std::span<const std::uint8_t> frame,
@@ -101,7 +91,7 @@ void addPseudoHeader(std::span<const std::uint8_t> packet, const TcpLayout& layo
   std::array<std::uint8_t, 8> tail{};
   if (layout.ipv6) {
     sum->add(packet.subspan(layout.ip + 8, 32));  // source and destination
-    writeBig32(tail.data(), static_cast<std::uint32_t>(tcpLength));
+    common::writeBigEndian32(tail.data(), static_cast<std::uint32_t>(tcpLength));
     tail[7] = kProtocolTcp;
     sum->add(tail);
     return;

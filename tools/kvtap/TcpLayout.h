@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "common/ClientRecord.h"
 #include "tools/kvtap/InternetChecksum.h"
 
 namespace korvane::tools {
@@ -57,9 +58,8 @@ void setTcpChecksum(std::span<std::uint8_t> packet, const TcpLayout& layout, std
 /// Whether the TCP checksum of the segment in `packet` is right.
 bool tcpChecksumHolds(std::span<const std::uint8_t> packet, const TcpLayout& layout);
 
+/// A 16-bit field in network order (the 32-bit ones: common/ClientRecord.h).
 std::uint16_t readBig16(const std::uint8_t* at);
-std::uint32_t readBig32(const std::uint8_t* at);
 void writeBig16(std::uint8_t* at, std::uint16_t value);
-void writeBig32(std::uint8_t* at, std::uint32_t value);
 
 }  // namespace korvane::tools
