@@ -29,8 +29,8 @@ struct TapOffload {
     kOther,  ///< a kind this program never asks the kernel for (dropped by readers)
   };
   Segmentation segmentation = Segmentation::kNone;
-  bool congestionNotice = false;  ///< the TCP segment carries ECN's CWR flag (first piece only)
-  std::uint16_t segmentSize = 0;  ///< payload bytes per piece
+  bool congestionNotice = false;   ///< the TCP segment carries ECN's CWR flag (first piece only)
+  std::uint16_t segmentSize = 0;   ///< payload bytes per piece
   std::uint16_t headerLength = 0;  ///< on writes: bytes of the Ethernet, IP and TCP headers
   /// The checksum over the bytes from checksumStart to the end is still to be computed and stored
   /// at checksumStart + checksumOffset, where the pseudo-header's sum already stands.

@@ -164,7 +164,7 @@ bool waitForFrame(int tap, int wake, bool* woken, std::string* err) {
 
 struct TapDevice::Handles {
   int tap = -1;
-  int wake = -1;  // an eventfd, written once by wake() and never drained
+  int wake = -1;          // an eventfd, written once by wake() and never drained
   bool offloads = false;  // every packet read and written has a VnetHeader in front
 
   ~Handles() {

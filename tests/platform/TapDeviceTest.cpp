@@ -69,7 +69,7 @@ class TapDeviceTest : public ::testing::Test {
   /// Opens device `name` on a thread that entered the namespace, so that the device is made
   /// there; the device itself then works from any thread.
   std::optional<TapDevice> openInNamespace(const std::string& name, std::string* err,
-                                          const TapOptions& options = {}) {
+                                           const TapOptions& options = {}) {
     std::optional<TapDevice> device;
     std::thread opener([&] {
       if (ns_->enterOnThisThread(err)) {

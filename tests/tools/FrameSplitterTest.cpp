@@ -1,14 +1,13 @@
 // kvtap's cutting of the TAP device's large TCP segments into the frames a link carries, and the
 // Internet checksum it computes them with.
 
-#include "tools/kvtap/FrameSplitter.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "tests/tools/TcpFrames.h"
+#include "tools/kvtap/FrameSplitter.h"
 #include "tools/kvtap/InternetChecksum.h"
 #include "tools/kvtap/TcpLayout.h"
 
@@ -74,8 +73,8 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
     std::vector<std::uint8_t> out;
     std::vector<FrameSpan> frames;
     std::string err;
-    ASSERT_TRUE(FrameSplitter().append(segmentOffload(packet, row.size), packet, 32, &out,
-                                       &frames, &err))
+    ASSERT_TRUE(
+        FrameSplitter().append(segmentOffload(packet, row.size), packet, 32, &out, &frames, &err))
         << err;
     ASSERT_EQ(frames.size(), (row.payload + row.size - 1) / row.size);
     std::vector<std::uint8_t> payload;
@@ -105,8 +104,8 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
       }
       payload.insert(payload.end(), frame.begin() + layout->payload, frame.end());
     }
-    EXPECT_TRUE(std::equal(payload.begin(), payload.end(), packet.begin() + whole.payload,
-                           packet.end()));
+    EXPECT_TRUE(
+        std::equal(payload.begin(), payload.end(), packet.begin() + whole.payload, packet.end()));
     EXPECT_EQ(payload.size(), row.payload);
   }
 }
@@ -167,8 +166,8 @@ TEST(FrameSplitter, RefusesPacketsWhoseOffloadDoesNotFitAndAppendsNothing) {
     std::vector<std::uint8_t> out = {1, 2, 3};
     std::vector<FrameSpan> frames;
     std::string err;
-    EXPECT_FALSE(FrameSplitter().append(row.offload, std::span(packet).first(row.length), 32,
-                                        &out, &frames, &err));
+    EXPECT_FALSE(FrameSplitter().append(row.offload, std::span(packet).first(row.length), 32, &out,
+                                        &frames, &err));
     EXPECT_FALSE(err.empty());
     EXPECT_EQ(out, (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_TRUE(frames.empty());

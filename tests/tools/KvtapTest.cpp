@@ -53,7 +53,8 @@ TEST(KvtapOptions, AcceptsEveryFormOfHubAddress) {
   }
   KvtapOptions options;
   std::string err;
-  ASSERT_TRUE(parseKvtapOptions({"--no-offloads", "--hub", "h:1", "--tap", "t"}, {}, &options, &err))
+  ASSERT_TRUE(
+      parseKvtapOptions({"--no-offloads", "--hub", "h:1", "--tap", "t"}, {}, &options, &err))
       << err;
   EXPECT_FALSE(options.offloads);
 }

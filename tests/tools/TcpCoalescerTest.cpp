@@ -1,7 +1,5 @@
 // kvtap's joining of consecutive TCP frames from the hub into one segment for the TAP device.
 
-#include "tools/kvtap/TcpCoalescer.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +7,7 @@
 
 #include "tests/tools/TcpFrames.h"
 #include "tools/kvtap/FrameSplitter.h"
+#include "tools/kvtap/TcpCoalescer.h"
 
 namespace korvane::tools {
 namespace {

@@ -15,10 +15,10 @@ struct SegmentSpec {
   std::uint32_t sequence = 1000;
   std::uint8_t flags = kTcpAck;
   std::size_t payload = 100;
-  std::uint8_t fill = 0;       // payload byte i is fill + i
+  std::uint8_t fill = 0;  // payload byte i is fill + i
   std::uint16_t ipId = 7;
   std::uint16_t sourcePort = 40000;
-  bool timestamps = true;      // a 12-byte options block, as Linux sends
+  bool timestamps = true;  // a 12-byte options block, as Linux sends
 };
 
 /// The frame: Ethernet, IP (no options), TCP with the spec's fields, payload; checksums right.

@@ -134,7 +134,8 @@ class RecordingProxy {
     std::vector<std::uint8_t> pending;
     for (;;) {
       const long received = from.receive(buffer);
-      if (received <= 0 || !to.sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
+      if (received <= 0 ||
+          !to.sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
         break;
       }
       if (record) {
@@ -421,7 +422,8 @@ class VirtualLanTest : public ::testing::Test {
       std::vector<std::uint8_t> buffer(1 << 16);
       while (connection->waitReadable(kExchangeSilence)) {
         const long received = connection->receive(buffer);
-        if (received <= 0 || !connection->sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
+        if (received <= 0 ||
+            !connection->sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
           break;
         }
       }

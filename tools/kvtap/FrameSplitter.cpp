@@ -82,7 +82,8 @@ bool FrameSplitter::appendSegments(const platform::TapOffload& offload,
     }
     setIpLength(frame, *layout, end);
     std::uint8_t* tcp = frame.data() + layout->tcp;
-    common::writeBigEndian32(tcp + kTcpSequenceOffset, static_cast<std::uint32_t>(sequence + i * pieceSize));
+    common::writeBigEndian32(tcp + kTcpSequenceOffset,
+                             static_cast<std::uint32_t>(sequence + i * pieceSize));
     // FIN and PSH belong to the last piece, CWR to the first, as the kernel cuts segments.
     std::uint8_t pieceFlags = flags;
     if (i + 1 < pieces) {

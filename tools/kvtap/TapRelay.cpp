@@ -218,7 +218,7 @@ std::string TapRelay::relayFromHub(common::HubClient& client) {
     }
     coalescer_.flush();
     // What the kernel answered at once to the frames just written (an echo reply, an ACK) goes
-    // out from this thread, without waking the TAP side's.
+    // out from this thread, without waiting for the TAP side's thread to wake.
     relayFramesWaiting();
     if (result == common::ReceiveResult::kClosed || result == common::ReceiveResult::kFailed) {
       return err;

@@ -39,11 +39,11 @@ struct RelaySettings {
 /// connection ends or the login fails, until stop() is called. One thread runs the hub side in
 /// run(); a second, started by run(), waits for the TAP device and relays its frames. The hub
 /// side, having written frames to the device, relays what the kernel answered at once itself
-/// (an echo reply, an ACK), so that an answer costs no wake-up of the second thread; reading
-/// and sending a batch happen under one lock, so frames keep their order either way. With a device that has offloads,
-/// the TAP side cuts the kernel's large TCP segments into ordinary frames before they go to the
-/// hub, and the hub side joins consecutive frames of a TCP connection before they go to the
-/// device: the hub and the other clients see the same frames either way.
+/// (an echo reply, an ACK), so that an answer does not wait for the second thread to wake; reading
+/// and sending a batch happen under one lock, so frames keep their order either way. With a device
+/// that has offloads, the TAP side cuts the kernel's large TCP segments into ordinary frames before
+/// they go to the hub, and the hub side joins consecutive frames of a TCP connection before they go
+/// to the device: the hub and the other clients see the same frames either way.
 class TapRelay {
  public:
   TapRelay(RelaySettings settings, platform::TapDevice& tap, EventLog& log);

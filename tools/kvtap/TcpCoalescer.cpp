@@ -13,8 +13,8 @@ using Segmentation = platform::TapOffload::Segmentation;
 // Ethernet header (and a VLAN tag).
 constexpr std::size_t kMaxJoinedFrame = kTaggedEthernetHeaderSize + kMaxIpLength;
 
-bool sameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b,
-               std::size_t from, std::size_t to) {
+bool sameBytes(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, std::size_t from,
+               std::size_t to) {
   return std::memcmp(a.data() + from, b.data() + from, to - from) == 0;
 }
 
@@ -95,8 +95,8 @@ bool TcpCoalescer::joins(const Segment& segment, std::span<const std::uint8_t> f
     return false;
   }
   const std::size_t length = layout.end - layout.payload;
-  const std::size_t joinedIpLength = segment.layout.end + length - layout.ip -
-                                     (layout.ipv6 ? kIpv6HeaderSize : 0);
+  const std::size_t joinedIpLength =
+      segment.layout.end + length - layout.ip - (layout.ipv6 ? kIpv6HeaderSize : 0);
   if (length > segment.pieceSize || joinedIpLength > kMaxIpLength ||
       common::readBigEndian32(&frame[layout.tcp + kTcpSequenceOffset]) != segment.nextSequence) {
     return false;
@@ -106,11 +106,11 @@ bool TcpCoalescer::joins(const Segment& segment, std::span<const std::uint8_t> f
   const std::size_t tcp = layout.tcp;
   // The link and IP headers but for lengths, identification and checksum; the TCP header but
   // for the sequence number, PSH and the checksum.
-  const bool sameIp = layout.ipv6 ? sameBytes(frame, first, 0, ip + 4) &&
-                                        sameBytes(frame, first, ip + 6, tcp)
-                                  : sameBytes(frame, first, 0, ip + 2) &&
-                                        sameBytes(frame, first, ip + 6, ip + 10) &&
-                                        sameBytes(frame, first, ip + 12, tcp);
+  const bool sameIp =
+      layout.ipv6
+          ? sameBytes(frame, first, 0, ip + 4) && sameBytes(frame, first, ip + 6, tcp)
+          : sameBytes(frame, first, 0, ip + 2) && sameBytes(frame, first, ip + 6, ip + 10) &&
+                sameBytes(frame, first, ip + 12, tcp);
   return sameIp && sameBytes(frame, first, tcp + 8, tcp + kTcpFlagsOffset) &&
          (frame[tcp + kTcpFlagsOffset] & ~kTcpPush) == (first[tcp + kTcpFlagsOffset] & ~kTcpPush) &&
          sameBytes(frame, first, tcp + 14, tcp + kTcpChecksumOffset) &&
