@@ -68,11 +68,12 @@ class TapDeviceTest : public ::testing::Test {
 
   /// Opens device `name` on a thread that entered the namespace, so that the device is made
   /// there; the device itself then works from any thread.
-  std::optional<TapDevice> openInNamespace(const std::string& name, std::string* err) {
+  std::optional<TapDevice> openInNamespace(const std::string& name, std::string* err,
+                                           const TapOptions& options = {}) {
     std::optional<TapDevice> device;
     std::thread opener([&] {
       if (ns_->enterOnThisThread(err)) {
-        device = TapDevice::open(name, err);
+        device = TapDevice::open(name, err, options);
       }
     });
     opener.join();
@@ -155,6 +156,42 @@ TEST_F(TapDeviceTest, WrittenFramesReachTheKernel) {
   EXPECT_EQ(etherTypeOf(reply), kEtherTypeArp);
   EXPECT_TRUE(std::equal(kPeerHardware.begin(), kPeerHardware.end(), reply.begin()));
   EXPECT_EQ(reply[21], 2) << "an ARP reply";
+}
+
+TEST_F(TapDeviceTest, WithOffloadsHandsOverChecksumsLeftOpen) {
+  std::string err;
+  auto device = openInNamespace("kvt0", &err, TapOptions{.offloads = true});
+  ASSERT_TRUE(device) << err;
+  EXPECT_TRUE(device->hasOffloads());
+  addressDevice("kvt0");
+  // A connection attempt to the peer, which never answers: the kernel leaves the checksum of
+  // its SYN to the device. Read without waiting, so that a missing frame fails, not hangs.
+  (void)ns_->run({"busybox", "nc", "-w", "1", kPeerAddress, "9"}, 10s);
+  TapFrameBatch batch(8);
+  ASSERT_EQ(device->readReadyFrames(&batch, &err), TapReadResult::kFrames) << err;
+  const auto frame = batch.frame(0);
+  ASSERT_GE(frame.size(), 54u);
+  EXPECT_EQ(etherTypeOf(frame), kEtherTypeIpv4);
+  EXPECT_EQ(frame[23], 6) << "TCP";
+  const TapOffload& offload = batch.offload(0);
+  EXPECT_EQ(offload.segmentation, TapOffload::Segmentation::kNone);
+  EXPECT_TRUE(offload.needsChecksum);
+  EXPECT_EQ(offload.checksumStart, 34);   // behind the Ethernet and the IPv4 header
+  EXPECT_EQ(offload.checksumOffset, 16);  // TCP's checksum field
+  // The device takes plain frames as before.
+  EXPECT_TRUE(device->writeFrame(arpRequestFromPeer(), &err)) << err;
+}
+
+TEST_F(TapDeviceTest, WithoutOffloadsRefusesPacketsThatNeedThem) {
+  std::string err;
+  auto device = openInNamespace("kvt0", &err);
+  ASSERT_TRUE(device) << err;
+  EXPECT_FALSE(device->hasOffloads());
+  TapOffload segment;
+  segment.segmentation = TapOffload::Segmentation::kTcp4;
+  segment.segmentSize = 1448;
+  EXPECT_FALSE(device->writePacket(segment, arpRequestFromPeer(), &err));
+  EXPECT_NE(err.find("without offloads"), std::string::npos) << err;
 }
 
 TEST_F(TapDeviceTest, WakeEndsABlockedReadAndEveryLaterOne) {

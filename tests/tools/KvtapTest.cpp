@@ -49,7 +49,14 @@ TEST(KvtapOptions, AcceptsEveryFormOfHubAddress) {
     EXPECT_FALSE(options.credentials);
     EXPECT_FALSE(options.networkKey);
     EXPECT_EQ(options.keepAlive, std::chrono::seconds(10));
+    EXPECT_TRUE(options.offloads);
   }
+  KvtapOptions options;
+  std::string err;
+  ASSERT_TRUE(
+      parseKvtapOptions({"--no-offloads", "--hub", "h:1", "--tap", "t"}, {}, &options, &err))
+      << err;
+  EXPECT_FALSE(options.offloads);
 }
 
 TEST(KvtapOptions, RefusesBadHubAddresses) {

@@ -6,15 +6,22 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/ClientRecord.h"
 #include "common/SealedField.h"
+#include "platform/TcpConnection.h"
+#include "platform/TcpListener.h"
 #include "tests/hub/AccountFile.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/NetworkNamespace.h"
@@ -36,6 +43,177 @@ constexpr auto kPingLimit = 10s;
 constexpr const char* kNetworkKeyHex = "000102030405060708090A0B0C0D0E0F";
 // The hub's DHCP service answers from this hardware address.
 constexpr const char* kHubHardwareAddress = "52:00:00:00:00:01";
+// A recording relay in front of the hub listens here, in the hub's namespace.
+constexpr int kProxyPort = 7471;
+// The longest frame a TAP device of the default MTU (1500) may put on the wire: the MTU and the
+// Ethernet header.
+constexpr std::size_t kLongestFrame = 1500 + 14;
+// Bytes sent each way by the TCP exchange: enough for the kernel to hand over many large
+// segments, little enough to take well under a second.
+constexpr std::size_t kExchangeBytes = 8 << 20;
+constexpr int kExchangePort = 5001;
+// The exchange fails when no byte moves for this long.
+constexpr auto kExchangeSilence = 5s;
+
+/// The byte at `index` of the exchange: no period that a segment size could hide a shift in.
+std::uint8_t exchangeByte(std::size_t index) {
+  return static_cast<std::uint8_t>((index * 2654435761u) >> 13);
+}
+
+/// Relays one connection between a kvtap and the hub, inside the hub's namespace, and notes the
+/// data records that kvtap sent: how many, and the longest frame.
+class RecordingProxy {
+ public:
+  ~RecordingProxy() {
+    listener_.close();
+    {
+      const std::lock_guard lock(mutex_);
+      closing_ = true;
+      for (auto* connection : {&client_, &hub_}) {
+        if (*connection) {
+          (*connection)->shutdownBoth();
+        }
+      }
+    }
+    for (std::thread* thread : {&acceptor_, &backward_}) {
+      if (thread->joinable()) {
+        thread->join();
+      }
+    }
+  }
+
+  /// Listens on `port` in `ns`; the first connection is relayed to the hub on `hubPort` there.
+  bool start(const NetworkNamespace& ns, int port, int hubPort, std::string* err) {
+    std::promise<bool> listening;
+    auto listened = listening.get_future();
+    acceptor_ = std::thread([&, port, hubPort] {
+      platform::ListenFailure failure;
+      if (!ns.enterOnThisThread(err) ||
+          !listener_.listenOnIpv4(static_cast<std::uint16_t>(port), &failure)) {
+        listening.set_value(false);
+        return;
+      }
+      listening.set_value(true);
+      relay(hubPort);
+    });
+    if (!listened.get()) {
+      *err += " (the recording relay cannot listen)";
+      return false;
+    }
+    return true;
+  }
+
+  std::size_t dataFrames() const { return dataFrames_; }
+  std::size_t longestFrame() const { return longestFrame_; }
+
+ private:
+  void relay(int hubPort) {
+    std::optional<platform::TcpConnection> client;
+    platform::ListenFailure failure;
+    while (listener_.accept(&client, &failure) == platform::AcceptStatus::kRetry) {
+    }
+    std::string err;
+    auto hub = client ? platform::TcpConnection::connect("127.0.0.1", hubPort, &err) : std::nullopt;
+    if (!hub) {
+      return;
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      if (closing_) {
+        return;  // the test ended before kvtap connected
+      }
+      client_ = std::move(client);
+      hub_ = std::move(hub);
+    }
+    backward_ = std::thread([this] { pump(*hub_, *client_, false); });
+    pump(*client_, *hub_, true);
+  }
+
+  void pump(platform::TcpConnection& from, platform::TcpConnection& to, bool record) {
+    std::vector<std::uint8_t> buffer(1 << 16);
+    std::vector<std::uint8_t> pending;
+    for (;;) {
+      const long received = from.receive(buffer);
+      if (received <= 0 ||
+          !to.sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
+        break;
+      }
+      if (record) {
+        pending.insert(pending.end(), buffer.begin(), buffer.begin() + received);
+        noteRecords(&pending);
+      }
+    }
+    to.shutdownBoth();
+    from.shutdownBoth();
+  }
+
+  void noteRecords(std::vector<std::uint8_t>* pending) {
+    std::array<common::RecordSpan, common::kMaxRecordsPerPass> spans;
+    for (;;) {
+      const auto parsed = common::parseRecords(*pending, spans);
+      for (std::size_t i = 0; i < parsed.count; ++i) {
+        const auto header = common::decodeRecordHeader(
+            std::span(*pending).subspan(spans[i].offset).first<common::kRecordHeaderSize>());
+        if (header.kind != common::kKindControl) {
+          ++dataFrames_;
+          longestFrame_ = std::max<std::size_t>(longestFrame_, header.payloadLength);
+        }
+      }
+      pending->erase(pending->begin(), pending->begin() + static_cast<long>(parsed.consumed));
+      if (parsed.count < spans.size()) {
+        return;
+      }
+    }
+  }
+
+  platform::TcpListener listener_;
+  std::mutex mutex_;
+  std::optional<platform::TcpConnection> client_;  // set under mutex_, then used by the pumps
+  std::optional<platform::TcpConnection> hub_;
+  bool closing_ = false;  // under mutex_
+  std::thread acceptor_;
+  std::thread backward_;
+  std::atomic<std::size_t> dataFrames_{0};
+  std::atomic<std::size_t> longestFrame_{0};
+};
+
+/// Receives kExchangeBytes from `connection` and checks them; false with a message when a byte
+/// differs, or the connection ends or falls silent first.
+bool receiveExchange(platform::TcpConnection& connection, std::string* err) {
+  std::vector<std::uint8_t> buffer(1 << 16);
+  std::size_t got = 0;
+  while (got < kExchangeBytes) {
+    if (!connection.waitReadable(kExchangeSilence)) {
+      *err = "silent after " + std::to_string(got) + " bytes";
+      return false;
+    }
+    const long received = connection.receive(buffer);
+    if (received <= 0) {
+      *err = "the connection ended after " + std::to_string(got) + " bytes";
+      return false;
+    }
+    for (long i = 0; i < received; ++i, ++got) {
+      if (buffer[static_cast<std::size_t>(i)] != exchangeByte(got)) {
+        *err = "byte " + std::to_string(got) + " differs";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool sendExchange(platform::TcpConnection& connection) {
+  std::vector<std::uint8_t> chunk(1 << 16);
+  for (std::size_t sent = 0; sent < kExchangeBytes; sent += chunk.size()) {
+    for (std::size_t i = 0; i < chunk.size(); ++i) {
+      chunk[i] = exchangeByte(sent + i);
+    }
+    if (!connection.sendAll(chunk)) {
+      return false;
+    }
+  }
+  return true;
+}
 
 /// One host of the LAN: its namespace, its kvtap and the log kvtap writes.
 struct Host {
@@ -51,6 +229,8 @@ struct KvtapSetup {
   std::string password;
   bool passwordInEnvironment = false;
   bool encrypt = false;
+  bool offloads = true;
+  int port = kHubPort;  // kProxyPort: through the recording relay
   std::string tap = "tap0";
 };
 
@@ -72,6 +252,19 @@ KvtapSetup encrypting() {
 KvtapSetup onDevice(const std::string& tap) {
   KvtapSetup setup;
   setup.tap = tap;
+  return setup;
+}
+
+KvtapSetup withoutOffloads() {
+  KvtapSetup setup;
+  setup.offloads = false;
+  return setup;
+}
+
+KvtapSetup throughProxy(bool encrypt = false) {
+  KvtapSetup setup;
+  setup.port = kProxyPort;
+  setup.encrypt = encrypt;
   return setup;
 }
 
@@ -158,8 +351,11 @@ class VirtualLanTest : public ::testing::Test {
   }
 
   void startKvtap(Host& host, const KvtapSetup& setup = {}) {
-    std::vector<std::string> args = {"--hub", host.hubAddress + ":" + std::to_string(kHubPort),
+    std::vector<std::string> args = {"--hub", host.hubAddress + ":" + std::to_string(setup.port),
                                      "--tap", setup.tap};
+    if (!setup.offloads) {
+      args.push_back("--no-offloads");
+    }
     testing::ChildProcess::Options options;
     options.outputFile = host.log;
     if (setup.account) {
@@ -202,6 +398,83 @@ class VirtualLanTest : public ::testing::Test {
   }
 
   static std::string logOf(const Host& host) { return testing::readFile(host.log); }
+
+  /// Sends kExchangeBytes over TCP from `from` to an echo server on `to` (at `toAddress`) across
+  /// the LAN and checks every byte that comes back; false with a message in `err`.
+  static bool exchangeTcp(const Host& from, const Host& to, const std::string& toAddress,
+                          std::string* err) {
+    platform::TcpListener listener;
+    std::string serverErr = "the echo server did not start";
+    std::promise<bool> listening;
+    std::thread server([&] {
+      platform::ListenFailure failure;
+      if (!to.ns->enterOnThisThread(&serverErr) ||
+          !listener.listenOnIpv4(kExchangePort, &failure)) {
+        listening.set_value(false);
+        return;
+      }
+      listening.set_value(true);
+      std::optional<platform::TcpConnection> connection;
+      if (listener.accept(&connection, &failure) != platform::AcceptStatus::kAccepted) {
+        serverErr = "the echo server accepted nothing";
+        return;
+      }
+      std::vector<std::uint8_t> buffer(1 << 16);
+      while (connection->waitReadable(kExchangeSilence)) {
+        const long received = connection->receive(buffer);
+        if (received <= 0 ||
+            !connection->sendAll(std::span(buffer).first(static_cast<std::size_t>(received)))) {
+          break;
+        }
+      }
+      serverErr.clear();
+    });
+    bool ok = listening.get_future().get();
+    std::string clientErr;
+    if (ok) {
+      std::thread client([&] {
+        if (!from.ns->enterOnThisThread(&clientErr)) {
+          return;
+        }
+        auto connection = platform::TcpConnection::connect(toAddress, kExchangePort, &clientErr,
+                                                           kExchangeSilence);
+        if (!connection) {
+          return;
+        }
+        std::thread sender([&] { (void)sendExchange(*connection); });
+        if (receiveExchange(*connection, &clientErr)) {
+          clientErr.clear();
+        }
+        connection->shutdownBoth();
+        sender.join();
+      });
+      client.join();
+    }
+    listener.close();
+    server.join();
+    ok = ok && clientErr.empty();
+    *err = clientErr + " " + serverErr;
+    return ok;
+  }
+
+  /// Hosts a (its kvtap reaching the hub through a recording relay) and b exchange TCP traffic
+  /// both ways; every data frame a's kvtap sent is at most `longest` bytes.
+  void exchangeThroughRecordingRelay(const KvtapSetup& setupA, const KvtapSetup& setupB,
+                                     std::size_t longest) {
+    writeHubConfig(false);
+    startHub();
+    Host& a = addHost("10.77.0.1/24");
+    Host& b = addHost("10.77.0.2/24");
+    RecordingProxy proxy;
+    std::string err;
+    ASSERT_TRUE(proxy.start(*hubNs_, kProxyPort, kHubPort, &err)) << err;
+    startKvtap(a, setupA);
+    startKvtap(b, setupB);
+    loggedIn({&a, &b});
+    EXPECT_TRUE(exchangeTcp(a, b, "10.77.0.2", &err)) << err << logOf(a) << logOf(b);
+    EXPECT_GE(proxy.dataFrames(), kExchangeBytes / kLongestFrame);
+    EXPECT_LE(proxy.longestFrame(), longest);
+  }
 
   // --- DHCP ---
 
@@ -405,6 +678,16 @@ TEST_F(VirtualLanTest, AHostsDhcpServerServesAnotherHostThroughTheHub) {
   const std::string address = leaseAddress(client);
   EXPECT_EQ(address.rfind("10.77.0.5", 0), 0u) << address << testing::readFile(options.outputFile);
   EXPECT_TRUE(pings(client, "10.77.0.1"));
+}
+
+TEST_F(VirtualLanTest, ClientsWithAndWithoutOffloadsExchangeTcpInFramesNoLongerThanTheMtu) {
+  // With offloads the kernel hands a's kvtap TCP segments of up to 64 KiB; b has none.
+  exchangeThroughRecordingRelay(throughProxy(), withoutOffloads(), kLongestFrame);
+}
+
+TEST_F(VirtualLanTest, EncryptingClientsWithOffloadsExchangeTcpInFramesNoLongerThanTheMtu) {
+  // An encrypted frame is padded to whole cipher blocks behind its 14 plain bytes.
+  exchangeThroughRecordingRelay(throughProxy(true), encrypting(), kLongestFrame + 16);
 }
 
 // --- the hub's DHCP service ---

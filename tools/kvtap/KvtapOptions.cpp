@@ -92,6 +92,10 @@ bool takeOption(const std::vector<std::string>& args, std::size_t* i, Collected*
     collected->options.help = true;
     return true;
   }
+  if (arg == "--no-offloads") {
+    collected->options.offloads = false;
+    return true;
+  }
   static constexpr const char* kValued[] = {
       "--hub",      "--tap", "--account", "--password-file", "--network-key", "--network-key-file",
       "--keepalive"};
@@ -195,12 +199,15 @@ bool resolveNetworkKey(const Collected& collected, KvtapOptions* options, std::s
 std::string kvtapUsage() {
   return "usage: kvtap --hub HOST:PORT --tap NAME [--account NAME [--password-file FILE]]\n"
          "             [--network-key HEX32 | --network-key-file FILE] [--keepalive SECONDS]\n"
+         "             [--no-offloads]\n"
          "Joins the TAP device NAME (opened, or created) to a virtual hub and relays its frames.\n"
          "  --hub HOST:PORT     the hub: a name, an IPv4 address or [an IPv6 address]\n"
          "  --account NAME      log in with this account; the password comes from\n"
          "                      --password-file or the variable KVTAP_PASSWORD\n"
          "  --network-key HEX32 the domain's network key: frames travel encrypted\n"
          "  --keepalive SECONDS keep-alive interval, 1 to 19 (default 10)\n"
+         "  --no-offloads       take the TAP device's frames one by one, as the wire carries\n"
+         "                      them, instead of as large TCP segments that kvtap cuts itself\n"
          "Runs until SIGTERM or SIGINT; reconnects by itself when the connection ends.\n";
 }
 

@@ -30,6 +30,9 @@ struct KvtapOptions {
   std::optional<common::Credentials> credentials;  ///< empty: log in without an account
   std::optional<common::NetworkKey> networkKey;    ///< set: frames travel encrypted (kind 2)
   std::chrono::seconds keepAlive = kDefaultKeepAlive;
+  /// The TAP device hands over and takes large TCP segments and unfinished checksums; the
+  /// frames on the wire are the same either way.
+  bool offloads = true;
   bool help = false;
 };
 

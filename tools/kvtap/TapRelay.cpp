@@ -8,6 +8,7 @@
 
 #include "common/ClientRecord.h"
 #include "common/FrameCipher.h"
+#include "platform/Priority.h"
 #include "platform/Random.h"
 
 namespace korvane::tools {
@@ -46,10 +47,23 @@ bool isDataRecord(const common::ReceivedRecord& record) {
 }  // namespace
 
 TapRelay::TapRelay(RelaySettings settings, platform::TapDevice& tap, EventLog& log)
-    : settings_(std::move(settings)), tap_(tap), log_(log), receivedFrame_(common::kMaxFrameSize) {}
+    : settings_(std::move(settings)),
+      tap_(tap),
+      log_(log),
+      receivedFrame_(common::kMaxFrameSize),
+      coalescer_([this](const platform::TapOffload& offload, std::span<const std::uint8_t> packet) {
+        writeToTap(offload, packet);
+      }) {}
 
 int TapRelay::run() {
-  std::thread tapReader([this] { readTap(); });
+  // Both threads move every frame, as the hub's port threads do, and take their priority: on a
+  // busy machine a relay thread that waits behind other work for its turn adds that wait to
+  // every round trip.
+  platform::raiseThreadPriority();
+  std::thread tapReader([this] {
+    platform::raiseThreadPriority();
+    readTap();
+  });
   while (!stopping()) {
     runSession();
     if (!stopping()) {
@@ -173,7 +187,7 @@ void TapRelay::announceStation(common::HubClient& client) {
 std::string TapRelay::relayFromHub(common::HubClient& client) {
   const std::chrono::milliseconds interval = settings_.keepAlive;
   const std::chrono::milliseconds silenceLimit = kSilentKeepAlives * interval;
-  SessionNotes notes;
+  notes_ = SessionNotes{};
   auto nextKeepAlive = SteadyClock::now() + interval;
   auto lastHeard = SteadyClock::now();
   for (;;) {
@@ -188,32 +202,40 @@ std::string TapRelay::relayFromHub(common::HubClient& client) {
     if (now - lastHeard > silenceLimit) {
       return "no answer from the hub for " + secondsText(silenceLimit) + " s";
     }
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(nextKeepAlive - SteadyClock::now());
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(nextKeepAlive - now);
     common::ReceivedRecord record;
     std::string err;
-    const common::ReceiveResult result =
+    common::ReceiveResult result =
         client.receiveRecord(&record, std::max(wait, std::chrono::milliseconds(1)), &err);
+    if (result == common::ReceiveResult::kRecord) {
+      lastHeard = SteadyClock::now();
+    }
+    // Every record that is already here is taken before the joined segment goes to the device:
+    // a receive that finds none does not wait.
+    while (result == common::ReceiveResult::kRecord) {
+      takeRecord(record);
+      result = client.receiveRecord(&record, std::chrono::milliseconds(0), &err);
+    }
+    coalescer_.flush();
+    // What the kernel answered at once to the frames just written (an echo reply, an ACK) goes
+    // out from this thread, without waiting for the TAP side's thread to wake.
+    relayFramesWaiting();
     if (result == common::ReceiveResult::kClosed || result == common::ReceiveResult::kFailed) {
       return err;
     }
-    if (result != common::ReceiveResult::kRecord) {
-      continue;
-    }
-    lastHeard = SteadyClock::now();
-    if (isDataRecord(record)) {
-      writeToTap(record, &notes);
-    }
-    // Control records (keep-alive echoes; another client's unknown control types, which the
-    // hub switches like frames) are no frames for this interface.
   }
 }
 
-void TapRelay::writeToTap(const common::ReceivedRecord& record, SessionNotes* notes) {
+void TapRelay::takeRecord(const common::ReceivedRecord& record) {
+  // Control records (keep-alive echoes; another client's unknown control types, which the hub
+  // switches like frames) are no frames for this interface.
+  if (!isDataRecord(record)) {
+    return;
+  }
   std::span<const std::uint8_t> frame = record.payload;
   if (record.header.kind == common::kKindEncrypted) {
     if (!settings_.networkKey) {
-      if (!std::exchange(notes->encryptedWithoutKey, true)) {
+      if (!std::exchange(notes_.encryptedWithoutKey, true)) {
         log_.line("dropping encrypted frames: no network key is set (--network-key)");
       }
       return;
@@ -224,15 +246,24 @@ void TapRelay::writeToTap(const common::ReceivedRecord& record, SessionNotes* no
     const auto length =
         common::decryptFrame(*settings_.networkKey, buffer, record.header.plainLength, &err);
     if (!length) {
-      if (!std::exchange(notes->malformedEncrypted, true)) {
+      if (!std::exchange(notes_.malformedEncrypted, true)) {
         log_.line("dropping malformed encrypted frames: " + err);
       }
       return;
     }
     frame = buffer.first(*length);
   }
+  if (tap_.hasOffloads()) {
+    coalescer_.add(frame);  // it copies what it keeps: the record's bytes go with the next receive
+  } else {
+    writeToTap(platform::TapOffload{}, frame);
+  }
+}
+
+void TapRelay::writeToTap(const platform::TapOffload& offload,
+                          std::span<const std::uint8_t> packet) {
   std::string err;
-  if (!tap_.writeFrame(frame, &err) && !std::exchange(notes->tapWriteFailed, true)) {
+  if (!tap_.writePacket(offload, packet, &err) && !std::exchange(notes_.tapWriteFailed, true)) {
     log_.line("dropping frames for the TAP device: " + err);
   }
 }
@@ -245,40 +276,96 @@ void TapRelay::waitBeforeReconnect() {
 }
 
 void TapRelay::readTap() {
-  platform::TapFrameBatch batch(kTapBatchFrames);
   for (;;) {
     std::string err;
-    const platform::TapReadResult result = tap_.readFrames(&batch, &err);
+    const platform::TapReadResult result = tap_.waitForFrames(&err);
     if (result == platform::TapReadResult::kWoken) {
       return;
     }
     if (result == platform::TapReadResult::kFailed) {
-      log_.line("TAP device " + tap_.name() + " failed: " + err);
-      {
-        const std::lock_guard lock(mutex_);
-        tapFailed_ = true;
-      }
-      stop();
+      tapFailed(err);
       return;
     }
-    std::shared_ptr<common::HubClient> client;
+    const std::lock_guard lock(tapSideMutex_);
+    if (!relayReadyFrames()) {
+      return;
+    }
+  }
+}
+
+void TapRelay::relayFramesWaiting() {
+  // The TAP side's own thread may be the one relaying now; it takes what is left.
+  if (!tapSideMutex_.try_lock()) {
+    return;
+  }
+  const std::lock_guard lock(tapSideMutex_, std::adopt_lock);
+  (void)relayReadyFrames();
+}
+
+bool TapRelay::relayReadyFrames() {
+  std::string err;
+  const platform::TapReadResult result = tap_.readReadyFrames(&tapBatch_, &err);
+  if (result == platform::TapReadResult::kFailed) {
+    tapFailed(err);
+    return false;
+  }
+  if (result != platform::TapReadResult::kFrames) {
+    return true;
+  }
+  std::shared_ptr<common::HubClient> client;
+  {
+    const std::lock_guard lock(mutex_);
+    if (loggedIn_) {
+      client = client_;
+    }
+  }
+  if (!client) {
+    return true;  // frames read while no connection is up have nowhere to go
+  }
+  if (!sendBatch(*client, tapBatch_, &err)) {
     {
       const std::lock_guard lock(mutex_);
-      if (loggedIn_) {
-        client = client_;
+      if (client == client_ && sendFailure_.empty()) {
+        sendFailure_ = err;
       }
     }
-    if (!client) {
-      continue;  // frames read while no connection is up have nowhere to go
+    client->shutdown();  // the hub side sees the end and reconnects
+  }
+  return true;
+}
+
+void TapRelay::tapFailed(const std::string& err) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (std::exchange(tapFailed_, true)) {
+      return;  // both sides saw it; one line tells
     }
-    if (!sendBatch(*client, batch, &err)) {
-      {
-        const std::lock_guard lock(mutex_);
-        if (client == client_ && sendFailure_.empty()) {
-          sendFailure_ = err;
-        }
+  }
+  log_.line("TAP device " + tap_.name() + " failed: " + err);
+  stop();
+}
+
+void TapRelay::cutBatch(const platform::TapFrameBatch& batch, std::size_t room) {
+  wireFrames_.clear();
+  frameSpans_.clear();
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    std::string err;
+    if (!splitter_.append(batch.offload(i), batch.frame(i), room, &wireFrames_, &frameSpans_,
+                          &err)) {
+      if (!std::exchange(droppedPacket_, true)) {
+        log_.line("dropping packets from the TAP device: " + err);
       }
-      client->shutdown();  // the hub side sees the end and reconnects
+      continue;
+    }
+    // A frame longer than a record carries (from a device whose MTU is near 64 KiB) cannot go;
+    // it is the last one appended, so its bytes go again at once.
+    if (frameSpans_.back().length > common::kMaxFrameSize) {
+      wireFrames_.resize(frameSpans_.back().offset - room);
+      frameSpans_.pop_back();
+      if (!std::exchange(droppedLongFrame_, true)) {
+        log_.line("dropping frames longer than " + std::to_string(common::kMaxFrameSize) +
+                  " bytes from the TAP device");
+      }
     }
   }
 }
@@ -286,20 +373,27 @@ void TapRelay::readTap() {
 bool TapRelay::sendBatch(common::HubClient& client, const platform::TapFrameBatch& batch,
                          std::string* err) {
   if (settings_.networkKey) {
-    return sendEncrypted(client, batch, err);
+    cutBatch(batch, 0);
+    return sendEncrypted(client, err);
   }
-  sendFrames_.clear();
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    sendFrames_.push_back(batch.frame(i));
+  // Each frame is cut behind room for its record header, so the batch goes out as one block.
+  cutBatch(batch, common::kRecordHeaderSize);
+  for (const FrameSpan& span : frameSpans_) {
+    common::RecordHeader header;
+    header.payloadLength = static_cast<std::uint32_t>(span.length);
+    header.kind = common::kKindPlainFrame;
+    header.plainLength = header.payloadLength;
+    const auto headerBytes = common::encodeRecordHeader(header);
+    std::copy(headerBytes.begin(), headerBytes.end(),
+              wireFrames_.begin() + static_cast<std::ptrdiff_t>(span.offset - headerBytes.size()));
   }
-  return client.sendFrames(sendFrames_, common::kKindPlainFrame, err);
+  return wireFrames_.empty() || client.sendRaw(wireFrames_, err);
 }
 
-bool TapRelay::sendEncrypted(common::HubClient& client, const platform::TapFrameBatch& batch,
-                             std::string* err) {
+bool TapRelay::sendEncrypted(common::HubClient& client, std::string* err) {
   sendRecords_.clear();
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    const std::span<const std::uint8_t> frame = batch.frame(i);
+  for (const FrameSpan& span : frameSpans_) {
+    const std::span<const std::uint8_t> frame(wireFrames_.data() + span.offset, span.length);
     const std::size_t payloadLength = common::encryptedPayloadSize(frame.size());
     if (payloadLength > common::kMaxFrameSize) {
       continue;  // padded, it no longer fits a record; a plain relay could not send it either
@@ -319,7 +413,7 @@ bool TapRelay::sendEncrypted(common::HubClient& client, const platform::TapFrame
       return false;
     }
   }
-  return client.sendRaw(sendRecords_, err);
+  return sendRecords_.empty() || client.sendRaw(sendRecords_, err);
 }
 
 }  // namespace korvane::tools

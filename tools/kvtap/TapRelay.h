@@ -13,7 +13,9 @@
 #include "common/SealedField.h"
 #include "platform/TapDevice.h"
 #include "tools/kvtap/EventLog.h"
+#include "tools/kvtap/FrameSplitter.h"
 #include "tools/kvtap/ReconnectDelay.h"
+#include "tools/kvtap/TcpCoalescer.h"
 
 namespace korvane::tools {
 
@@ -35,7 +37,13 @@ struct RelaySettings {
 /// Joins a TAP device to a hub: logs in, relays frames both ways (encrypting them with the
 /// network key when one is set), sends keep-alives, and reconnects with back-off whenever the
 /// connection ends or the login fails, until stop() is called. One thread runs the hub side in
-/// run(); a second, started by run(), reads the TAP device.
+/// run(); a second, started by run(), waits for the TAP device and relays its frames. The hub
+/// side, having written frames to the device, relays what the kernel answered at once itself
+/// (an echo reply, an ACK), so that an answer does not wait for the second thread to wake; reading
+/// and sending a batch happen under one lock, so frames keep their order either way. With a device
+/// that has offloads, the TAP side cuts the kernel's large TCP segments into ordinary frames before
+/// they go to the hub, and the hub side joins consecutive frames of a TCP connection before they go
+/// to the device: the hub and the other clients see the same frames either way.
 class TapRelay {
  public:
   TapRelay(RelaySettings settings, platform::TapDevice& tap, EventLog& log);
@@ -62,14 +70,18 @@ class TapRelay {
   bool logIn(common::HubClient& client);
   void announceStation(common::HubClient& client);
   std::string relayFromHub(common::HubClient& client);
-  void writeToTap(const common::ReceivedRecord& record, SessionNotes* notes);
+  void takeRecord(const common::ReceivedRecord& record);
+  void writeToTap(const platform::TapOffload& offload, std::span<const std::uint8_t> packet);
   void waitBeforeReconnect();
   void setCurrent(std::shared_ptr<common::HubClient> client, bool loggedIn);
 
   void readTap();
+  void relayFramesWaiting();
+  bool relayReadyFrames();
+  void tapFailed(const std::string& err);
+  void cutBatch(const platform::TapFrameBatch& batch, std::size_t room);
   bool sendBatch(common::HubClient& client, const platform::TapFrameBatch& batch, std::string* err);
-  bool sendEncrypted(common::HubClient& client, const platform::TapFrameBatch& batch,
-                     std::string* err);
+  bool sendEncrypted(common::HubClient& client, std::string* err);
 
   const RelaySettings settings_;
   platform::TapDevice& tap_;
@@ -85,8 +97,17 @@ class TapRelay {
   std::string sendFailure_;  // why the TAP side's send to client_ failed; under mutex_
 
   std::vector<std::uint8_t> receivedFrame_;  // hub side: a frame being decrypted
-  std::vector<std::uint8_t> sendRecords_;    // TAP side: encrypted records of one batch
-  std::vector<std::span<const std::uint8_t>> sendFrames_;  // TAP side: plain frames of a batch
+  TcpCoalescer coalescer_;                   // hub side, with offloads
+  SessionNotes notes_;                       // hub side: what this connection has reported
+
+  std::mutex tapSideMutex_;  // one relay of TAP frames at a time: guards what follows
+  platform::TapFrameBatch tapBatch_{kTapBatchFrames};
+  FrameSplitter splitter_;
+  std::vector<std::uint8_t> wireFrames_;   // TAP side: the frames of one batch (with room)
+  std::vector<FrameSpan> frameSpans_;      // TAP side: where they lie
+  std::vector<std::uint8_t> sendRecords_;  // TAP side: encrypted records of one batch
+  bool droppedPacket_ = false;             // TAP side: a packet that could not be cut was logged
+  bool droppedLongFrame_ = false;          // TAP side: a frame too long for a record was logged
 };
 
 }  // namespace korvane::tools

@@ -56,7 +56,8 @@ class StopGrace {
 int relay(const tools::KvtapOptions& options) {
   tools::EventLog log(platform::systemClock(), stderr);
   std::string err;
-  auto tap = platform::TapDevice::open(options.tapName, &err);
+  auto tap = platform::TapDevice::open(options.tapName, &err,
+                                       platform::TapOptions{.offloads = options.offloads});
   if (!tap) {
     log.line("cannot open TAP device " + options.tapName + ": " + err);
     return kExitFailure;
