@@ -17,10 +17,12 @@ struct CapturedRun {
   std::string output;  ///< its standard output
 };
 
-/// The path of a program named without a directory, found as the desktop's "open" finds it: in
-/// the current directory first, then along PATH; a name with a '/' is taken as it is. Empty when
-/// no executable file of that name is found.
-std::string findProgram(const std::string& name);
+/// The path of a program named without a directory: in `ownFolder` (the caller's own program
+/// folder, ending in '/') first, then along the absolute folders of PATH; a name with a '/' is
+/// taken as it is. Never the current directory, nor a relative PATH entry: the updater runs as
+/// root, and a folder that another user can write to (where it may be started from) must not
+/// choose what it runs. Empty when no executable file of that name is found.
+std::string findProgram(const std::string& name, const std::string& ownFolder);
 
 /// Runs `program` (a path, or a bare name looked up along PATH) with `args` in
 /// `workingDirectory` (the caller's own when empty) and waits for its end without limit. Its exit

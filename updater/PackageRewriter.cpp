@@ -24,7 +24,8 @@ constexpr std::size_t kPathBufferBytes = 2048;
 constexpr const char* kClientPanel = "nic/Harlow";
 constexpr const char* kHubPanel = "hub/Ostrel";
 constexpr const char* kConfigurationTool = "nic/HarlowConfig";
-// The configuration tool as the updater first runs it: by bare name, wherever it is found.
+// The configuration tool as the updater first runs it: by bare name, from the updater's own
+// folder or along PATH.
 constexpr const char* kConfigurationToolName = "HarlowConfig";
 // Files that the client's uninstall leaves in its folder.
 constexpr const char* kLeftOverFiles[] = {"Vadap.inf", "HARLOW_LANG.rcc"};
@@ -154,7 +155,8 @@ int Rewriter::run(UpdateMode mode) {
   const std::string hubSettings = directoryOf(hubPanel) + "/ini";
   const std::string hubLogs = directoryOf(hubPanel) + "/log";
 
-  if (!runTool(platform::findProgram(kConfigurationToolName), "save", "")) {
+  if (!runTool(platform::findProgram(kConfigurationToolName, setup_.programDirectory), "save",
+               "")) {
     return fail(kSaveFailed);
   }
   // Once uninstalled, the old product can only come back from a package file: keep one.

@@ -117,12 +117,12 @@ bool readOutput(int descriptor, std::size_t maxBytes, SteadyClock::time_point de
 
 }  // namespace
 
-std::string findProgram(const std::string& name) {
+std::string findProgram(const std::string& name, const std::string& ownFolder) {
   if (name.find('/') != std::string::npos) {
     return isExecutableFile(name) ? name : std::string();
   }
-  if (isExecutableFile(name)) {
-    return "./" + name;
+  if (!ownFolder.empty() && isExecutableFile(ownFolder + name)) {
+    return ownFolder + name;
   }
   const char* path = std::getenv("PATH");
   std::string folders = path != nullptr ? path : "";
@@ -133,8 +133,8 @@ std::string findProgram(const std::string& name) {
       end = folders.size();
     }
     const std::string folder = folders.substr(start, end - start);
-    // An empty entry in PATH stands for the current directory, which was looked at first.
-    if (!folder.empty() && isExecutableFile(folder + "/" + name)) {
+    // An empty or relative entry stands for (a folder below) the current directory: skipped.
+    if (folder.starts_with('/') && isExecutableFile(folder + "/" + name)) {
       return folder + "/" + name;
     }
     start = end + 1;

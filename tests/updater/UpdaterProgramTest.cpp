@@ -35,21 +35,29 @@ void makeScript(const std::string& path, const std::string& text) {
   fs::permissions(path, fs::perms(0755));
 }
 
-TEST(Soldane, StartsTheRewriterOfThisMachineWithItsArguments) {
+TEST(Soldane, StartsTheRewriterBesideItWithItsArguments) {
   if (!onWideMachine()) {
     GTEST_SKIP() << "the machine is not x86_64, which this test knows as 64-bit";
   }
-  testing::TempProgramDir dir;
-  makeScript(dir.path() + "Vintrell64",
+  // Soldane is started from a folder that another user could write to, which holds a rewriter
+  // of its own: only the one beside Soldane may run.
+  testing::TempProgramDir bundle;
+  testing::TempProgramDir elsewhere;
+  fs::copy_file(updaterProgram("Soldane"), bundle.path() + "Soldane");
+  makeScript(bundle.path() + "Vintrell64",
              "#!/bin/sh\necho \"$@\" >started.tmp\nmv started.tmp started\n");
+  makeScript(elsewhere.path() + "Vintrell64", "#!/bin/sh\ntouch planted\n");
   testing::ChildProcess::Options options;
-  options.workingDirectory = dir.path();
-  options.outputFile = dir.path() + "output";
-  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset", "now"}, dir.path(), options);
+  options.workingDirectory = elsewhere.path();
+  options.outputFile = elsewhere.path() + "output";
+  setenv("PATH", (".:" + std::string(testing::kPackageToolPath)).c_str(), 1);
+  testing::ChildProcess soldane(bundle.path() + "Soldane", {"fullset", "now"}, elsewhere.path(),
+                                options);
 
   EXPECT_EQ(soldane.waitForExit(10s), 0);
-  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(dir.path() + "started"); }, 10s));
-  EXPECT_EQ(testing::readFile(dir.path() + "started"), "fullset now\n");
+  ASSERT_TRUE(testing::waitUntil([&] { return fs::exists(elsewhere.path() + "started"); }, 10s));
+  EXPECT_EQ(testing::readFile(elsewhere.path() + "started"), "fullset now\n");
+  EXPECT_FALSE(fs::exists(elsewhere.path() + "planted"));
 }
 
 TEST(Soldane, EndsWithZeroWhenTheRewriterIsMissing) {
@@ -58,7 +66,8 @@ TEST(Soldane, EndsWithZeroWhenTheRewriterIsMissing) {
   options.workingDirectory = dir.path();
   options.outputFile = dir.path() + "output";
   setenv("PATH", dir.path().c_str(), 1);
-  testing::ChildProcess soldane(updaterProgram("Soldane"), {"fullset"}, dir.path(), options);
+  fs::copy_file(updaterProgram("Soldane"), dir.path() + "Soldane");
+  testing::ChildProcess soldane(dir.path() + "Soldane", {"fullset"}, dir.path(), options);
 
   EXPECT_EQ(soldane.waitForExit(10s), 0);
   EXPECT_EQ(testing::readFile(dir.path() + "output"), "");
