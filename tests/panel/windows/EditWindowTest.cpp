@@ -23,6 +23,7 @@
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/AccountModelCache.h"
+#include "panel/logic/TextFormat.h"
 #include "panel/windows/AccountWindow.h"
 #include "panel/windows/FilterWindow.h"
 #include "tests/hub/RunningHub.h"
@@ -223,7 +224,7 @@ TEST_F(EditWindowTest, ThousandAndFirstAccountIsRefused) {
   answers.box(QMessageBox::Ok);
   window->command(112)->trigger();
   ASSERT_EQ(answers.texts().size(), 1);
-  EXPECT_EQ(answers.texts()[0], fillFormat(library_.text(25), QStringLiteral("1000")));
+  EXPECT_EQ(answers.texts()[0], QString::fromStdString(formatWithNumber(library_.text(25).toStdString(), 1000)));
   EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("1000")));
   EXPECT_EQ(answers.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_EQ(accountFile(), *file);
