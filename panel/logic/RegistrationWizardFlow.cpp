@@ -321,7 +321,6 @@ std::string groupedPrice(float price) {
   return text;
 }
 
-
 std::string summaryText(const RegistrationForm& form,
                         const std::function<std::string(int fieldId)>& caption,
                         std::string_view sameAsOrg) {

@@ -8,8 +8,8 @@
 #include "panel/logic/AccountModelCache.h"
 #include "panel/logic/HubSettingsEditor.h"
 #include "panel/logic/PortMappingEditor.h"
-#include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/MessageBoxes.h"
+#include "panel/windows/ResourceLibrary.h"
 
 namespace korvane::panel {
 

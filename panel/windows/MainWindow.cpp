@@ -277,9 +277,9 @@ void MainWindow::showContextMenu(const QPoint& position) {
 void MainWindow::command(MainCommand command) {
   switch (command) {
     case MainCommand::kNewHub:
-      if (const int hub = actions_.newHub(
-              list_->topLevelItemCount(),
-              context_.library.text(text::kNewHubNameStem).toStdString());
+      if (const int hub =
+              actions_.newHub(list_->topLevelItemCount(),
+                              context_.library.text(text::kNewHubNameStem).toStdString());
           hub != 0) {
         editSettings(hub, true);
       }

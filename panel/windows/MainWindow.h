@@ -45,6 +45,8 @@ class MainWindow : public QObject {
 
   /// Reads the hubs again and fills the list.
   void fillList();
+  /// The number of the selected hub; none when no row is selected.
+  std::optional<int> selectedHubNumber() const { return selectedHub(); }
   /// Shows the DNS update's last result after the hub count in the status bar, as the window's
   /// timer does every 5 s.
   void refreshStatusText();

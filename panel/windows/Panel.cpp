@@ -70,9 +70,8 @@ void Panel::openStatusWindow(int hubNumber) {
   if (!window) {
     return;
   }
-  QObject::connect(window.get(), &StatusWindow::closed, window.get(), [this](int hub) {
-    forgetHubWindowLater(HubWindowKind::kStatus, hub);
-  });
+  QObject::connect(window.get(), &StatusWindow::closed, window.get(),
+                   [this](int hub) { forgetHubWindowLater(HubWindowKind::kStatus, hub); });
   window->show();
   keepHubWindow(HubWindowKind::kStatus, hubNumber, std::move(window));
 }
@@ -95,9 +94,9 @@ void Panel::openAccountWindow(int hubNumber) {
 }
 
 void Panel::openFilterWindow(int hubNumber) {
-  auto window = std::make_unique<FilterWindow>(
-      library_, programDirectory_ + "ini/", hubNumber,
-      QString::fromStdString(config_.readName(hubNumber)), config_.readPort(hubNumber));
+  auto window = std::make_unique<FilterWindow>(library_, programDirectory_ + "ini/", hubNumber,
+                                               QString::fromStdString(config_.readName(hubNumber)),
+                                               config_.readPort(hubNumber));
   if (window->window() == nullptr) {
     return;
   }

@@ -5,8 +5,8 @@
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/PortMappingEditor.h"
-#include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/MessageBoxes.h"
+#include "panel/windows/ResourceLibrary.h"
 
 namespace korvane::panel {
 

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QPixmap>
 #include <QLibraryInfo>
+#include <QPixmap>
 #include <QResource>
 #include <QTranslator>
 #include <QUiLoader>

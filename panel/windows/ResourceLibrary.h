@@ -9,7 +9,6 @@
 #include <string>
 #include <unordered_map>
 
-
 namespace korvane::panel {
 
 /// The panel's texts, dialogs and icons by number, read from the active language pack

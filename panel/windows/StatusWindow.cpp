@@ -113,7 +113,10 @@ void StatusWindow::start() {
 
   notifications_ = std::make_unique<NotificationServer>(
       windowId_,
-      [this] { QMetaObject::invokeMethod(this, [this] { hubSignalled(); }, Qt::QueuedConnection); },
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { hubSignalled(); }, Qt::QueuedConnection);
+      },
       clock_);
   notifications_->start();
 

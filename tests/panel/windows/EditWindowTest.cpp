@@ -142,7 +142,9 @@ class EditWindowTest : public ::testing::Test {
     list->setCurrentItem(found.first());
   }
 
-  std::string accountFile() const { return korvane::testing::readFile(dir_.ini("0001_account.ini")); }
+  std::string accountFile() const {
+    return korvane::testing::readFile(dir_.ini("0001_account.ini"));
+  }
 
   TempProgramDir dir_;
   hub::RunningHub hub_{dir_};
@@ -221,7 +223,8 @@ TEST_F(EditWindowTest, ThousandAndFirstAccountIsRefused) {
   answers.box(QMessageBox::Ok);
   window->command(112)->trigger();
   ASSERT_EQ(answers.texts().size(), 1);
-  EXPECT_EQ(answers.texts()[0], QString::fromStdString(formatWithNumber(library_.text(25).toStdString(), 1000)));
+  EXPECT_EQ(answers.texts()[0],
+            QString::fromStdString(formatWithNumber(library_.text(25).toStdString(), 1000)));
   EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("1000")));
   EXPECT_EQ(answers.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_EQ(accountFile(), *file);

@@ -16,8 +16,8 @@
 #include "panel/logic/HubSettingsText.h"
 #include "panel/windows/HubSettingsDialog.h"
 #include "panel/windows/KeyGeneratorDialog.h"
-#include "tests/support/ManualClock.h"
 #include "tests/panel/windows/WindowTestSupport.h"
+#include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 
 namespace korvane::panel {
@@ -35,9 +35,7 @@ class HubSettingsDialogTest : public ::testing::Test {
               "[0002]\r\nHubName=two\r\nStatus=OFF\r\nPortNo=0\r\nAuthFlag=0\r\nMaxCon=512\r\n");
   }
 
-  void installLanguage(const char* language) {
-    testing::loadPack(library_, dir_.path(), language);
-  }
+  void installLanguage(const char* language) { testing::loadPack(library_, dir_.path(), language); }
 
   std::unique_ptr<HubSettingsDialog> open(int hub, bool newHub = false) {
     auto dialog =

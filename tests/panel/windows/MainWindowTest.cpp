@@ -179,8 +179,8 @@ TEST_F(MainWindowTest, AccountAndFilterWindowsOpenOncePerHubAndTheAccountsCloseO
     }
     return count;
   };
-  for (const auto& [command, dialog, kind] :
-       {std::tuple{40006, 109, HubWindowKind::kAccounts}, std::tuple{141, 140, HubWindowKind::kFilter}}) {
+  for (const auto& [command, dialog, kind] : {std::tuple{40006, 109, HubWindowKind::kAccounts},
+                                              std::tuple{141, 140, HubWindowKind::kFilter}}) {
     SCOPED_TRACE(dialog);
     action(command)->trigger();
     action(command)->trigger();

@@ -19,9 +19,9 @@
 #include <set>
 
 #include "common/DnsLog.h"
-#include "panel/logic/RegistrationWizardFlow.h"
 #include "panel/logic/MainStatusText.h"
 #include "panel/logic/MainWindowText.h"
+#include "panel/logic/RegistrationWizardFlow.h"
 #include "panel/windows/MainWindow.h"
 #include "panel/windows/RegistrationWizard.h"
 #include "tests/panel/windows/WindowTestSupport.h"

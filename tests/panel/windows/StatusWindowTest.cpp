@@ -1,22 +1,21 @@
-#include "panel/windows/StatusWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QStatusBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTest>
-#include <QTreeWidget>
 #include <QThread>
+#include <QTreeWidget>
 #include <chrono>
 #include <fstream>
 #include <string>
 
 #include "panel/logic/StatusWindowRules.h"
 #include "panel/windows/ResourceLibrary.h"
+#include "panel/windows/StatusWindow.h"
 #include "tests/hub/RunningHub.h"
 #include "tests/panel/windows/WindowTestSupport.h"
 
@@ -54,7 +53,8 @@ class StatusWindowTest : public ::testing::Test {
     ASSERT_TRUE(list_ && pane_ && statusBar_);
     const QString label = library_.text(text::kConnectionCountLabel);
     ASSERT_FALSE(label.isEmpty());
-    ASSERT_TRUE(QTest::qWaitFor([&] { return statusBar_->currentMessage() == label + " : 0"; }, 10000))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return statusBar_->currentMessage() == label + " : 0"; }, 10000))
         << statusBar_->currentMessage().toStdString();
   }
 
@@ -70,10 +70,9 @@ class StatusWindowTest : public ::testing::Test {
 
 TEST_F(StatusWindowTest, ClientLoggingInAppearsWithinASecond) {
   openWindow();
-  EXPECT_EQ(window_->windowTitle(),
-            QStringLiteral("Office%1  (PortNo : %2)")
-                .arg(library_.text(text::kStatusTitlePart))
-                .arg(hub_.port()));
+  EXPECT_EQ(window_->windowTitle(), QStringLiteral("Office%1  (PortNo : %2)")
+                                        .arg(library_.text(text::kStatusTitlePart))
+                                        .arg(hub_.port()));
   auto client = hub_.loggedIn();
   const auto loggedIn = Clock::now();
   ASSERT_TRUE(QTest::qWaitFor([&] { return list_->topLevelItemCount() == 1; }, 1000));
@@ -90,7 +89,8 @@ TEST_F(StatusWindowTest, ShowsOnlyLogTextWrittenAfterOpening) {
   appendLog(dir_.log("0001_1.log"), "written before the window\r\n");
   openWindow();
   appendLog(dir_.log("0001_1.log"), "written after the window\r\n");
-  ASSERT_TRUE(QTest::qWaitFor([&] { return pane_->toPlainText().contains("after the window"); }, 5000));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return pane_->toPlainText().contains("after the window"); }, 5000));
   EXPECT_FALSE(pane_->toPlainText().contains("before the window"));
   EXPECT_FALSE(pane_->toPlainText().contains("Process started"));
 }

@@ -24,8 +24,8 @@ namespace korvane::panel::testing {
 inline void installPack(const std::string& programDir, const char* language) {
   const QString active = QString::fromStdString(programDir) + ResourceLibrary::kActiveFileName;
   QFile::remove(active);
-  ASSERT_TRUE(QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language),
-                          active))
+  ASSERT_TRUE(
+      QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language), active))
       << language;
 }
 
