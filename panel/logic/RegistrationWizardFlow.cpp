@@ -321,28 +321,6 @@ std::string groupedPrice(float price) {
   return text;
 }
 
-std::string fillFormat(std::string_view format, std::span<const std::string> values) {
-  std::string text;
-  std::size_t next = 0;
-  for (std::size_t i = 0; i < format.size(); ++i) {
-    if (format[i] == '%' && i + 1 < format.size()) {
-      if (format[i + 1] == '%') {
-        text += '%';
-        ++i;
-        continue;
-      }
-      if (format[i + 1] == 's') {
-        text += next < values.size() ? values[next] : std::string();
-        ++next;
-        ++i;
-        continue;
-      }
-    }
-    text += format[i];
-  }
-  return text;
-}
-
 std::string summaryText(const RegistrationForm& form,
                         const std::function<std::string(int fieldId)>& caption,
                         std::string_view sameAsOrg) {

@@ -143,9 +143,6 @@ std::optional<ErrorDisplay> errorDisplay(int page, const RegistrationOutcome& ou
 /// the service gives one, follows with two digits ("3,000.50").
 std::string groupedPrice(float price);
 
-/// `format` with each "%s" replaced by the next of `values`, in order; "%%" is a '%'.
-std::string fillFormat(std::string_view format, std::span<const std::string> values);
-
 /// The summary of the form that page 186 shows: a line "caption: value" for every field with a
 /// value, captions from `caption(fieldIdentifier)`, "<SAME AS ORG>" as `sameAsOrg`, the
 /// password as asterisks.

@@ -21,4 +21,26 @@ std::string formatWithNumber(std::string_view format, int value) {
   return text;
 }
 
+std::string formatWithTexts(std::string_view format, std::span<const std::string> values) {
+  std::string text;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == '%' && i + 1 < format.size()) {
+      if (format[i + 1] == '%') {
+        text += '%';
+        ++i;
+        continue;
+      }
+      if (format[i + 1] == 's') {
+        text += next < values.size() ? values[next] : std::string();
+        ++next;
+        ++i;
+        continue;
+      }
+    }
+    text += format[i];
+  }
+  return text;
+}
+
 }  // namespace korvane::panel

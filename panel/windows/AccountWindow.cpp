@@ -10,6 +10,8 @@
 
 #include "panel/logic/DomainSplitter.h"
 #include "panel/logic/EditWindowText.h"
+#include "panel/logic/TextFormat.h"
+#include "panel/windows/MessageBoxes.h"
 
 namespace korvane::panel {
 namespace {
@@ -144,7 +146,7 @@ void AccountWindow::addAccount() {
   }
   AccountEditor editor(*model_, pipeReloadSender(hubNumber()));
   if (editor.isFull()) {
-    showText(text::kAccountLimit, QString::number(kMaxAccounts));
+    showText(text::kAccountLimit, static_cast<int>(kMaxAccounts));
     return;
   }
   std::unique_ptr<QWidget> loaded = library().dialog(117, window());
@@ -318,15 +320,16 @@ void AccountWindow::exportCsv() {
 }
 
 void AccountWindow::showCsvMessage(const CsvMessage& message, const QString& caption) {
-  QString text = library().text(message.id);
+  std::string text = library().text(message.id).toStdString();
   if (message.number) {
-    text = fillFormat(text, QString::number(*message.number));
+    text = formatWithNumber(text, *message.number);
   } else if (!message.name.empty()) {
-    text = fillFormat(text, qtText(message.name));
+    const std::string name = qtText(message.name).toStdString();
+    text = formatWithTexts(text, std::span(&name, 1));
   }
   const bool done = message.id == text::kImported || message.id == text::kExported;
-  showPanelMessage(window(), done ? QMessageBox::Information : QMessageBox::Warning, text,
-                   QMessageBox::Ok, caption);
+  panelMessageBox(window(), done ? QMessageBox::Information : QMessageBox::Warning,
+                  QString::fromStdString(text), QMessageBox::Ok, QMessageBox::NoButton, caption);
 }
 
 void AccountWindow::editSplitter() {

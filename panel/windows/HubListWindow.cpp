@@ -8,29 +8,10 @@
 #include <QStatusBar>
 
 #include "panel/logic/EditWindowText.h"
+#include "panel/windows/MessageBoxes.h"
 #include "panel/windows/PanelSettings.h"
 
 namespace korvane::panel {
-
-QMessageBox::StandardButton showPanelMessage(QWidget* parent, QMessageBox::Icon icon,
-                                             const QString& text,
-                                             QMessageBox::StandardButtons buttons,
-                                             const QString& caption) {
-  QMessageBox box(icon, caption, text, buttons, parent);
-  return static_cast<QMessageBox::StandardButton>(box.exec());
-}
-
-QString fillFormat(const QString& format, const QString& value) {
-  for (qsizetype at = format.indexOf(QLatin1Char('%')); at >= 0 && at + 1 < format.size();
-       at = format.indexOf(QLatin1Char('%'), at + 2)) {
-    const QChar kind = format[at + 1];
-    if (kind == QLatin1Char('d') || kind == QLatin1Char('s')) {
-      QString filled = format;
-      return filled.replace(at, 2, value);
-    }
-  }
-  return format;
-}
 
 HubListWindow::HubListWindow(const ResourceLibrary& library, int hubNumber, const QString& hubName,
                              int port, const Layout& layout)
@@ -141,19 +122,17 @@ void HubListWindow::onCommand(int id, std::function<void()> handler) {
   }
 }
 
-void HubListWindow::showText(int id, const QString& value) {
-  const QString text = library_.text(id);
-  showPanelMessage(window_.get(), QMessageBox::Warning,
-                   value.isNull() ? text : fillFormat(text, value));
+void HubListWindow::showText(int id, std::optional<int> number) {
+  MessageBoxView(library_, window_.get()).showMessage(id, number);
 }
 
 bool HubListWindow::confirmText(const QString& text) {
-  return showPanelMessage(window_.get(), QMessageBox::Question, text,
-                          QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+  return panelMessageBox(window_.get(), QMessageBox::Question, text,
+                         QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
 }
 
 void HubListWindow::showFailure(const std::string& reason) {
-  showPanelMessage(window_.get(), QMessageBox::Critical, QString::fromStdString(reason));
+  MessageBoxView(library_, window_.get()).showFailure(reason);
 }
 
 bool HubListWindow::eventFilter(QObject* watched, QEvent* event) {

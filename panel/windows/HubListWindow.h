@@ -8,32 +8,22 @@
 #include <QTreeWidget>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
+#include <string>
 
+#include "panel/windows/HubWindow.h"
 #include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/SortableList.h"
 
 namespace korvane::panel {
-
-/// The caption of the panel's message boxes; a few name their own ("Importing", "Exporting").
-inline constexpr const char* kPanelCaption = "Korvane Ostrel";
-
-/// Shows `text` in a message box captioned `caption` over `parent`; the button chosen.
-QMessageBox::StandardButton showPanelMessage(
-    QWidget* parent, QMessageBox::Icon icon, const QString& text,
-    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    const QString& caption = QString::fromLatin1(kPanelCaption));
-
-/// `format` with its first "%d" or "%s" replaced by `value`; any other '%' stays as it is, so a
-/// pack's text cannot make the panel read an argument it was not given.
-QString fillFormat(const QString& format, const QString& value);
 
 /// What a list window of one hub (its accounts, its filter rules) looks like and does apart
 /// from its commands: a main window from the library with a menu bar whose first menu is also
 /// the list's context menu, the list with its columns and stored sort, the hub number in
 /// control 1005, the title "hub name" + string + "  (PortNo : %d)", the status bar, and the
 /// placement restored at the start and saved when the window closes.
-class HubListWindow : public QObject {
+class HubListWindow : public QObject, public HubWindow {
   Q_OBJECT
 
  public:
@@ -50,15 +40,15 @@ class HubListWindow : public QObject {
   /// Shows the window.
   void show();
   /// Brings the window to the front, restored when minimised.
-  void bringToFront();
+  void bringToFront() override;
   /// Closes the window as the user would.
   void close();
 
   /// The hub was deleted: says so (string 14) and closes the window.
-  void hubDeleted();
+  void hubDeleted() override;
   /// The hub was stopped or started: these windows show nothing of that.
-  void hubStopped() {}
-  void hubStarted() {}
+  void hubStopped() override {}
+  void hubStarted() override {}
 
  protected:
   /// Loads dialog `dialogId` for hub `hubNumber`; `columns` are the header string numbers and
@@ -87,8 +77,8 @@ class HubListWindow : public QObject {
   void onCommand(int id, std::function<void()> handler);
   /// The selection changed: the commands' states follow it.
   virtual void selectionChanged() = 0;
-  /// Shows string `id`, filled with `value` when given, captioned "Korvane Ostrel".
-  void showText(int id, const QString& value = QString());
+  /// Shows string `id`, filled with `number` when given, captioned "Korvane Ostrel".
+  void showText(int id, std::optional<int> number = std::nullopt);
   /// Asks string `id` with OK and Cancel; true for OK.
   bool confirmText(const QString& text);
   /// Shows why a file could not be written.

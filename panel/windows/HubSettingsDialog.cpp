@@ -50,7 +50,7 @@ HubSettingsDialog::HubSettingsDialog(const ResourceLibrary& library, common::Man
   if (qobject_cast<QDialog*>(widget.get()) != nullptr) {
     dialog_.reset(static_cast<QDialog*>(widget.release()));
   }
-  view_ = std::make_unique<SettingsMessageView>(library, dialog_.get() ? dialog_.get() : parent);
+  view_ = std::make_unique<MessageBoxView>(library, dialog_.get() ? dialog_.get() : parent);
   editor_ = std::make_unique<HubSettingsEditor>(config, models, hubNumber, newHub, *view_);
   if (dialog_ == nullptr) {
     return;

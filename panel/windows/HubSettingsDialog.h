@@ -8,8 +8,8 @@
 #include "panel/logic/AccountModelCache.h"
 #include "panel/logic/HubSettingsEditor.h"
 #include "panel/logic/PortMappingEditor.h"
+#include "panel/windows/MessageBoxes.h"
 #include "panel/windows/ResourceLibrary.h"
-#include "panel/windows/SettingsMessageView.h"
 
 namespace korvane::panel {
 
@@ -57,7 +57,7 @@ class HubSettingsDialog {
   const ResourceLibrary& library_;
   common::ManagerConfig& config_;
   std::unique_ptr<QDialog> dialog_;
-  std::unique_ptr<SettingsMessageView> view_;
+  std::unique_ptr<MessageBoxView> view_;
   std::unique_ptr<HubSettingsEditor> editor_;
   PortMapperFactory mapperFactory_;
   int domainIndex_ = 0;

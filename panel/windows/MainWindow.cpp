@@ -17,8 +17,10 @@
 #include "panel/logic/MainWindowText.h"
 #include "panel/windows/AboutBox.h"
 #include "panel/windows/HelpViewer.h"
+#include "panel/windows/HubSettingsDialog.h"
 #include "panel/windows/MessageBoxes.h"
 #include "panel/windows/PanelSettings.h"
+#include "panel/windows/RegistrationWizard.h"
 
 namespace korvane::panel {
 namespace {
@@ -257,14 +259,9 @@ void MainWindow::updateMenuState() {
     if (found == nullptr) {
       continue;
     }
-    // A window that this version of the panel does not have yet stays grey.
+    // A kind of hub window that no one can open stays grey.
     const std::optional<HubWindowKind> kind = windowKindOf(command);
-    const bool available =
-        command == MainCommand::kSettings ? false : !kind || openers_.contains(*kind);
-    found->setEnabled(enabled && available);
-  }
-  if (QAction* registration = action(MainCommand::kRegistration)) {
-    registration->setEnabled(false);  // the registration wizard comes with a later version
+    found->setEnabled(enabled && (!kind || openers_.contains(*kind)));
   }
 }
 
@@ -280,10 +277,11 @@ void MainWindow::showContextMenu(const QPoint& position) {
 void MainWindow::command(MainCommand command) {
   switch (command) {
     case MainCommand::kNewHub:
-      if (actions_.newHub(list_->topLevelItemCount(),
-                          context_.library.text(text::kNewHubNameStem).toStdString()) != 0) {
-        // The hub's settings window opens here once the panel has one.
-        fillList();
+      if (const int hub =
+              actions_.newHub(list_->topLevelItemCount(),
+                              context_.library.text(text::kNewHubNameStem).toStdString());
+          hub != 0) {
+        editSettings(hub, true);
       }
       return;
     case MainCommand::kStart:
@@ -302,8 +300,13 @@ void MainWindow::command(MainCommand command) {
       }
       return;
     case MainCommand::kSettings:
+      if (const std::optional<int> hub = selectedHub()) {
+        editSettings(*hub, false);
+      }
+      return;
     case MainCommand::kRegistration:
-      return;  // their windows come with a later version
+      RegistrationWizard::open(context_.library, context_.config, window_.get());
+      return;
     case MainCommand::kAccounts:
     case MainCommand::kStatus:
     case MainCommand::kFilter:
@@ -323,6 +326,14 @@ void MainWindow::command(MainCommand command) {
       }
       return;
   }
+}
+
+void MainWindow::editSettings(int hubNumber, bool newHub) {
+  // Cancel of a new hub deletes it again; either way the list shows the file as it is now.
+  HubSettingsDialog dialog(context_.library, context_.config, context_.models, hubNumber, newHub,
+                           window_.get());
+  (void)dialog.exec();
+  fillList();
 }
 
 void MainWindow::startSelectedHub() {

@@ -45,6 +45,11 @@ class MainWindow : public QObject {
 
   /// Reads the hubs again and fills the list.
   void fillList();
+  /// The number of the selected hub; none when no row is selected.
+  std::optional<int> selectedHubNumber() const { return selectedHub(); }
+  /// Shows the DNS update's last result after the hub count in the status bar, as the window's
+  /// timer does every 5 s.
+  void refreshStatusText();
 
  signals:
   /// The user closed the window.
@@ -59,13 +64,14 @@ class MainWindow : public QObject {
   void connectCommands();
   void command(MainCommand command);
   void refreshList();
-  void refreshStatusText();
   void updateMenuState();
   void showContextMenu(const QPoint& position);
   void setRowState(QTreeWidgetItem* row, const HubRow& hub, int firstColumn);
   std::optional<int> selectedHub() const;
   HubSelection selection() const;
   void openHubWindow(HubWindowKind kind);
+  /// Opens the settings dialog of hub `hubNumber` over this window, then fills the list again.
+  void editSettings(int hubNumber, bool newHub);
   void startSelectedHub();
   void afterStop(int hubNumber);
   void tellWindow(HubWindowKind kind, int hubNumber, void (HubWindow::*what)());

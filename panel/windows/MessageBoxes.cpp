@@ -3,18 +3,12 @@
 #include "panel/logic/TextFormat.h"
 
 namespace korvane::panel {
-namespace {
-
-/// The caption is the product's own name, the same in every language.
-const char* const kCaption = "Korvane Ostrel";
-
-}  // namespace
-
 QMessageBox::StandardButton panelMessageBox(QWidget* parent, QMessageBox::Icon icon,
                                             const QString& text,
                                             QMessageBox::StandardButtons buttons,
-                                            QMessageBox::StandardButton defaultButton) {
-  QMessageBox box(icon, QString::fromLatin1(kCaption), text, buttons, parent);
+                                            QMessageBox::StandardButton defaultButton,
+                                            const QString& caption) {
+  QMessageBox box(icon, caption, text, buttons, parent);
   if (defaultButton != QMessageBox::NoButton) {
     box.setDefaultButton(defaultButton);
   }

@@ -11,15 +11,19 @@
 
 namespace korvane::panel {
 
-/// Shows `text` in a message box captioned "Korvane Ostrel", the caption of every message box of
-/// the panel, over `parent`; the button the user chose.
+/// The caption of the panel's message boxes: the product's own name, the same in every language.
+/// A few boxes name their own ("Importing", "Exporting", the wizard's question).
+inline constexpr const char* kPanelCaption = "Korvane Ostrel";
+
+/// Shows `text` in a message box captioned `caption` over `parent`; the button the user chose.
 QMessageBox::StandardButton panelMessageBox(
     QWidget* parent, QMessageBox::Icon icon, const QString& text,
     QMessageBox::StandardButtons buttons = QMessageBox::Ok,
-    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton,
+    const QString& caption = QString::fromLatin1(kPanelCaption));
 
-/// The message boxes that the panel's logic asks for, with the library's strings, over one
-/// window (or none).
+/// The message boxes that the panel's logic asks for (the main window's, the settings dialogs'),
+/// with the library's strings, over one window (or none).
 class MessageBoxView : public MessageView {
  public:
   MessageBoxView(const ResourceLibrary& library, QWidget* parent)

@@ -8,6 +8,8 @@
 #include "panel/logic/FirewallStep.h"
 #include "panel/logic/LanguagePacks.h"
 #include "panel/logic/MainWindowText.h"
+#include "panel/windows/AccountWindow.h"
+#include "panel/windows/FilterWindow.h"
 #include "panel/windows/FirewalldFirewall.h"
 #include "panel/windows/MessageBoxes.h"
 #include "panel/windows/ScreenshotMode.h"
@@ -16,30 +18,6 @@
 #include "platform/ProgramDirectory.h"
 
 namespace korvane::panel {
-
-/// An open status window as the registry knows it, entered for as long as it lives.
-class Panel::StatusEntry : public HubWindow {
- public:
-  StatusEntry(std::unique_ptr<StatusWindow> window, HubWindowRegistry& registry)
-      : window_(std::move(window)),
-        registration_(registry, HubWindowKind::kStatus, window_->hubNumber(), this) {}
-
-  void hubStopped() override { window_->hubStopped(); }
-  void hubStarted() override { window_->hubStarted(); }
-  void hubDeleted() override { window_->hubDeleted(); }
-  void bringToFront() override {
-    if (window_->isMinimized()) {
-      window_->showNormal();
-    }
-    window_->raise();
-    window_->activateWindow();
-  }
-  StatusWindow* window() const { return window_.get(); }
-
- private:
-  std::unique_ptr<StatusWindow> window_;
-  HubWindowRegistration registration_;
-};
 
 static_assert(std::string_view(kActiveLibraryName) == ResourceLibrary::kActiveFileName,
               "a language switch replaces the file that the library loads");
@@ -52,12 +30,39 @@ Panel::Panel(int& argc, char** argv)
       models_(common::iniDirectory()),
       context_{library_, programDirectory_, config_, models_, registry_} {
   openers_[HubWindowKind::kStatus] = [this](int hubNumber) { openStatusWindow(hubNumber); };
+  openers_[HubWindowKind::kAccounts] = [this](int hubNumber) { openAccountWindow(hubNumber); };
+  openers_[HubWindowKind::kFilter] = [this](int hubNumber) { openFilterWindow(hubNumber); };
 }
 
 Panel::~Panel() {
   // The windows go before the library and the application they draw with.
   mainWindow_.reset();
-  statusWindows_.clear();
+  hubWindows_.clear();
+}
+
+void Panel::keepHubWindow(HubWindowKind kind, int hubNumber, std::unique_ptr<HubWindow> window) {
+  OpenHubWindow& entry = hubWindows_[{kind, hubNumber}];
+  entry.registration.reset();
+  entry.window = std::move(window);  // a closed window of the hub not gone yet goes now
+  entry.registration =
+      std::make_unique<HubWindowRegistration>(registry_, kind, hubNumber, entry.window.get());
+}
+
+void Panel::forgetHubWindowLater(HubWindowKind kind, int hubNumber) {
+  const auto found = hubWindows_.find({kind, hubNumber});
+  if (found == hubWindows_.end()) {
+    return;
+  }
+  // A closed window leaves the registry at once, so that the next command opens a new one; the
+  // window itself is still in its close handler and goes once that has returned.
+  found->second.registration.reset();
+  const HubWindow* closed = found->second.window.get();
+  QTimer::singleShot(0, &guard_, [this, kind, hubNumber, closed] {
+    const auto still = hubWindows_.find({kind, hubNumber});
+    if (still != hubWindows_.end() && still->second.window.get() == closed) {
+      hubWindows_.erase(still);
+    }
+  });
 }
 
 void Panel::openStatusWindow(int hubNumber) {
@@ -65,12 +70,39 @@ void Panel::openStatusWindow(int hubNumber) {
   if (!window) {
     return;
   }
-  QObject::connect(window.get(), &StatusWindow::closed, window.get(), [this](int hub) {
-    // The window is still in its close handler: it goes once that has returned.
-    QTimer::singleShot(0, &guard_, [this, hub] { statusWindows_.erase(hub); });
-  });
+  QObject::connect(window.get(), &StatusWindow::closed, window.get(),
+                   [this](int hub) { forgetHubWindowLater(HubWindowKind::kStatus, hub); });
   window->show();
-  statusWindows_[hubNumber] = std::make_unique<StatusEntry>(std::move(window), registry_);
+  keepHubWindow(HubWindowKind::kStatus, hubNumber, std::move(window));
+}
+
+void Panel::openAccountWindow(int hubNumber) {
+  // A change of the hub's domains shows in the main window's DHCP column at once.
+  auto window = std::make_unique<AccountWindow>(library_, config_, models_, hubNumber, [this] {
+    if (mainWindow_) {
+      mainWindow_->fillList();
+    }
+  });
+  if (window->window() == nullptr) {
+    return;
+  }
+  window->onClosed = [this, hubNumber] {
+    forgetHubWindowLater(HubWindowKind::kAccounts, hubNumber);
+  };
+  window->show();
+  keepHubWindow(HubWindowKind::kAccounts, hubNumber, std::move(window));
+}
+
+void Panel::openFilterWindow(int hubNumber) {
+  auto window = std::make_unique<FilterWindow>(library_, programDirectory_ + "ini/", hubNumber,
+                                               QString::fromStdString(config_.readName(hubNumber)),
+                                               config_.readPort(hubNumber));
+  if (window->window() == nullptr) {
+    return;
+  }
+  window->onClosed = [this, hubNumber] { forgetHubWindowLater(HubWindowKind::kFilter, hubNumber); };
+  window->show();
+  keepHubWindow(HubWindowKind::kFilter, hubNumber, std::move(window));
 }
 
 void Panel::replacePacks(Language language) {

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/AccountModelCache.h"
@@ -48,11 +49,21 @@ class Panel : public StartupSteps {
   PanelContext& context() { return context_; }
 
  private:
-  class StatusEntry;
+  /// An open hub window, entered in the registry for as long as it is kept.
+  struct OpenHubWindow {
+    std::unique_ptr<HubWindow> window;
+    std::unique_ptr<HubWindowRegistration> registration;  ///< goes before its window
+  };
 
   void replacePacks(Language language);
   void applyGrants() const;
   void openStatusWindow(int hubNumber);
+  void openAccountWindow(int hubNumber);
+  void openFilterWindow(int hubNumber);
+  /// Keeps `window` as the `kind` window of hub `hubNumber` until it closes.
+  void keepHubWindow(HubWindowKind kind, int hubNumber, std::unique_ptr<HubWindow> window);
+  /// Lets the `kind` window of hub `hubNumber` go once the call that closed it has returned.
+  void forgetHubWindowLater(HubWindowKind kind, int hubNumber);
 
   int& argc_;
   char** argv_;
@@ -65,7 +76,7 @@ class Panel : public StartupSteps {
   PanelContext context_;
   std::map<HubWindowKind, HubWindowOpener> openers_;
   std::unique_ptr<MainWindow> mainWindow_;
-  std::map<int, std::unique_ptr<StatusEntry>> statusWindows_;  ///< by hub number
+  std::map<std::pair<HubWindowKind, int>, OpenHubWindow> hubWindows_;
   QObject guard_;  ///< goes first, cancelling the calls queued for the windows above
 };
 

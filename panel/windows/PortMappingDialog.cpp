@@ -16,7 +16,7 @@ PortMappingDialog::PortMappingDialog(const ResourceLibrary& library, common::Man
     return;
   }
   dialog_.reset(static_cast<QDialog*>(widget.release()));
-  view_ = std::make_unique<SettingsMessageView>(library, dialog_.get());
+  view_ = std::make_unique<MessageBoxView>(library, dialog_.get());
   editor_ = std::make_unique<PortMappingEditor>(config, hubNumber, hubPort, mapper, *view_);
   QDialog* dialog = dialog_.get();
   if (auto* number = ResourceLibrary::control<QLabel>(dialog, 1078)) {

@@ -5,8 +5,8 @@
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/PortMappingEditor.h"
+#include "panel/windows/MessageBoxes.h"
 #include "panel/windows/ResourceLibrary.h"
-#include "panel/windows/SettingsMessageView.h"
 
 namespace korvane::panel {
 
@@ -35,7 +35,7 @@ class PortMappingDialog {
 
   const ResourceLibrary& library_;
   std::unique_ptr<QDialog> dialog_;
-  std::unique_ptr<SettingsMessageView> view_;
+  std::unique_ptr<MessageBoxView> view_;
   std::unique_ptr<PortMappingEditor> editor_;
 };
 

@@ -13,6 +13,8 @@
 #include "common/DnsLog.h"
 #include "panel/logic/PassCodeStore.h"
 #include "panel/logic/RegistrationWizardFlow.h"
+#include "panel/logic/TextFormat.h"
+#include "panel/windows/MessageBoxes.h"
 
 namespace korvane::panel {
 namespace {
@@ -218,7 +220,7 @@ void RegistrationWizard::onDomainPageData(const RegistrationOutcome& outcome) {
   }
   const auto fill = [this](int control, std::span<const std::string> values) {
     if (auto* label = ResourceLibrary::control<QLabel>(page_, control)) {
-      label->setText(fromUtf8(fillFormat(utf8(label->text()), values)));
+      label->setText(fromUtf8(formatWithTexts(utf8(label->text()), values)));
     }
   };
   const std::array prices = {groupedPrice(info->annualPrice), groupedPrice(info->monthlyPrice)};
@@ -316,10 +318,9 @@ void RegistrationWizard::submitFormPage() {
 }
 
 void RegistrationWizard::discardPassCode() {
-  QMessageBox box(QMessageBox::Warning, library_.text(kDiscardQuestionCaption),
-                  library_.text(kDiscardQuestionText), QMessageBox::Ok | QMessageBox::Cancel,
-                  frame_.get());
-  if (box.exec() != QMessageBox::Ok) {
+  if (panelMessageBox(frame_.get(), QMessageBox::Warning, library_.text(kDiscardQuestionText),
+                      QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton,
+                      library_.text(kDiscardQuestionCaption)) != QMessageBox::Ok) {
     return;
   }
   std::string err;

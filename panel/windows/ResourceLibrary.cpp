@@ -1,10 +1,13 @@
 #include "panel/windows/ResourceLibrary.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QPixmap>
 #include <QResource>
+#include <QTranslator>
 #include <QUiLoader>
 #include <QtGlobal>
 #include <algorithm>
@@ -126,7 +129,27 @@ bool ResourceLibrary::load(const QString& programDir, std::string* err) {
     unload();
     return false;
   }
+  readLanguage();
   return true;
+}
+
+void ResourceLibrary::readLanguage() {
+  QFile file(QStringLiteral(":/language"));
+  if (file.open(QIODevice::ReadOnly)) {
+    language_ = QString::fromLatin1(file.read(kMaxLanguageBytes)).trimmed();
+  }
+  // Qt's own texts (the buttons of a message box) follow the pack; English needs none. A missing
+  // translation leaves them in English, which is all the panel can do.
+  if (language_.isEmpty() || language_ == QStringLiteral("en") ||
+      QCoreApplication::instance() == nullptr) {
+    return;
+  }
+  auto translator = std::make_unique<QTranslator>();
+  if (translator->load(QStringLiteral("qtbase_") + language_,
+                       QLibraryInfo::path(QLibraryInfo::TranslationsPath)) &&
+      QCoreApplication::installTranslator(translator.get())) {
+    qtTranslator_ = std::move(translator);
+  }
 }
 
 bool ResourceLibrary::readStrings(std::string* err) {
@@ -151,6 +174,11 @@ bool ResourceLibrary::readStrings(std::string* err) {
 
 void ResourceLibrary::unload() {
   strings_.clear();
+  language_.clear();
+  if (qtTranslator_ != nullptr) {
+    QCoreApplication::removeTranslator(qtTranslator_.get());
+    qtTranslator_.reset();
+  }
   if (!registeredFile_.isEmpty()) {
     QResource::unregisterResource(registeredFile_);
     registeredFile_.clear();

@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QTranslator>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,12 @@ class ResourceLibrary {
   /// Forgets the loaded pack and its strings, so the active file may be replaced.
   void unload();
 
+  /// The loaded pack's language as its file "/language" names it ("en", "ja"); empty when none
+  /// is loaded. A pack of another language than English also brings Qt's own translation of its
+  /// standard buttons, installed while the pack is loaded.
+  const QString& language() const { return language_; }
+  /// Whether Qt's own translation for the pack's language is installed.
+  bool hasQtTranslation() const { return qtTranslator_ != nullptr; }
   /// Whether a pack is loaded.
   bool isLoaded() const { return !registeredFile_.isEmpty(); }
 
@@ -80,9 +87,15 @@ class ResourceLibrary {
  private:
   static void reportMissingControl(const QWidget* dialog, int id);
   [[nodiscard]] bool readStrings(std::string* err);
+  void readLanguage();
+
+  /// A language name is a short code; more is not a pack of ours.
+  static constexpr qint64 kMaxLanguageBytes = 16;
 
   QString registeredFile_;
   std::unordered_map<int, QString> strings_;
+  QString language_;
+  std::unique_ptr<QTranslator> qtTranslator_;
 };
 
 /// Parses strings.txt text: lines "ID<TAB>text" with the escapes \n, \t and \\, blank lines and

@@ -16,6 +16,7 @@
 #include "common/ManagerConfig.h"
 #include "common/ProgramPaths.h"
 #include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/MessageBoxes.h"
 #include "panel/windows/PanelSettings.h"
 #include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/SortableList.h"
@@ -33,8 +34,6 @@ constexpr int kStatusBarControl = 99999;
 // The names under which the list's sort and the window's placement are kept.
 const QString kListName = QStringLiteral("StatusList");
 const QString kPlacementName = QStringLiteral("Ostrel_StatusDlg");
-// The caption of every message box of the panel; the system's own name, not translated.
-constexpr const char* kMessageCaption = "Korvane Ostrel";
 
 // The ids of this process's status windows; every window lives on the GUI thread.
 WindowIdSource& windowIds() {
@@ -114,7 +113,10 @@ void StatusWindow::start() {
 
   notifications_ = std::make_unique<NotificationServer>(
       windowId_,
-      [this] { QMetaObject::invokeMethod(this, [this] { hubSignalled(); }, Qt::QueuedConnection); },
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { hubSignalled(); }, Qt::QueuedConnection);
+      },
       clock_);
   notifications_->start();
 
@@ -239,10 +241,16 @@ void StatusWindow::hubStarted() {
 }
 
 void StatusWindow::hubDeleted() {
-  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
-                  library_.text(text::kHubDeleted), QMessageBox::Ok, this);
-  box.exec();
+  panelMessageBox(this, QMessageBox::Information, library_.text(text::kHubDeleted));
   PanelSettings::savePlacement(*this, kPlacementName);
+}
+
+void StatusWindow::bringToFront() {
+  if (isMinimized()) {
+    showNormal();
+  }
+  raise();
+  activateWindow();
 }
 
 void StatusWindow::resizeEvent(QResizeEvent* event) {

@@ -15,6 +15,7 @@
 #include "panel/logic/NotificationServer.h"
 #include "panel/logic/PendingRefresh.h"
 #include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/HubWindow.h"
 #include "platform/Clock.h"
 
 class QAction;
@@ -32,7 +33,7 @@ class SortableList;
 /// The status window of one hub (dialog 108): the hub's connections, fetched again whenever the
 /// hub signals a change on the window's notification pipe, and below a movable bar the hub's log
 /// as it grows.
-class StatusWindow : public QWidget {
+class StatusWindow : public QWidget, public HubWindow {
   Q_OBJECT
 
  public:
@@ -44,8 +45,9 @@ class StatusWindow : public QWidget {
   /// The window of hub `hubNumber` built from `library`'s dialog 108, running (its timers and
   /// notification pipe started) but not shown yet; null when the library lacks the dialog or
   /// one of its controls. `library` must outlive the window.
-  static std::unique_ptr<StatusWindow> create(const ResourceLibrary& library, int hubNumber,
-                                              const platform::Clock& clock = platform::systemClock());
+  static std::unique_ptr<StatusWindow> create(
+      const ResourceLibrary& library, int hubNumber,
+      const platform::Clock& clock = platform::systemClock());
 
   ~StatusWindow() override;
 
@@ -54,11 +56,12 @@ class StatusWindow : public QWidget {
   std::uint32_t windowId() const { return windowId_; }
 
   /// The hub was stopped: its connections are gone.
-  void hubStopped();
+  void hubStopped() override;
   /// The hub was started: its list is fetched shortly.
-  void hubStarted();
+  void hubStarted() override;
   /// The hub was deleted: the user is told; the window stays open.
-  void hubDeleted();
+  void hubDeleted() override;
+  void bringToFront() override;
 
  signals:
   /// The user closed the window: its pipe and timers are stopped, and it may be deleted.

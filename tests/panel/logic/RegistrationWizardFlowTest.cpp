@@ -104,11 +104,6 @@ TEST(RegistrationWizardFlow, PricesAreGroupedInThrees) {
     SCOPED_TRACE(text);
     EXPECT_EQ(groupedPrice(price), text);
   }
-  const std::string values[] = {"3,000", "300"};
-  EXPECT_EQ(fillFormat("Year %s yen, month %s yen (100%%)", values),
-            "Year 3,000 yen, month 300 yen (100%)");
-  EXPECT_EQ(fillFormat(".%s", std::span(values, 1)), ".3,000");
-  EXPECT_EQ(fillFormat("%s %s %s", std::span(values, 1)), "3,000  ");
 }
 
 // Reads a page's controls from a map, as the window reads its line edits.

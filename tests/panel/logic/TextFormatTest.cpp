@@ -23,5 +23,14 @@ TEST(TextFormat, FillsTheFirstNumberOnly) {
   }
 }
 
+TEST(TextFormat, FillsEachTextInTurn) {
+  const std::string values[] = {"3,000", "300"};
+  EXPECT_EQ(formatWithTexts("Year %s yen, month %s yen (100%%)", values),
+            "Year 3,000 yen, month 300 yen (100%)");
+  EXPECT_EQ(formatWithTexts(".%s", std::span(values, 1)), ".3,000");
+  EXPECT_EQ(formatWithTexts("%s %s %s", std::span(values, 1)), "3,000  ");
+  EXPECT_EQ(formatWithTexts("line %d of \"%s\"", std::span(values, 1)), "line %d of \"3,000\"");
+}
+
 }  // namespace
 }  // namespace korvane::panel

@@ -23,9 +23,11 @@
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/AccountModelCache.h"
+#include "panel/logic/TextFormat.h"
 #include "panel/windows/AccountWindow.h"
 #include "panel/windows/FilterWindow.h"
 #include "tests/hub/RunningHub.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 
 namespace korvane::panel {
 namespace {
@@ -120,11 +122,7 @@ class EditWindowTest : public ::testing::Test {
   void SetUp() override {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope,
                        QString::fromStdString(dir_.path()));
-    const QString pack = QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.english.dat");
-    ASSERT_TRUE(
-        QFile::copy(pack, QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName));
-    std::string err;
-    ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path()), &err)) << err;
+    testing::loadPack(library_, dir_.path(), "english");
   }
 
   void startHub(const std::vector<hub::TestAccount>& accounts = {}) {
@@ -144,7 +142,9 @@ class EditWindowTest : public ::testing::Test {
     list->setCurrentItem(found.first());
   }
 
-  std::string accountFile() const { return testing::readFile(dir_.ini("0001_account.ini")); }
+  std::string accountFile() const {
+    return korvane::testing::readFile(dir_.ini("0001_account.ini"));
+  }
 
   TempProgramDir dir_;
   hub::RunningHub hub_{dir_};
@@ -194,7 +194,7 @@ TEST_F(EditWindowTest, LockWithOkCutsTheAccountsClient) {
   EXPECT_EQ(answers.texts()[0], library_.text(31));
 
   // Command 5: the hub checks its clients against the locked account and cuts this one.
-  const bool cut = testing::waitUntil(
+  const bool cut = korvane::testing::waitUntil(
       [&] {
         common::ReceivedRecord record;
         std::string err;
@@ -217,13 +217,14 @@ TEST_F(EditWindowTest, ThousandAndFirstAccountIsRefused) {
   const auto file = common::formatAccountFile(accounts, &err);
   ASSERT_TRUE(file) << err;
   startHub();
-  testing::writeFile(dir_.ini("0001_account.ini"), *file);
+  korvane::testing::writeFile(dir_.ini("0001_account.ini"), *file);
   auto window = accountWindow();
   ModalAnswers answers;
   answers.box(QMessageBox::Ok);
   window->command(112)->trigger();
   ASSERT_EQ(answers.texts().size(), 1);
-  EXPECT_EQ(answers.texts()[0], fillFormat(library_.text(25), QStringLiteral("1000")));
+  EXPECT_EQ(answers.texts()[0],
+            QString::fromStdString(formatWithNumber(library_.text(25).toStdString(), 1000)));
   EXPECT_TRUE(answers.texts()[0].contains(QStringLiteral("1000")));
   EXPECT_EQ(answers.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_EQ(accountFile(), *file);
@@ -236,7 +237,7 @@ TEST_F(EditWindowTest, ThousandAndFirstAccountIsRefused) {
   window->hubDeleted();
   ASSERT_EQ(answers.texts().size(), 2);
   EXPECT_EQ(answers.texts()[1], library_.text(14));
-  EXPECT_TRUE(testing::waitUntil(
+  EXPECT_TRUE(korvane::testing::waitUntil(
       [&] {
         QApplication::processEvents();
         return closed;
@@ -276,7 +277,7 @@ TEST_F(EditWindowTest, RuleAddedInTheFilterWindowRefusesTheNextConnection) {
   EXPECT_TRUE(hub_.waitForLog("CONNECTION REJECTED by filter"));
 
   // The same name again is refused with string 67, and the file stays as it is.
-  const std::string before = testing::readFile(dir_.ini("0001_hosts.ini"));
+  const std::string before = korvane::testing::readFile(dir_.ini("0001_hosts.ini"));
   ModalAnswers& again = answers;
   again.then([](QWidget* dialog) {
     type(dialog, 1061, QStringLiteral("LOOPBACK"));
@@ -289,7 +290,7 @@ TEST_F(EditWindowTest, RuleAddedInTheFilterWindowRefusesTheNextConnection) {
   ASSERT_EQ(again.texts().size(), 1);
   EXPECT_EQ(again.texts()[0], library_.text(67));
   EXPECT_TRUE(again.allAnswered());
-  EXPECT_EQ(testing::readFile(dir_.ini("0001_hosts.ini")), before);
+  EXPECT_EQ(korvane::testing::readFile(dir_.ini("0001_hosts.ini")), before);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "panel/logic/HubSettingsText.h"
 #include "panel/windows/HubSettingsDialog.h"
 #include "panel/windows/KeyGeneratorDialog.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 
@@ -24,34 +25,6 @@ namespace {
 
 using korvane::testing::readFile;
 using korvane::testing::writeFile;
-
-// Answers every message box that opens while it lives, keeping caption and text; other modal
-// dialogs (the key generator) go to `onDialog`.
-class ModalAnswerer {
- public:
-  explicit ModalAnswerer(std::function<void(QDialog*)> onDialog = {})
-      : onDialog_(std::move(onDialog)) {
-    QObject::connect(&timer_, &QTimer::timeout, [this] { answer(); });
-    timer_.start(10);
-  }
-  QStringList texts;
-  QStringList captions;
-
- private:
-  void answer() {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-      texts << box->text();
-      captions << box->windowTitle();
-      box->accept();
-    } else if (auto* dialog = qobject_cast<QDialog*>(modal);
-               dialog != nullptr && onDialog_ && dialog->objectName() != "id102") {
-      onDialog_(dialog);
-    }
-  }
-  QTimer timer_;
-  std::function<void(QDialog*)> onDialog_;
-};
 
 class HubSettingsDialogTest : public ::testing::Test {
  protected:
@@ -62,14 +35,7 @@ class HubSettingsDialogTest : public ::testing::Test {
               "[0002]\r\nHubName=two\r\nStatus=OFF\r\nPortNo=0\r\nAuthFlag=0\r\nMaxCon=512\r\n");
   }
 
-  void installLanguage(const char* language) {
-    const QString active = QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName;
-    QFile::remove(active);
-    ASSERT_TRUE(
-        QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.%1.dat").arg(language), active));
-    std::string err;
-    ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path()), &err)) << err;
-  }
+  void installLanguage(const char* language) { testing::loadPack(library_, dir_.path(), language); }
 
   std::unique_ptr<HubSettingsDialog> open(int hub, bool newHub = false) {
     auto dialog =
@@ -159,9 +125,9 @@ TEST_F(HubSettingsDialogTest, LeaseOfOneDayTwoHoursThreeMinutesIsStoredInSeconds
   type(*dialog, 1039, "1");
   type(*dialog, 1040, "2");
   type(*dialog, 1042, "3");
-  ModalAnswerer answerer;
+  testing::ModalAnswerer answerer;
   click(*dialog, 1);
-  EXPECT_TRUE(answerer.texts.isEmpty()) << answerer.texts.join('\n').toStdString();
+  EXPECT_TRUE(answerer.texts().isEmpty()) << answerer.texts().join('\n').toStdString();
   EXPECT_EQ(dialog->dialog()->result(), QDialog::Accepted);
   const std::string dhcp = readFile(dir_.ini("0001_dhcp.ini"));
   EXPECT_NE(dhcp.find("[DHCP]\r\nDHCPFlag=TRUE\r\n"), std::string::npos) << dhcp;
@@ -187,16 +153,16 @@ TEST_F(HubSettingsDialogTest, OkRefusesWithTheStringOfTheFirstFailingCheck) {
     SCOPED_TRACE(row.what);
     auto dialog = open(2);
     type(*dialog, row.id, QString::fromLatin1(row.typed));
-    ModalAnswerer answerer;
+    testing::ModalAnswerer answerer;
     click(*dialog, 1);
     if (row.refusal == 0) {
-      EXPECT_TRUE(answerer.texts.isEmpty());
+      EXPECT_TRUE(answerer.texts().isEmpty());
       EXPECT_EQ(dialog->dialog()->result(), QDialog::Accepted);
       continue;
     }
-    ASSERT_EQ(answerer.texts.size(), 1);
-    EXPECT_EQ(answerer.texts[0], library_.text(row.refusal));
-    EXPECT_EQ(answerer.captions[0], QStringLiteral("Korvane Ostrel"));
+    ASSERT_EQ(answerer.texts().size(), 1);
+    EXPECT_EQ(answerer.texts()[0], library_.text(row.refusal));
+    EXPECT_EQ(answerer.captions()[0], QStringLiteral("Korvane Ostrel"));
     EXPECT_TRUE(dialog->dialog()->isVisible()) << "the dialog stays open";
     dialog->dialog()->hide();
   }
@@ -229,9 +195,10 @@ TEST_F(HubSettingsDialogTest, ControlsFollowTheHubStateAndTheDhcpOption) {
 TEST_F(HubSettingsDialogTest, KeyGeneratorFillsTheKeyField) {
   auto dialog = open(2);
   control<QRadioButton>(*dialog, 1098)->setChecked(true);
-  ModalAnswerer answerer([](QDialog* generator) {
-    ResourceLibrary::control<QLineEdit>(generator, 1023)->setText(QStringLiteral("abc"));
-    ResourceLibrary::control<QPushButton>(generator, 1)->click();
+  testing::ModalAnswerer answerer;
+  answerer.setDialogHandler([](QDialog& generator) {
+    ResourceLibrary::control<QLineEdit>(&generator, 1023)->setText(QStringLiteral("abc"));
+    ResourceLibrary::control<QPushButton>(&generator, 1)->click();
   });
   click(*dialog, 1025);
   EXPECT_EQ(control<QLineEdit>(*dialog, 1036)->text(),

@@ -10,12 +10,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "panel/logic/TextFormat.h"
 #include "panel/windows/AboutBox.h"
 #include "panel/windows/MainWindow.h"
 #include "panel/windows/Panel.h"
-#include "tests/panel/windows/ModalAnswerer.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/LoopbackServer.h"
@@ -108,7 +109,10 @@ TEST_F(MainWindowTest, EmptyListCountsNoHubAndGreysEveryHubCommand) {
 TEST_F(MainWindowTest, NewHubIsListedUntilTheLimitOf32) {
   open();
   testing::ModalAnswerer answerer;
+  QString dialogName;
+  answerer.setDialogHandler([&](QDialog& dialog) { dialogName = dialog.objectName(); });
   action(40001)->trigger();
+  EXPECT_EQ(dialogName, ResourceLibrary::controlName(102)) << "the new hub's settings open";
   ASSERT_EQ(list()->topLevelItemCount(), 1);
   EXPECT_EQ(list()->topLevelItem(0)->text(0), text(5) + QStringLiteral("_0001"));
   EXPECT_TRUE(answerer.texts().empty());
@@ -128,6 +132,86 @@ TEST_F(MainWindowTest, NewHubIsListedUntilTheLimitOf32) {
   EXPECT_TRUE(answerer.texts()[0].contains(QStringLiteral("32")));
   EXPECT_EQ(answerer.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_EQ(readFile(ini("Tollmar.ini")), file) << "no hub is created beyond the limit";
+}
+
+TEST_F(MainWindowTest, NewHubCancelledInItsSettingsIsGoneFromTheList) {
+  open();
+  testing::ModalAnswerer answerer;
+  answerer.setDialogResult(QDialog::Rejected);
+  action(40001)->trigger();
+  EXPECT_EQ(answerer.dialogs(), 1);
+  EXPECT_EQ(list()->topLevelItemCount(), 0);
+  EXPECT_EQ(readFile(ini("Tollmar.ini")).find("[0001]"), std::string::npos);
+}
+
+TEST_F(MainWindowTest, HubCommandsFollowTheSelectedHubsState) {
+  writeFile(ini("Tollmar.ini"),
+            "[0001]\r\nHubName=a\r\nStatus=OFF\r\nPortNo=7\r\n"
+            "[0002]\r\nHubName=b\r\nStatus=ON\r\nPortNo=8\r\n");
+  open();
+  // Start, Stop, Delete, Settings, Filter, Accounts, Status.
+  const int ids[] = {40002, 40003, 40004, 40005, 141, 40006, 40007};
+  const struct {
+    const char* hub;
+    bool on[7];
+  } rows[] = {
+      {"a", {true, false, true, true, true, true, false}},
+      {"b", {false, true, false, true, false, true, true}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.hub);
+    list()->setCurrentItem(list()->findItems(QString::fromLatin1(row.hub), Qt::MatchExactly)[0]);
+    for (int i = 0; i < 7; ++i) {
+      EXPECT_EQ(action(ids[i])->isEnabled(), row.on[i]) << ids[i];
+    }
+  }
+  EXPECT_TRUE(action(40014)->isEnabled());
+}
+
+TEST_F(MainWindowTest, AccountAndFilterWindowsOpenOncePerHubAndTheAccountsCloseOnDelete) {
+  writeFile(ini("Tollmar.ini"), "[0001]\r\nHubName=Office\r\nStatus=OFF\r\nPortNo=7\r\n");
+  open();
+  selectHub(0);
+  const auto shown = [](int dialog) {
+    int count = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      count += widget->isVisible() && widget->objectName() == ResourceLibrary::controlName(dialog);
+    }
+    return count;
+  };
+  for (const auto& [command, dialog, kind] : {std::tuple{40006, 109, HubWindowKind::kAccounts},
+                                              std::tuple{141, 140, HubWindowKind::kFilter}}) {
+    SCOPED_TRACE(dialog);
+    action(command)->trigger();
+    action(command)->trigger();
+    EXPECT_EQ(shown(dialog), 1) << "a second open raises the first window";
+    EXPECT_NE(panel_->context().registry.find(kind, 1), nullptr);
+  }
+
+  testing::ModalAnswerer answerer;
+  action(40004)->trigger();  // Delete, confirmed with OK; the account window says string 14
+  EXPECT_EQ(answerer.texts(), (QStringList{text(15), text(14)}));
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        QApplication::processEvents();
+        return panel_->context().registry.find(HubWindowKind::kAccounts, 1) == nullptr;
+      },
+      5s));
+  EXPECT_EQ(shown(109), 0);
+}
+
+TEST_F(MainWindowTest, RegistrationCommandOpensTheWizardOverTheWindow) {
+  open();
+  testing::ModalAnswerer answerer;
+  QString frame;
+  QWidget* parent = nullptr;
+  answerer.setDialogHandler([&](QDialog& dialog) {
+    frame = dialog.objectName();
+    parent = dialog.parentWidget();
+  });
+  action(40014)->trigger();
+  EXPECT_EQ(frame, ResourceLibrary::controlName(175));
+  EXPECT_EQ(parent, panel_->mainWindow()->window());
 }
 
 TEST_F(MainWindowTest, StartOnAPortAnotherProgramHoldsStopsTheHubAgain) {
@@ -210,7 +294,7 @@ TEST_F(MainWindowTest, ASecondStatusRaisesTheFirstWindowAndDeleteTellsIt) {
   EXPECT_EQ(statusWindow.stopped, 1);
   selectHub(0);
   action(40004)->trigger();  // Delete, confirmed with OK
-  EXPECT_EQ(answerer.texts(), std::vector<QString>{text(15)});
+  EXPECT_EQ(answerer.texts(), QStringList{text(15)});
   EXPECT_EQ(statusWindow.deleted, 1);
   EXPECT_EQ(list()->topLevelItemCount(), 0);
 }

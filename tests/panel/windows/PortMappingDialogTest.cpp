@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "panel/windows/PortMappingDialog.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TempProgramDir.h"
 #include "tests/support/UpnpTestRouter.h"
@@ -68,10 +69,7 @@ class PortMappingDialogTest : public ::testing::Test {
     std::string err;
     ASSERT_TRUE(net_.link(&err)) << err;
     ASSERT_TRUE(net_.start(dir_.path(), false, &err)) << err;
-    ASSERT_TRUE(
-        QFile::copy(QStringLiteral(KORVANE_BINARY_DIR "OSTREL_LANG.english.dat"),
-                    QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName));
-    ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path()), &err)) << err;
+    testing::loadPack(library_, dir_.path(), "english");
     korvane::testing::writeFile(dir_.ini("Tollmar.ini"),
                                 "[0001]\r\nHubName=lan\r\nPortNo=7100\r\nSNATPort=0\r\n");
   }

@@ -12,14 +12,19 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
 #include <set>
 
 #include "common/DnsLog.h"
+#include "panel/logic/MainStatusText.h"
+#include "panel/logic/MainWindowText.h"
 #include "panel/logic/RegistrationWizardFlow.h"
+#include "panel/windows/MainWindow.h"
 #include "panel/windows/RegistrationWizard.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/HttpTestServer.h"
@@ -42,10 +47,7 @@ class RegistrationWizardTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_.useForThisProcess();
-    ASSERT_TRUE(
-        QFile::copy(QStringLiteral(KORVANE_INSTALL_DIR "hub/OSTREL_LANG.english.dat"),
-                    QString::fromStdString(dir_.path()) + ResourceLibrary::kActiveFileName));
-    ASSERT_TRUE(library_.load(QString::fromStdString(dir_.path())));
+    testing::loadPack(library_, dir_.path(), "english");
     korvane::testing::writeFile(dir_.ini("Tollmar.ini"), "[SYSTEM]\r\n");
   }
 
@@ -59,7 +61,7 @@ class RegistrationWizardTest : public ::testing::Test {
     settings.totalLimit = totalLimit;
     settings.cancel = &cancel_;
     client_ = std::make_unique<RegistrationClient>(settings);
-    wizard_ = std::make_unique<RegistrationWizard>(library_, config_, *client_, cancel_, nullptr);
+    wizard_ = std::make_unique<RegistrationWizard>(library_, config_, *client_, cancel_, over_);
     ASSERT_NE(wizard_->frame(), nullptr);
     wizard_->frame()->show();
   }
@@ -145,6 +147,7 @@ class RegistrationWizardTest : public ::testing::Test {
   std::string updateAddress_ = "http://127.0.0.1:9/update?code=wizard";
   Service service_{dir_.path(), korvane::testing::scramblePassCode(updateAddress_)};
   std::unique_ptr<RegistrationClient> client_;
+  QWidget* over_ = nullptr;  ///< the window the wizard opens over
   std::unique_ptr<RegistrationWizard> wizard_;
 };
 
@@ -293,35 +296,20 @@ TEST_F(RegistrationWizardTest, NewUserWithoutAnOrganisation) {
                     {"account_contact_mail", "taro@example.jp"}});
 }
 
-/// Clicks `button` of the next message box that opens, recording its text and caption.
-void answerNextMessageBox(QMessageBox::StandardButton button, QString* text, QString* caption) {
-  QTimer::singleShot(50, [=] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (box == nullptr) {
-      ADD_FAILURE() << "no message box opened";
-      return;
-    }
-    *text = box->text();
-    *caption = box->windowTitle();
-    box->button(button)->click();
-  });
-}
-
 TEST_F(RegistrationWizardTest, AStoredPassCodeIsDiscardedOnlyWhenConfirmed) {
   std::string err;
   ASSERT_TRUE(config_.writePassCode("c3RvcmVk", &err)) << err;
   openWizard();
   expectPage(kDiscardPage);
-  QString text;
-  QString caption;
-  answerNextMessageBox(QMessageBox::Cancel, &text, &caption);
+  testing::ModalAnswerer answerer(QMessageBox::Cancel);
   click(kDiscardButton);
-  EXPECT_EQ(text, library_.text(107));
-  EXPECT_EQ(caption, library_.text(108));
+  ASSERT_EQ(answerer.texts().size(), 1);
+  EXPECT_EQ(answerer.texts()[0], library_.text(107));
+  EXPECT_EQ(answerer.captions()[0], library_.text(108));
   EXPECT_EQ(wizard_->pageNumber(), kDiscardPage);
   EXPECT_EQ(passCode(), "c3RvcmVk");
 
-  answerNextMessageBox(QMessageBox::Ok, &text, &caption);
+  answerer.setButton(QMessageBox::Ok);
   click(kDiscardButton);
   expectPage(kStartPage);
   EXPECT_EQ(passCode(), "");
@@ -367,7 +355,7 @@ TEST_F(RegistrationWizardTest, ASilentServiceIsGivenUpWhileTheWindowKeepsWorking
 // loaded test machine.
 constexpr auto kWithinASecond = 2500ms;
 
-TEST_F(RegistrationWizardTest, FinishingTheWizardMakesTheManagerUpdate) {
+TEST_F(RegistrationWizardTest, FinishingTheWizardMakesTheManagerUpdateAndTheMainWindowShowIt) {
   korvane::testing::HttpTestServer dnsServer(dir_.path(), false);
   ASSERT_TRUE(dnsServer.started());
   updateAddress_ = dnsServer.origin() + "/update?code=wizard&mode=ok";
@@ -376,6 +364,14 @@ TEST_F(RegistrationWizardTest, FinishingTheWizardMakesTheManagerUpdate) {
   options.workingDirectory = dir_.path();
   korvane::testing::ChildProcess manager(korvane::testing::builtProgram("Tollmar"), {"S"},
                                          dir_.path(), options);
+  // The wizard opens over the main window, as its command 40014 opens it.
+  AccountModelCache models(dir_.path() + "ini/");
+  HubWindowRegistry registry;
+  PanelContext context{library_, dir_.path(), config_, models, registry};
+  const std::unique_ptr<MainWindow> main = MainWindow::create(context);
+  ASSERT_NE(main, nullptr);
+  main->window()->show();
+  over_ = main->window();
   openWizard();
   expectPage(kStartPage);
   click(kPickupPathButton);
@@ -390,6 +386,14 @@ TEST_F(RegistrationWizardTest, FinishingTheWizardMakesTheManagerUpdate) {
       korvane::testing::waitUntil([&] { return !dnsServer.requests().empty(); }, kWithinASecond));
   EXPECT_TRUE(korvane::testing::waitUntil(
       [&] { return dnsLog() == korvane::testing::HttpTestServer::okBody(); }, 2s));
+  // The main window's next refresh (every 5 s; run here at once) shows the service's reply, as
+  // far as the status bar reads the log.
+  main->refreshStatusText();
+  const std::string expected =
+      hubCountText(library_.text(text::kHubCountLabel).toStdString(), 0) + ", DNSUpdate : " +
+      korvane::testing::HttpTestServer::okBody().substr(0, common::kDnsLogReadBytes);
+  EXPECT_EQ(main->window()->statusBar()->currentMessage().toStdString(), expected);
+  wizard_.reset();
 }
 
 // Every page in both languages, all its labels showing: no text is cut off. With
@@ -399,11 +403,8 @@ TEST(RegistrationWizardPages, NoTextIsCutOffInEitherLanguage) {
   for (const char* language : {"english", "japanese"}) {
     SCOPED_TRACE(language);
     korvane::testing::TempProgramDir dir;
-    ASSERT_TRUE(
-        QFile::copy(QStringLiteral(KORVANE_INSTALL_DIR "hub/OSTREL_LANG.%1.dat").arg(language),
-                    QString::fromStdString(dir.path()) + ResourceLibrary::kActiveFileName));
     ResourceLibrary library;
-    ASSERT_TRUE(library.load(QString::fromStdString(dir.path())));
+    testing::loadPack(library, dir.path(), language);
     // Every text the wizard takes by number: the messages of the errors its pages show, the
     // summary's captions, and its own few others.
     constexpr RegistrationResult kResults[] = {

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QMessageBox>
 #include <QRegularExpression>
 #include <QResource>
 #include <QUiLoader>
@@ -15,6 +17,7 @@
 #include <set>
 
 #include "panel/windows/ResourceLibrary.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 #include "tests/support/TempProgramDir.h"
 
 namespace korvane::panel {
@@ -30,10 +33,8 @@ QString packPath(const QString& language) {
 }
 
 /// Makes the built `language` pack the active one of `dir`.
-void installPack(const TempProgramDir& dir, const QString& language) {
-  ASSERT_TRUE(QFile::copy(packPath(language),
-                          QString::fromStdString(dir.path()) + ResourceLibrary::kActiveFileName))
-      << packPath(language).toStdString();
+void installPack(const TempProgramDir& dir, const char* language) {
+  testing::installPack(dir.path(), language);
 }
 
 // --- Loading ---------------------------------------------------------------------------------
@@ -82,6 +83,40 @@ TEST(ResourceLibrary, IconOutlivesTheUnloadOfItsPack) {
   library.unload();
   EXPECT_FALSE(icon.pixmap(16, 16).isNull());
   EXPECT_FALSE(icon.pixmap(32, 32).isNull());
+}
+
+// Qt's own button texts follow the pack: a Japanese message box does not say "Cancel" or
+// "Yes", and they are English again once the English pack is loaded in its place.
+TEST(ResourceLibrary, PackBringsQtsOwnButtonTextsInItsLanguage) {
+  const QString translation =
+      QLibraryInfo::path(QLibraryInfo::TranslationsPath) + QStringLiteral("/qtbase_ja.qm");
+  if (!QFile::exists(translation)) {
+    GTEST_SKIP() << translation.toStdString()
+                 << " is missing (Debian package qt6-translations-l10n)";
+  }
+  const auto buttonTexts = [] {
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes | QMessageBox::No);
+    return QStringList{box.button(QMessageBox::Cancel)->text(),
+                       box.button(QMessageBox::Yes)->text(), box.button(QMessageBox::No)->text()};
+  };
+  const QStringList english = buttonTexts();
+  TempProgramDir dir;
+  ResourceLibrary library;
+  testing::loadPack(library, dir.path(), "japanese");
+  EXPECT_EQ(library.language(), QStringLiteral("ja"));
+  EXPECT_TRUE(library.hasQtTranslation());
+  const QStringList japanese = buttonTexts();
+  for (int i = 0; i < english.size(); ++i) {
+    SCOPED_TRACE(english[i].toStdString());
+    EXPECT_NE(japanese[i], english[i]);
+  }
+  EXPECT_EQ(japanese[0], QString::fromUtf8("キャンセル"));
+
+  testing::loadPack(library, dir.path(), "english");
+  EXPECT_EQ(library.language(), QStringLiteral("en"));
+  EXPECT_FALSE(library.hasQtTranslation());
+  EXPECT_EQ(buttonTexts(), english);
 }
 
 // --- The strings file format -------------------------------------------------------------------

@@ -1,23 +1,23 @@
-#include "panel/windows/StatusWindow.h"
-
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QPlainTextEdit>
-#include <QStatusBar>
 #include <QSettings>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QTest>
-#include <QTreeWidget>
 #include <QThread>
+#include <QTreeWidget>
 #include <chrono>
 #include <fstream>
 #include <string>
 
 #include "panel/logic/StatusWindowRules.h"
 #include "panel/windows/ResourceLibrary.h"
+#include "panel/windows/StatusWindow.h"
 #include "tests/hub/RunningHub.h"
+#include "tests/panel/windows/WindowTestSupport.h"
 
 namespace korvane::panel {
 namespace {
@@ -25,47 +25,11 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// Runs the GUI's events until `condition` holds or `limit` passes; returns its last value.
-template <typename Condition>
-bool runUntil(Condition condition, std::chrono::milliseconds limit) {
-  const auto end = Clock::now() + limit;
-  while (!condition()) {
-    if (Clock::now() >= end) {
-      return condition();
-    }
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(5);
-  }
-  return true;
-}
-
 void appendLog(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::app);
   out << text;
   ASSERT_TRUE(out.good()) << path;
 }
-
-// Answers every modal message box as soon as it shows, keeping its text.
-class BoxAnswerer {
- public:
-  BoxAnswerer() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        texts_.push_back(box->text());
-        captions_.push_back(box->windowTitle());
-        box->accept();
-      }
-    });
-    timer_.start(20);
-  }
-  const QStringList& texts() const { return texts_; }
-  const QStringList& captions() const { return captions_; }
-
- private:
-  QTimer timer_;
-  QStringList texts_;
-  QStringList captions_;
-};
 
 class StatusWindowTest : public ::testing::Test {
  protected:
@@ -89,14 +53,15 @@ class StatusWindowTest : public ::testing::Test {
     ASSERT_TRUE(list_ && pane_ && statusBar_);
     const QString label = library_.text(text::kConnectionCountLabel);
     ASSERT_FALSE(label.isEmpty());
-    ASSERT_TRUE(runUntil([&] { return statusBar_->currentMessage() == label + " : 0"; }, 10s))
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return statusBar_->currentMessage() == label + " : 0"; }, 10000))
         << statusBar_->currentMessage().toStdString();
   }
 
-  testing::TempProgramDir dir_;
+  korvane::testing::TempProgramDir dir_;
   hub::RunningHub hub_{dir_};
   ResourceLibrary library_;
-  BoxAnswerer answerer_;
+  testing::ModalAnswerer answerer_;
   std::unique_ptr<StatusWindow> window_;
   QTreeWidget* list_ = nullptr;
   QPlainTextEdit* pane_ = nullptr;
@@ -105,27 +70,27 @@ class StatusWindowTest : public ::testing::Test {
 
 TEST_F(StatusWindowTest, ClientLoggingInAppearsWithinASecond) {
   openWindow();
-  EXPECT_EQ(window_->windowTitle(),
-            QStringLiteral("Office%1  (PortNo : %2)")
-                .arg(library_.text(text::kStatusTitlePart))
-                .arg(hub_.port()));
+  EXPECT_EQ(window_->windowTitle(), QStringLiteral("Office%1  (PortNo : %2)")
+                                        .arg(library_.text(text::kStatusTitlePart))
+                                        .arg(hub_.port()));
   auto client = hub_.loggedIn();
   const auto loggedIn = Clock::now();
-  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 1s));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list_->topLevelItemCount() == 1; }, 1000));
   EXPECT_LT(Clock::now() - loggedIn, 1s);
   EXPECT_EQ(list_->topLevelItem(0)->text(1), library_.text(text::kNoAccount));
   EXPECT_EQ(list_->topLevelItem(0)->text(2), QStringLiteral("-Global-"));
   EXPECT_EQ(statusBar_->currentMessage(), library_.text(text::kConnectionCountLabel) + " : 1");
   // The one who leaves is gone from the list as soon.
   client.reset();
-  EXPECT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 0; }, 2s));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return list_->topLevelItemCount() == 0; }, 2000));
 }
 
 TEST_F(StatusWindowTest, ShowsOnlyLogTextWrittenAfterOpening) {
   appendLog(dir_.log("0001_1.log"), "written before the window\r\n");
   openWindow();
   appendLog(dir_.log("0001_1.log"), "written after the window\r\n");
-  ASSERT_TRUE(runUntil([&] { return pane_->toPlainText().contains("after the window"); }, 5s));
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return pane_->toPlainText().contains("after the window"); }, 5000));
   EXPECT_FALSE(pane_->toPlainText().contains("before the window"));
   EXPECT_FALSE(pane_->toPlainText().contains("Process started"));
 }
@@ -143,14 +108,14 @@ TEST_F(StatusWindowTest, LogPaneStaysBelowItsLimitAndStartsAtALine) {
     EXPECT_TRUE(text.isEmpty() || text.startsWith("line ")) << text.left(40).toStdString();
     return text.endsWith("line 899 " + QString(80 + 899 % 13, 'x') + "\n");
   };
-  EXPECT_TRUE(runUntil(check, 20s));
+  EXPECT_TRUE(QTest::qWaitFor(check, 20000));
   EXPECT_GT(pane_->toPlainText().size(), 65536 - 200);
 }
 
 TEST_F(StatusWindowTest, HubStoppedClearsTheRows) {
   openWindow();
   auto client = hub_.loggedIn();
-  ASSERT_TRUE(runUntil([&] { return list_->topLevelItemCount() == 1; }, 2s));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return list_->topLevelItemCount() == 1; }, 2000));
   window_->hubStopped();
   EXPECT_EQ(list_->topLevelItemCount(), 0);
   ASSERT_FALSE(library_.text(text::kHubStopped).isEmpty());
