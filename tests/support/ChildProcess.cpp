@@ -63,8 +63,12 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
                                      O_WRONLY | O_CREAT | O_APPEND, 0644);
   }
   posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
-  if (!options.workingDirectory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.workingDirectory.c_str());
+  // A child writes files into its current directory (the manager's foreground log): keep them in
+  // the test's own folder, never in the folder the test binary was started from.
+  const std::string& directory =
+      options.workingDirectory.empty() ? programDir : options.workingDirectory;
+  if (!directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
   }
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {

@@ -15,7 +15,7 @@ class ChildProcess {
   /// Where and how a child runs besides its program directory.
   struct Options {
     std::string outputFile;        ///< standard output (and error) go here when not empty
-    std::string workingDirectory;  ///< the child's current directory when not empty
+    std::string workingDirectory;  ///< the child's current directory; the program dir when empty
     std::vector<std::string> environment;  ///< extra NAME=VALUE entries
     std::string errorFile;  ///< standard error goes here instead of outputFile, when not empty
   };
