@@ -103,8 +103,12 @@ std::string formatLine(const platform::LocalTime& time, std::string_view text) {
 
 }  // namespace
 
-DailyLog::DailyLog(std::string directory, std::string prefix, const platform::Clock& clock)
-    : directory_(std::move(directory)), prefix_(std::move(prefix)), clock_(clock) {
+DailyLog::DailyLog(std::string directory, std::string prefix, const platform::Clock& clock,
+                   std::uint64_t maxDayBytes)
+    : directory_(std::move(directory)),
+      prefix_(std::move(prefix)),
+      clock_(clock),
+      maxDayBytes_(maxDayBytes) {
   if (!directory_.empty() && directory_.back() == '/') {
     directory_.pop_back();
   }
@@ -131,17 +135,17 @@ bool DailyLog::writeLine(std::string_view text) {
   const std::string today = formatDate(now);
   if (today != date_) {
     file_.close();
-    if (file_.open(filePath(today), LogFile::Mode::kKeep)) {
+    if (openDayFile(today)) {
       collectGarbageLocked(now);
     }
-  } else if (!file_.isOpen() && !file_.open(filePath(today), LogFile::Mode::kKeep)) {
+  } else if (!file_.isOpen() && !openDayFile(today)) {
     return false;
   }
   if (!file_.isOpen()) {
     return false;
   }
   date_ = today;
-  return file_.append(formatLine(now, text));
+  return appendCapped(formatLine(now, text), now);
 }
 
 void DailyLog::collectGarbage() {
@@ -166,6 +170,33 @@ std::int64_t DailyLog::garbageLimit(const platform::LocalTime& today, int months
   stepBackMonths(date, std::max(months, 0));
   date.day = std::min(date.day, daysInMonth(date.year, date.month));
   return date.year * 10000 + date.month * 100 + date.day;
+}
+
+// The line that brings a file to the cap is always followed by the closing line, so a file found
+// at or past the cap (after a restart, or opened again after close()) has it already.
+bool DailyLog::openDayFile(const std::string& date) {
+  if (!file_.open(filePath(date), LogFile::Mode::kKeep)) {
+    return false;
+  }
+  dayBytes_ = file_.size().value_or(0);
+  dayFull_ = dayBytes_ >= maxDayBytes_;
+  return true;
+}
+
+bool DailyLog::appendCapped(const std::string& line, const platform::LocalTime& now) {
+  if (dayFull_) {
+    return false;
+  }
+  if (!file_.append(line)) {
+    return false;
+  }
+  dayBytes_ += line.size();
+  if (dayBytes_ >= maxDayBytes_) {
+    // Whether or not the closing line reaches the disk, the day's file takes nothing more.
+    dayFull_ = true;
+    (void)file_.append(formatLine(now, kDayFullLine));
+  }
+  return true;
 }
 
 std::string DailyLog::filePath(const std::string& date) const {

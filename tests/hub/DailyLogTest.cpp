@@ -342,5 +342,60 @@ TEST(DailyLog, ConcurrentWritersNeverMixLinesAcrossMidnights) {
   EXPECT_GT(written.load(), 0);
 }
 
+// Each line "[2024/01/31 12:00:00] line N\r\n" takes 30 bytes; a 100-byte cap is reached by the
+// fourth.
+constexpr std::uint64_t kSmallCap = 100;
+const std::string kFullLine =
+    "[2024/01/31 12:00:00] daily log full: further lines of this day left out\r\n";
+
+TEST(DailyLog, DayFileEndsAtTheCapWithOneClosingLineUntilTheNextDay) {
+  TempProgramDir dir;
+  ManualClock clock;
+  DailyLog log(dir.path() + "log", "0001", clock, kSmallCap);
+  log.setEnabled(true);
+  for (int i = 1; i <= 4; ++i) {
+    EXPECT_TRUE(log.writeLine("line " + std::to_string(i))) << i;
+  }
+  for (int i = 5; i <= 9; ++i) {
+    EXPECT_FALSE(log.writeLine("line " + std::to_string(i))) << i;
+  }
+  log.close();
+  EXPECT_FALSE(log.writeLine("after close, same day"));
+
+  clock.setLocalTime(at(2024, 2, 1, 0, 0, 0));
+  EXPECT_TRUE(log.writeLine("next day"));
+  EXPECT_EQ(readFile(dir.log("0001_20240131.log")),
+            "[2024/01/31 12:00:00] line 1\r\n[2024/01/31 12:00:00] line 2\r\n"
+            "[2024/01/31 12:00:00] line 3\r\n[2024/01/31 12:00:00] line 4\r\n" +
+                kFullLine);
+  EXPECT_EQ(readFile(dir.log("0001_20240201.log")), "[2024/02/01 00:00:00] next day\r\n");
+}
+
+TEST(DailyLog, RestartCountsWhatTodaysFileHoldsAgainstTheCap) {
+  struct Row {
+    const char* name;
+    std::string before;
+    std::string after;
+  };
+  const std::string earlier(80, 'x');
+  const std::string full = std::string(90, 'x') + kFullLine;
+  const std::vector<Row> rows = {
+      {"80 bytes: the next line reaches the cap", earlier,
+       earlier + "[2024/01/31 12:00:00] line 1\r\n" + kFullLine},
+      {"already closed: nothing more, no second closing line", full, full},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempProgramDir dir;
+    ManualClock clock;
+    writeFile(dir.log("0001_20240131.log"), row.before);
+    DailyLog log(dir.path() + "log", "0001", clock, kSmallCap);
+    log.setEnabled(true);
+    log.writeLine("line 1");
+    EXPECT_FALSE(log.writeLine("line 2"));
+    EXPECT_EQ(readFile(dir.log("0001_20240131.log")), row.after);
+  }
+}
+
 }  // namespace
 }  // namespace korvane::hub
