@@ -3,6 +3,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <system_error>
+#include <utility>
 
 #include "common/ManagerPipeClient.h"
 
@@ -16,13 +18,14 @@ constexpr std::size_t kRequestBufferSize = 1024;
 // Creation of the pipe is retried at this pace for as long as it fails.
 constexpr auto kCreateRetryDelay = 1000ms;
 // A client that connects and sends nothing for this long is dropped like one that left. A request
-// is one small write that arrives at once; one second (the pipe's default time-out) keeps a
-// silent client from delaying the clients queued behind it by more than that, and they stay
-// queued: the pipe itself is kept.
+// is one small write that arrives at once; one second (the pipe's default time-out) bounds how
+// long a silent client holds its thread and one of its user's slots.
 constexpr auto kRequestReadLimit = 1000ms;
 // The reply is three bytes, for which the socket always has room; the limit only keeps a
-// connection that went wrong from holding the pipe.
+// connection that went wrong from holding its thread.
 constexpr auto kReplyWriteLimit = 1000ms;
+// The user the service runs as in production, whose tools are served beyond kMaxRequestsInFlight.
+constexpr std::uint32_t kRootUserId = 0;
 
 }  // namespace
 
@@ -40,6 +43,7 @@ void ManagerPipeServer::start(std::function<void()> onRequest,
   thread_ = std::thread([this] {
     common::runThread(
         "ManagerPipe", [this] { serve(); }, onFailure_);
+    joinAllClients();  // whatever ended the accepting, no client thread outlives this one
   });
 }
 
@@ -84,9 +88,64 @@ void ManagerPipeServer::serve() {
       if (stopping_) {
         break;
       }
-      serveClient(*client);
+      admit(std::move(*client));
     }
   }
+}
+
+// A client is admitted when its user has a free slot; otherwise it is closed at once without an
+// answer, which costs the accepting thread no wait, so a user's flood of connections cannot
+// hold back another user's request.
+void ManagerPipeServer::admit(platform::PipeConnection client) {
+  joinFinishedClients();
+  const std::optional<std::uint32_t> user = client.peerUserId();
+  if (!user || !hasRoomFor(*user)) {
+    return;
+  }
+  ClientThread& entry = clients_.emplace_back(*user);
+  try {
+    entry.thread = std::thread([this, &entry, connection = std::move(client)]() mutable {
+      common::runThread(
+          "ManagerPipeClient", [&] { serveClient(connection); }, onFailure_);
+      connection.close();
+      entry.done.store(true, std::memory_order_release);
+    });
+  } catch (const std::system_error&) {
+    clients_.pop_back();  // no thread to be had now: the client is dropped like a refused one
+    return;
+  }
+  ++clientsOfUser_[*user];
+}
+
+bool ManagerPipeServer::hasRoomFor(std::uint32_t user) const {
+  const auto found = clientsOfUser_.find(user);
+  if (found != clientsOfUser_.end() && found->second >= kMaxRequestsInFlightPerUser) {
+    return false;
+  }
+  return user == kRootUserId ||
+         clients_.size() < static_cast<std::size_t>(kMaxRequestsInFlight);
+}
+
+void ManagerPipeServer::joinFinishedClients() {
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (!it->done.load(std::memory_order_acquire)) {
+      ++it;
+      continue;
+    }
+    it->thread.join();  // returns at once: the thread has nothing left to do
+    if (--clientsOfUser_[it->user] == 0) {
+      clientsOfUser_.erase(it->user);
+    }
+    it = clients_.erase(it);
+  }
+}
+
+void ManagerPipeServer::joinAllClients() {
+  for (ClientThread& entry : clients_) {
+    entry.thread.join();  // each ends within its read and write limits
+  }
+  clients_.clear();
+  clientsOfUser_.clear();
 }
 
 void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
