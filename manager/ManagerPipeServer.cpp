@@ -106,38 +106,40 @@ void ManagerPipeServer::admit(platform::PipeConnection client) {
   try {
     entry.thread = std::thread([this, &entry, connection = std::move(client)]() mutable {
       common::runThread(
-          "ManagerPipeClient", [&] { serveClient(connection); }, onFailure_);
+          "ManagerPipeClient", [&] { serveClient(connection, entry.answered); }, onFailure_);
       connection.close();
+      entry.answered.store(true, std::memory_order_release);  // also when no request came
       entry.done.store(true, std::memory_order_release);
     });
   } catch (const std::system_error&) {
     clients_.pop_back();  // no thread to be had now: the client is dropped like a refused one
-    return;
   }
-  ++clientsOfUser_[*user];
 }
 
 bool ManagerPipeServer::hasRoomFor(std::uint32_t user) const {
-  const auto found = clientsOfUser_.find(user);
-  if (found != clientsOfUser_.end() && found->second >= kMaxRequestsInFlightPerUser) {
+  int ofUser = 0;
+  int inAll = 0;
+  for (const ClientThread& entry : clients_) {
+    if (entry.answered.load(std::memory_order_acquire)) {
+      continue;
+    }
+    ++inAll;
+    ofUser += entry.user == user ? 1 : 0;
+  }
+  if (ofUser >= kMaxRequestsInFlightPerUser) {
     return false;
   }
-  return user == kRootUserId ||
-         clients_.size() < static_cast<std::size_t>(kMaxRequestsInFlight);
+  return user == kRootUserId || inAll < kMaxRequestsInFlight;
 }
 
 void ManagerPipeServer::joinFinishedClients() {
-  for (auto it = clients_.begin(); it != clients_.end();) {
-    if (!it->done.load(std::memory_order_acquire)) {
-      ++it;
-      continue;
+  std::erase_if(clients_, [](ClientThread& entry) {
+    if (!entry.done.load(std::memory_order_acquire)) {
+      return false;
     }
-    it->thread.join();  // returns at once: the thread has nothing left to do
-    if (--clientsOfUser_[it->user] == 0) {
-      clientsOfUser_.erase(it->user);
-    }
-    it = clients_.erase(it);
-  }
+    entry.thread.join();  // returns at once: the thread has nothing left to do
+    return true;
+  });
 }
 
 void ManagerPipeServer::joinAllClients() {
@@ -145,10 +147,10 @@ void ManagerPipeServer::joinAllClients() {
     entry.thread.join();  // each ends within its read and write limits
   }
   clients_.clear();
-  clientsOfUser_.clear();
 }
 
-void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
+void ManagerPipeServer::serveClient(platform::PipeConnection& client,
+                                    std::atomic<bool>& answered) {
   std::array<std::uint8_t, kRequestBufferSize> request{};
   if (client.readSome(request, kRequestReadLimit) == 0) {
     return;  // a client that left or stayed silent: no request, no reload, no reply
@@ -157,6 +159,7 @@ void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
     return;
   }
   onRequest_();
+  answered.store(true, std::memory_order_release);
   const auto* reply = reinterpret_cast<const std::uint8_t*>(common::kReloadReply.data());
   (void)client.writeAll({reply, common::kReloadReply.size()}, kReplyWriteLimit);
 }

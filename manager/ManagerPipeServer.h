@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <list>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -47,11 +46,14 @@ class ManagerPipeServer {
   void stop();
 
  private:
-  /// A client being served, owned by the accepting thread.
+  /// A client's thread, owned by the accepting thread. The client holds one of its user's slots
+  /// until `answered`, which is set before the reply goes out, so a client that sends its next
+  /// request as soon as it has the reply finds its slot free again.
   struct ClientThread {
     explicit ClientThread(std::uint32_t peer) : user(peer) {}
     std::uint32_t user;
-    std::atomic<bool> done{false};
+    std::atomic<bool> answered{false};
+    std::atomic<bool> done{false};  // the thread has nothing left to do: joining it is quick
     std::thread thread;
   };
 
@@ -61,7 +63,7 @@ class ManagerPipeServer {
   bool hasRoomFor(std::uint32_t user) const;
   void joinFinishedClients();
   void joinAllClients();
-  void serveClient(platform::PipeConnection& client);
+  void serveClient(platform::PipeConnection& client, std::atomic<bool>& answered);
 
   const platform::Clock& clock_;
   std::function<void()> onRequest_;
@@ -70,9 +72,8 @@ class ManagerPipeServer {
   std::mutex serverMutex_;  // guards creating the instance against stop() closing it
   std::optional<platform::PipeServer> server_;
   std::thread thread_;
-  // Only the accepting thread touches these; a client thread only sets its `done`.
+  // Only the accepting thread touches the list; a client thread only sets its own flags.
   std::list<ClientThread> clients_;
-  std::map<std::uint32_t, int> clientsOfUser_;
 };
 
 }  // namespace korvane::manager

@@ -377,8 +377,8 @@ TEST_F(ManagerServiceTest, SilentClientIsDroppedAndTheClientsQueuedBehindItAreAn
     const std::size_t got = queued[i].readSome(reply, 5s);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply), got), std::string("OK\0", 3));
   }
-  // The silent client costs one second of the pipe's time, not five.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  // The queued clients are served beside the silent one, not after it.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
   std::uint8_t nothing[4] = {};
   EXPECT_EQ(silent->readSome(nothing, 1s), 0u) << "a client without a request gets no reply";
   stopManager(*manager);
@@ -440,9 +440,12 @@ class SilentClientsOfAnotherUser {
       }
     }
     // A closed connection reads as the end of its stream at once; a kept one stays silent.
-    int closed = 0;
-    for (auto left = wait.count(); left > 0 && closed < count - keptOpen; left -= 10) {
-      closed = poll(clients.data(), count, 10);
+    const auto end = std::chrono::steady_clock::now() + wait;  // a vDSO read: no lock
+    int closed = poll(clients.data(), count, 0);
+    while (closed < count - keptOpen && std::chrono::steady_clock::now() < end) {
+      const timespec pause{0, 5'000'000};
+      nanosleep(&pause, nullptr);
+      closed = poll(clients.data(), count, 0);
     }
     const auto reported = static_cast<std::uint8_t>(std::max(closed, 0));
     (void)!write(report, &reported, 1);
@@ -460,11 +463,8 @@ TEST_F(ManagerServiceTest, ASilentFloodOfAnotherUserDoesNotDelayOthersRequests) 
     GTEST_SKIP() << "only root may run a process as another user";
   }
   // Every user may reach the manager pipe; the test's folder must let nobody reach it too.
-  std::filesystem::permissions(dir_.path(), std::filesystem::perms::owner_all |
-                                                std::filesystem::perms::group_read |
-                                                std::filesystem::perms::group_exec |
-                                                std::filesystem::perms::others_read |
-                                                std::filesystem::perms::others_exec);
+  std::filesystem::permissions(
+      dir_.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
   writeConfig({});
   auto manager = startManager();
   ASSERT_TRUE(managerPipeReady());

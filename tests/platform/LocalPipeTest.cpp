@@ -92,8 +92,8 @@ TEST(PipeConnection, RequestAndReplyRoundTrip) {
 TEST(PipeConnection, PeerUserIdIsTheUserThatConnected) {
   TempProgramDir dir;
   dir.useForThisProcess();
-  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all |
-                                               std::filesystem::perms::others_exec);
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
   auto server = serve("KVTEST", PipeAccess::kEveryone);
   ASSERT_TRUE(server);
   {
