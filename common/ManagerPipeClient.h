@@ -17,10 +17,9 @@ inline constexpr std::string_view kReloadRequest{"AAA\0", 4};
 /// The manager's answer, "OK" and a zero.
 inline constexpr std::string_view kReloadReply{"OK\0", 3};
 
-/// How long the client waits for the reply. The manager answers at once, but serves one client
-/// at a time and gives a client that stays silent one second, so a reply may wait behind a few
-/// others; five seconds covers that and still keeps a caller from hanging on a manager that
-/// stopped answering.
+/// How long the client waits for the reply. The manager answers at once, serving each client
+/// beside the others; five seconds cover a machine under load and still keep a caller from
+/// hanging on a manager that stopped answering.
 inline constexpr std::chrono::milliseconds kReloadReplyWait{5000};
 
 /// What became of a reload request.

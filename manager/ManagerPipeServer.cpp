@@ -3,6 +3,8 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <system_error>
+#include <utility>
 
 #include "common/ManagerPipeClient.h"
 
@@ -16,13 +18,14 @@ constexpr std::size_t kRequestBufferSize = 1024;
 // Creation of the pipe is retried at this pace for as long as it fails.
 constexpr auto kCreateRetryDelay = 1000ms;
 // A client that connects and sends nothing for this long is dropped like one that left. A request
-// is one small write that arrives at once; one second (the pipe's default time-out) keeps a
-// silent client from delaying the clients queued behind it by more than that, and they stay
-// queued: the pipe itself is kept.
+// is one small write that arrives at once; one second (the pipe's default time-out) bounds how
+// long a silent client holds its thread and one of its user's slots.
 constexpr auto kRequestReadLimit = 1000ms;
 // The reply is three bytes, for which the socket always has room; the limit only keeps a
-// connection that went wrong from holding the pipe.
+// connection that went wrong from holding its thread.
 constexpr auto kReplyWriteLimit = 1000ms;
+// The user the service runs as in production, whose tools are served beyond kMaxRequestsInFlight.
+constexpr std::uint32_t kRootUserId = 0;
 
 }  // namespace
 
@@ -40,6 +43,7 @@ void ManagerPipeServer::start(std::function<void()> onRequest,
   thread_ = std::thread([this] {
     common::runThread(
         "ManagerPipe", [this] { serve(); }, onFailure_);
+    joinAllClients();  // whatever ended the accepting, no client thread outlives this one
   });
 }
 
@@ -84,12 +88,69 @@ void ManagerPipeServer::serve() {
       if (stopping_) {
         break;
       }
-      serveClient(*client);
+      admit(std::move(*client));
     }
   }
 }
 
-void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
+// A client is admitted when its user has a free slot; otherwise it is closed at once without an
+// answer, which costs the accepting thread no wait, so a user's flood of connections cannot
+// hold back another user's request.
+void ManagerPipeServer::admit(platform::PipeConnection client) {
+  joinFinishedClients();
+  const std::optional<std::uint32_t> user = client.peerUserId();
+  if (!user || !hasRoomFor(*user)) {
+    return;
+  }
+  ClientThread& entry = clients_.emplace_back(*user);
+  try {
+    entry.thread = std::thread([this, &entry, connection = std::move(client)]() mutable {
+      common::runThread(
+          "ManagerPipeClient", [&] { serveClient(connection, entry.answered); }, onFailure_);
+      connection.close();
+      entry.answered.store(true, std::memory_order_release);  // also when no request came
+      entry.done.store(true, std::memory_order_release);
+    });
+  } catch (const std::system_error&) {
+    clients_.pop_back();  // no thread to be had now: the client is dropped like a refused one
+  }
+}
+
+bool ManagerPipeServer::hasRoomFor(std::uint32_t user) const {
+  int ofUser = 0;
+  int inAll = 0;
+  for (const ClientThread& entry : clients_) {
+    if (entry.answered.load(std::memory_order_acquire)) {
+      continue;
+    }
+    ++inAll;
+    ofUser += entry.user == user ? 1 : 0;
+  }
+  if (ofUser >= kMaxRequestsInFlightPerUser) {
+    return false;
+  }
+  return user == kRootUserId || inAll < kMaxRequestsInFlight;
+}
+
+void ManagerPipeServer::joinFinishedClients() {
+  std::erase_if(clients_, [](ClientThread& entry) {
+    if (!entry.done.load(std::memory_order_acquire)) {
+      return false;
+    }
+    entry.thread.join();  // returns at once: the thread has nothing left to do
+    return true;
+  });
+}
+
+void ManagerPipeServer::joinAllClients() {
+  for (ClientThread& entry : clients_) {
+    entry.thread.join();  // each ends within its read and write limits
+  }
+  clients_.clear();
+}
+
+void ManagerPipeServer::serveClient(platform::PipeConnection& client,
+                                    std::atomic<bool>& answered) {
   std::array<std::uint8_t, kRequestBufferSize> request{};
   if (client.readSome(request, kRequestReadLimit) == 0) {
     return;  // a client that left or stayed silent: no request, no reload, no reply
@@ -98,6 +159,7 @@ void ManagerPipeServer::serveClient(platform::PipeConnection& client) {
     return;
   }
   onRequest_();
+  answered.store(true, std::memory_order_release);
   const auto* reply = reinterpret_cast<const std::uint8_t*>(common::kReloadReply.data());
   (void)client.writeAll({reply, common::kReloadReply.size()}, kReplyWriteLimit);
 }

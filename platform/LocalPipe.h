@@ -47,6 +47,10 @@ class PipeConnection {
 
   bool isOpen() const { return handle_ >= 0; }
 
+  /// The user id the peer ran as when it connected, as the kernel recorded it (the peer cannot
+  /// claim another). Empty when the connection is closed or the kernel does not say.
+  std::optional<std::uint32_t> peerUserId() const;
+
   /// Reads until `buffer` is full, the peer stops sending, or `limit` has passed since the call.
   /// Returns the number of bytes read (less than the buffer's size when it stopped early).
   std::size_t readFully(std::span<std::uint8_t> buffer, std::chrono::milliseconds limit);

@@ -417,6 +417,19 @@ bool PipeConnection::finishAndWaitForClose(std::chrono::milliseconds limit) {
   }
 }
 
+std::optional<std::uint32_t> PipeConnection::peerUserId() const {
+  if (!isOpen()) {
+    return std::nullopt;
+  }
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (getsockopt(static_cast<int>(handle_), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+      size != sizeof peer) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(peer.uid);
+}
+
 void PipeConnection::close() {
   if (handle_ >= 0) {
     ::close(static_cast<int>(std::exchange(handle_, -1)));

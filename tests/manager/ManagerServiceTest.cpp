@@ -1,18 +1,28 @@
 // Process-level tests of the manager: which hubs it runs, restarts and stops, and its pipe.
 
 #include <gtest/gtest.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "common/ManagerPipeClient.h"
+#include "manager/ManagerPipeServer.h"
 #include "platform/LocalPipe.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/FreePort.h"
@@ -367,10 +377,113 @@ TEST_F(ManagerServiceTest, SilentClientIsDroppedAndTheClientsQueuedBehindItAreAn
     const std::size_t got = queued[i].readSome(reply, 5s);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(reply), got), std::string("OK\0", 3));
   }
-  // The silent client costs one second of the pipe's time, not five.
-  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  // The queued clients are served beside the silent one, not after it.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 900ms);
   std::uint8_t nothing[4] = {};
   EXPECT_EQ(silent->readSome(nothing, 1s), 0u) << "a client without a request gets no reply";
+  stopManager(*manager);
+}
+
+// Connects `count` times to the pipe at `path` as user nobody in a child process and says
+// nothing. Once the server has closed all but `keptOpen` of them, or after `wait`, the child
+// reports how many it closed and holds the rest open until it is killed.
+class SilentClientsOfAnotherUser {
+ public:
+  SilentClientsOfAnotherUser(const std::string& path, int count, int keptOpen,
+                             std::chrono::milliseconds wait) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    int report[2];
+    if (pipe(report) != 0) {
+      return;
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      ::close(report[0]);
+      holdSilently(address, count, keptOpen, wait, report[1]);  // only system calls: no locks
+    }
+    ::close(report[1]);
+    std::uint8_t closedCount = 0;
+    if (pid_ > 0 && read(report[0], &closedCount, 1) == 1) {
+      closedByServer_ = closedCount;
+    }
+    ::close(report[0]);
+  }
+  ~SilentClientsOfAnotherUser() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  SilentClientsOfAnotherUser(const SilentClientsOfAnotherUser&) = delete;
+  SilentClientsOfAnotherUser& operator=(const SilentClientsOfAnotherUser&) = delete;
+
+  /// How many connections the server closed at once; empty when the child could not connect.
+  std::optional<int> closedByServer() const { return closedByServer_; }
+
+ private:
+  [[noreturn]] static void holdSilently(const sockaddr_un& address, int count, int keptOpen,
+                                        std::chrono::milliseconds wait, int report) {
+    constexpr uid_t kNobody = 65534;
+    constexpr gid_t kNogroup = 65534;
+    if (setgroups(0, nullptr) != 0 || setresgid(kNogroup, kNogroup, kNogroup) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(2);
+    }
+    std::array<pollfd, 64> clients{};
+    for (int i = 0; i < count; ++i) {
+      clients[i] = {socket(AF_UNIX, SOCK_STREAM, 0), POLLIN, 0};
+      if (connect(clients[i].fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) !=
+          0) {
+        _exit(3);
+      }
+    }
+    // A closed connection reads as the end of its stream at once; a kept one stays silent.
+    const auto end = std::chrono::steady_clock::now() + wait;  // a vDSO read: no lock
+    int closed = poll(clients.data(), count, 0);
+    while (closed < count - keptOpen && std::chrono::steady_clock::now() < end) {
+      const timespec pause{0, 5'000'000};
+      nanosleep(&pause, nullptr);
+      closed = poll(clients.data(), count, 0);
+    }
+    const auto reported = static_cast<std::uint8_t>(std::max(closed, 0));
+    (void)!write(report, &reported, 1);
+    for (;;) {
+      pause();
+    }
+  }
+
+  pid_t pid_ = -1;
+  std::optional<int> closedByServer_;
+};
+
+TEST_F(ManagerServiceTest, ASilentFloodOfAnotherUserDoesNotDelayOthersRequests) {
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root may run a process as another user";
+  }
+  // Every user may reach the manager pipe; the test's folder must let nobody reach it too.
+  std::filesystem::permissions(
+      dir_.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  writeConfig({});
+  auto manager = startManager();
+  ASSERT_TRUE(managerPipeReady());
+  ASSERT_EQ(sendToManager("AAA"), std::string("OK\0", 3)) << "the pipe thread serves";
+
+  constexpr int kSilentClients = 12;
+  SilentClientsOfAnotherUser flood(dir_.path() + "pipe/KVTOLLMAR", kSilentClients,
+                                   kMaxRequestsInFlightPerUser, 900ms);
+  ASSERT_TRUE(flood.closedByServer().has_value()) << "the child could not connect as nobody";
+  EXPECT_EQ(*flood.closedByServer(), kSilentClients - kMaxRequestsInFlightPerUser)
+      << "a user's connections beyond its share are closed at once";
+
+  const auto start = std::chrono::steady_clock::now();
+  std::string err;
+  EXPECT_EQ(common::requestManagerReload(&err), common::ReloadResult::kConfirmed) << err;
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, 500ms) << "took "
+                         << std::chrono::duration_cast<std::chrono::milliseconds>(took).count()
+                         << " ms";
   stopManager(*manager);
 }
 

@@ -1,3 +1,4 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -86,6 +87,42 @@ TEST(PipeConnection, RequestAndReplyRoundTrip) {
   std::vector<std::uint8_t> reply(2);
   ASSERT_EQ(client->readFully(reply, kGenerous), 2u);
   EXPECT_EQ(textOf(reply), "OK");
+}
+
+TEST(PipeConnection, PeerUserIdIsTheUserThatConnected) {
+  TempProgramDir dir;
+  dir.useForThisProcess();
+  std::filesystem::permissions(
+      dir.path(), std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+  auto server = serve("KVTEST", PipeAccess::kEveryone);
+  ASSERT_TRUE(server);
+  {
+    auto client = connect("KVTEST");
+    auto served = server->accept();
+    ASSERT_TRUE(client && served);
+    EXPECT_EQ(served->peerUserId(), geteuid());
+    served->close();
+    EXPECT_EQ(served->peerUserId(), std::nullopt) << "a closed connection has no peer";
+  }
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "only root may connect as another user";
+  }
+  constexpr uid_t kNobody = 65534;
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+        setresuid(kNobody, kNobody, kNobody) != 0) {
+      _exit(2);
+    }
+    std::string err;
+    _exit(openPipe("KVTEST", &err) ? 0 : 3);  // the connection stays queued after the exit
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+  auto served = server->accept();
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->peerUserId(), kNobody);
 }
 
 TEST(PipeConnection, ReplyLargerThanSocketBufferArrivesWhole) {
