@@ -4,7 +4,6 @@
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
@@ -16,6 +15,7 @@
 #include "common/ManagerConfig.h"
 #include "common/ProgramPaths.h"
 #include "panel/logic/StatusWindowRules.h"
+#include "panel/windows/MessageBoxes.h"
 #include "panel/windows/PanelSettings.h"
 #include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/SortableList.h"
@@ -33,8 +33,6 @@ constexpr int kStatusBarControl = 99999;
 // The names under which the list's sort and the window's placement are kept.
 const QString kListName = QStringLiteral("StatusList");
 const QString kPlacementName = QStringLiteral("Ostrel_StatusDlg");
-// The caption of every message box of the panel; the system's own name, not translated.
-constexpr const char* kMessageCaption = "Korvane Ostrel";
 
 // The ids of this process's status windows; every window lives on the GUI thread.
 WindowIdSource& windowIds() {
@@ -239,9 +237,7 @@ void StatusWindow::hubStarted() {
 }
 
 void StatusWindow::hubDeleted() {
-  QMessageBox box(QMessageBox::Information, QString::fromLatin1(kMessageCaption),
-                  library_.text(text::kHubDeleted), QMessageBox::Ok, this);
-  box.exec();
+  panelMessageBox(this, QMessageBox::Information, library_.text(text::kHubDeleted));
   PanelSettings::savePlacement(*this, kPlacementName);
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
 #include <QSettings>
@@ -18,6 +17,7 @@
 #include "panel/logic/StatusWindowRules.h"
 #include "panel/windows/ResourceLibrary.h"
 #include "tests/hub/RunningHub.h"
+#include "tests/panel/windows/ModalAnswerer.h"
 
 namespace korvane::panel {
 namespace {
@@ -45,28 +45,6 @@ void appendLog(const std::string& path, const std::string& text) {
   ASSERT_TRUE(out.good()) << path;
 }
 
-// Answers every modal message box as soon as it shows, keeping its text.
-class BoxAnswerer {
- public:
-  BoxAnswerer() {
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        texts_.push_back(box->text());
-        captions_.push_back(box->windowTitle());
-        box->accept();
-      }
-    });
-    timer_.start(20);
-  }
-  const QStringList& texts() const { return texts_; }
-  const QStringList& captions() const { return captions_; }
-
- private:
-  QTimer timer_;
-  QStringList texts_;
-  QStringList captions_;
-};
-
 class StatusWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,10 +71,10 @@ class StatusWindowTest : public ::testing::Test {
         << statusBar_->currentMessage().toStdString();
   }
 
-  testing::TempProgramDir dir_;
+  korvane::testing::TempProgramDir dir_;
   hub::RunningHub hub_{dir_};
   ResourceLibrary library_;
-  BoxAnswerer answerer_;
+  testing::ModalAnswerer answerer_;
   std::unique_ptr<StatusWindow> window_;
   QTreeWidget* list_ = nullptr;
   QPlainTextEdit* pane_ = nullptr;
@@ -160,7 +138,7 @@ TEST_F(StatusWindowTest, HubStoppedClearsTheRows) {
 TEST_F(StatusWindowTest, HubDeletedIsToldAndTheWindowStays) {
   openWindow();
   window_->hubDeleted();
-  ASSERT_EQ(answerer_.texts().size(), 1);
+  ASSERT_EQ(answerer_.texts().size(), 1u);
   ASSERT_FALSE(library_.text(text::kHubDeleted).isEmpty());
   EXPECT_EQ(answerer_.texts()[0], library_.text(text::kHubDeleted));
   EXPECT_EQ(answerer_.captions()[0], QStringLiteral("Korvane Ostrel"));
