@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -112,7 +111,10 @@ void StatusWindow::start() {
 
   notifications_ = std::make_unique<NotificationServer>(
       windowId_,
-      [this] { QMetaObject::invokeMethod(this, [this] { hubSignalled(); }, Qt::QueuedConnection); },
+      [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { hubSignalled(); }, Qt::QueuedConnection);
+      },
       clock_);
   notifications_->start();
 

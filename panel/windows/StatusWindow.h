@@ -44,8 +44,9 @@ class StatusWindow : public QWidget {
   /// The window of hub `hubNumber` built from `library`'s dialog 108, running (its timers and
   /// notification pipe started) but not shown yet; null when the library lacks the dialog or
   /// one of its controls. `library` must outlive the window.
-  static std::unique_ptr<StatusWindow> create(const ResourceLibrary& library, int hubNumber,
-                                              const platform::Clock& clock = platform::systemClock());
+  static std::unique_ptr<StatusWindow> create(
+      const ResourceLibrary& library, int hubNumber,
+      const platform::Clock& clock = platform::systemClock());
 
   ~StatusWindow() override;
 
