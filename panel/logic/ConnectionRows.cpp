@@ -1,6 +1,5 @@
 #include "panel/logic/ConnectionRows.h"
 
-
 namespace korvane::panel {
 namespace {
 

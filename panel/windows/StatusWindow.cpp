@@ -2,9 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QSplitter>
@@ -43,10 +41,6 @@ WindowIdSource& windowIds() {
 
 Qt::Alignment alignment(const ConnectionColumn& column) {
   return Qt::AlignVCenter | (column.rightAligned ? Qt::AlignRight : Qt::AlignLeft);
-}
-
-QString fromUtf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 }  // namespace
@@ -104,9 +98,9 @@ void StatusWindow::start() {
   logReader_.skipExisting();
 
   const common::ManagerConfig config(common::managerConfigPath(), clock_);
-  setWindowTitle(fromUtf8(statusWindowTitle(config.readName(hubNumber_),
-                                            library_.text(text::kStatusTitlePart).toStdString(),
-                                            config.readPort(hubNumber_))));
+  setWindowTitle(QString::fromStdString(statusWindowTitle(
+      config.readName(hubNumber_), library_.text(text::kStatusTitlePart).toStdString(),
+      config.readPort(hubNumber_))));
   setWindowIcon(library_.icon(text::kStatusWindowIcon));
   setUpList();
   statusBar_->clearMessage();
@@ -174,7 +168,7 @@ void StatusWindow::refreshList() {
   const std::vector<ConnectionRow> rows = connectionRows(
       *entries, config.readDomainSplitter(), library_.text(text::kNoAccount).toStdString());
   showRows(rows);
-  statusBar_->showMessage(fromUtf8(countText(
+  statusBar_->showMessage(QString::fromStdString(countText(
       library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows.size()))));
 }
 
@@ -183,7 +177,7 @@ void StatusWindow::showRows(const std::vector<ConnectionRow>& rows) {
   for (const ConnectionRow& row : rows) {
     auto item = std::make_unique<QTreeWidgetItem>();
     for (std::size_t c = 0; c < kConnectionColumnCount; ++c) {
-      item->setText(static_cast<int>(c), fromUtf8(row.columns[c]));
+      item->setText(static_cast<int>(c), QString::fromStdString(row.columns[c]));
       item->setTextAlignment(static_cast<int>(c), alignment(kConnectionColumns[c]));
     }
     item->setIcon(0, icons_[static_cast<std::size_t>(row.image)]);

@@ -56,8 +56,7 @@ FileReader::~FileReader() {
 
 std::optional<std::size_t> FileReader::read(std::span<char> buffer, std::string* err) {
   while (true) {
-    const ssize_t got =
-        ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(position_));
+    const ssize_t got = ::pread(fd_, buffer.data(), buffer.size(), static_cast<off_t>(position_));
     if (got >= 0) {
       position_ += static_cast<std::uint64_t>(got);
       return static_cast<std::size_t>(got);

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QSettings>
 #include <QSplitter>
@@ -125,7 +124,7 @@ TEST_F(StatusWindowTest, HubStoppedClearsTheRows) {
 TEST_F(StatusWindowTest, HubDeletedIsToldAndTheWindowStays) {
   openWindow();
   window_->hubDeleted();
-  ASSERT_EQ(answerer_.texts().size(), 1);
+  ASSERT_EQ(answerer_.texts().size(), 1u);
   ASSERT_FALSE(library_.text(text::kHubDeleted).isEmpty());
   EXPECT_EQ(answerer_.texts()[0], library_.text(text::kHubDeleted));
   EXPECT_EQ(answerer_.captions()[0], QStringLiteral("Korvane Ostrel"));
