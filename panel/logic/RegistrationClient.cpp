@@ -12,7 +12,7 @@ namespace {
 using R = RegistrationResult;
 
 constexpr std::string_view kDispatchReplyPrefix = "OK: Current Service Spec URL is ";
-constexpr std::string_view kSpecReplyPrefix = "OK: Current Register URL is ";
+constexpr std::string_view kInformationReplyPrefix = "OK: Current Register URL is ";
 constexpr std::string_view kOkPrefix = "OK";
 constexpr std::string_view kGreetingPrefix = "OK: Hello ";
 constexpr std::string_view kRegisteredPrefix = "OK: Registered, UpdatePassCode is ";
@@ -78,13 +78,13 @@ std::optional<std::string_view> serviceValue(std::string_view reply, std::string
                                              std::size_t limit, std::string* err) {
   const std::size_t at = reply.find(key);
   if (at == std::string_view::npos) {
-    *err = "the service spec lacks '" + std::string(key) + "'";
+    *err = "the service information lacks '" + std::string(key) + "'";
     return std::nullopt;
   }
   const std::string_view value = firstLine(reply.substr(at + key.size()));
   if (value.size() >= limit) {
-    *err = "the service spec's '" + std::string(key) + "' is " + std::to_string(value.size()) +
-           " bytes long";
+    *err = "the service information's '" + std::string(key) + "' is " +
+           std::to_string(value.size()) + " bytes long";
     return std::nullopt;
   }
   return value;
@@ -102,7 +102,7 @@ std::optional<float> readPrice(std::string_view text) {
   return price;
 }
 
-std::optional<ServiceInfo> readServiceSpec(std::string_view reply, std::string* err) {
+std::optional<ServiceInfo> readServiceInformation(std::string_view reply, std::string* err) {
   ServiceInfo info;
   for (const auto& key : kServiceKeys) {
     const auto value = serviceValue(reply, key.key, kMaxServiceValueBytes, err);
@@ -118,7 +118,7 @@ std::optional<ServiceInfo> readServiceSpec(std::string_view reply, std::string* 
     }
     const auto price = readPrice(*text);
     if (!price) {
-      *err = "the service spec's '" + std::string(key.key) + "' is not a number";
+      *err = "the service information's '" + std::string(key.key) + "' is not a number";
       return std::nullopt;
     }
     info.*key.member = *price;
@@ -215,16 +215,16 @@ DiscoveryOutcome RegistrationClient::discover() {
   if (!dispatch.starts_with(kDispatchReplyPrefix)) {
     return {R::kInvalidReply, {}, "the dispatch page answered " + quoted(dispatch)};
   }
-  const std::string specUrl(
+  const std::string informationUrl(
       firstLine(std::string_view(dispatch).substr(kDispatchReplyPrefix.size())));
-  std::string spec;
-  if (!fetch(specUrl, std::nullopt, kServiceReplyBufferSize, &spec, &failed)) {
+  std::string information;
+  if (!fetch(informationUrl, std::nullopt, kServiceReplyBufferSize, &information, &failed)) {
     return {failed.result, {}, failed.detail};
   }
-  if (!spec.starts_with(kSpecReplyPrefix)) {
-    return {R::kInvalidReply, {}, "the service spec page answered " + quoted(spec)};
+  if (!information.starts_with(kInformationReplyPrefix)) {
+    return {R::kInvalidReply, {}, "the service information page answered " + quoted(information)};
   }
-  auto info = readServiceSpec(spec, &outcome.detail);
+  auto info = readServiceInformation(information, &outcome.detail);
   if (!info) {
     return {R::kInvalidReply, {}, outcome.detail};
   }

@@ -93,7 +93,7 @@ class RegistrationClient {
   explicit RegistrationClient(RegistrationClientSettings settings)
       : settings_(std::move(settings)) {}
 
-  /// GETs the dispatch address, then the service spec address it names, and keeps every key
+  /// GETs the dispatch address, then the service information address it names, and keeps every key
   /// of the service information: 0 and the information on success; 2 when a request fails; 13
   /// when a reply does not begin as it must, lacks a key, holds a value of 256 bytes or more or
   /// a price that is not a number. A failure keeps the information of an earlier success.

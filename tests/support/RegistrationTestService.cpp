@@ -69,9 +69,9 @@ RegistrationTestService::RegistrationTestService(const std::string& workDirector
   writeFile(directory_ + "service.py", kServiceScript);
   writeFile(requestLog_, "");
   const std::string registered = "OK: Registered, UpdatePassCode is " + passCode + "\r\n";
-  setReply(RS::kDispatchPage,
-           "OK: Current Service Spec URL is " + origin() + "/kvp/api/" + RS::kSpecPage + "\r\n");
-  setReply(RS::kSpecPage, serviceSpec());
+  setReply(RS::kDispatchPage, "OK: Current Service Spec URL is " + origin() + "/kvp/api/" +
+                                  RS::kInformationPage + "\r\n");
+  setReply(RS::kInformationPage, serviceInformation());
   setReply(RS::kCheckLoginPage, "OK: Hello \xE5\xB1\xB1\xE7\x94\xB0 Taro\r\n");
   setReply(RS::kCheckDomainPage, "OK\r\n");
   setReply(RS::kResetMailPage, "OK\r\n");
@@ -107,7 +107,7 @@ std::string RegistrationTestService::dispatchUrl() const {
   return origin() + "/kvp/faces/api/" + kDispatchPage;
 }
 
-std::string RegistrationTestService::serviceSpec() const {
+std::string RegistrationTestService::serviceInformation() const {
   // The URL base without a final '/', so that the client must add one.
   return "OK: Current Register URL is " + origin() + "/kvp/register\r\n" +
          "current_base_domain = vlan.example\r\n" + "current_url_base = " + origin() +

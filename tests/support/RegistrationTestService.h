@@ -11,15 +11,15 @@ namespace korvane::testing {
 /// A stand-in for the domain registration service on 127.0.0.1 (a python3 http.server started
 /// by the test, killed with the object). Every page answers the body the test set for it, by
 /// the last part of its path; at start each answers as the real service does on success: the
-/// dispatch page names the service spec page, which lists every key of the service
+/// dispatch page names the service information page, which lists every key of the service
 /// information; the operations say "OK" and, where they hand one out, the pass code given. A
 /// page without a body answers "404 Not Found". Every request is recorded as a line
 /// "VERB PATH|CONTENT-TYPE|BODY".
 class RegistrationTestService {
  public:
-  /// The pages of the service spec, by the last part of their paths.
+  /// The pages of the service information, by the last part of their paths.
   static constexpr const char* kDispatchPage = "service_spec_dispatch.jsp";
-  static constexpr const char* kSpecPage = "service_spec.jsp";
+  static constexpr const char* kInformationPage = "service_spec.jsp";
   static constexpr const char* kTermsPage = "terms.jsp";
   static constexpr const char* kRegisterPage = "register.jsp";
   static constexpr const char* kCheckDomainPage = "check_domain.jsp";
@@ -42,8 +42,8 @@ class RegistrationTestService {
   std::string origin() const;
   /// The dispatch address of this service.
   std::string dispatchUrl() const;
-  /// The service spec page's reply at start, for a test that changes a line of it.
-  std::string serviceSpec() const;
+  /// The service information page's reply at start, for a test that changes a line of it.
+  std::string serviceInformation() const;
   /// A pickup code that leads to this service's pickup page.
   std::string pickupCode() const;
 

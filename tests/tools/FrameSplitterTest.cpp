@@ -16,7 +16,7 @@ namespace {
 
 using platform::TapOffload;
 using Segmentation = TapOffload::Segmentation;
-using testing::SegmentSpec;
+using testing::SegmentShape;
 using testing::tcpFrame;
 
 /// The offload the kernel hands over with a segment of `frame`'s layout cut in pieces of `size`.
@@ -64,11 +64,11 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    SegmentSpec spec;
-    spec.ipv6 = row.ipv6;
-    spec.payload = row.payload;
-    spec.flags = row.flags;
-    const auto packet = tcpFrame(spec);
+    SegmentShape shape;
+    shape.ipv6 = row.ipv6;
+    shape.payload = row.payload;
+    shape.flags = row.flags;
+    const auto packet = tcpFrame(shape);
     const auto whole = *findTcpLayout(packet);
     std::vector<std::uint8_t> out;
     std::vector<FrameSpan> frames;
@@ -92,7 +92,7 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
       EXPECT_LE(frame.size(), whole.payload + row.size);
       EXPECT_TRUE(tcpChecksumHolds(frame, *layout));
       const std::uint8_t* tcp = frame.data() + layout->tcp;
-      EXPECT_EQ(common::readBigEndian32(tcp + kTcpSequenceOffset), spec.sequence + i * row.size);
+      EXPECT_EQ(common::readBigEndian32(tcp + kTcpSequenceOffset), shape.sequence + i * row.size);
       const std::uint8_t lastOnly = kTcpPush | kTcpFin;
       EXPECT_EQ(tcp[kTcpFlagsOffset] & lastOnly, last ? row.flags & lastOnly : 0);
       EXPECT_EQ(tcp[kTcpFlagsOffset] & kTcpCwr, i == 0 ? row.flags & kTcpCwr : 0);
@@ -100,7 +100,7 @@ TEST(FrameSplitter, CutsALargeSegmentIntoFramesOfTheKernelsSize) {
         InternetChecksum header;
         header.add(frame.subspan(layout->ip, kIpv4HeaderSize));
         EXPECT_TRUE(header.verifies());
-        EXPECT_EQ(readBig16(&frame[layout->ip + 4]), spec.ipId + i);
+        EXPECT_EQ(readBig16(&frame[layout->ip + 4]), shape.ipId + i);
       }
       payload.insert(payload.end(), frame.begin() + layout->payload, frame.end());
     }

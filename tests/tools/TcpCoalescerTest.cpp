@@ -14,7 +14,7 @@ namespace {
 
 using platform::TapOffload;
 using Segmentation = TapOffload::Segmentation;
-using testing::SegmentSpec;
+using testing::SegmentShape;
 using testing::tcpFrame;
 
 struct Written {
@@ -34,15 +34,15 @@ class TcpCoalescerTest : public ::testing::Test {
 std::vector<std::vector<std::uint8_t>> run(bool ipv6, const std::vector<std::size_t>& sizes,
                                            std::uint8_t lastFlags = kTcpAck) {
   std::vector<std::vector<std::uint8_t>> frames;
-  SegmentSpec spec;
-  spec.ipv6 = ipv6;
+  SegmentShape shape;
+  shape.ipv6 = ipv6;
   for (std::size_t i = 0; i < sizes.size(); ++i) {
-    spec.payload = sizes[i];
-    spec.flags = i + 1 == sizes.size() ? lastFlags : kTcpAck;
-    frames.push_back(tcpFrame(spec));
-    spec.sequence += static_cast<std::uint32_t>(sizes[i]);
-    spec.fill = static_cast<std::uint8_t>(spec.fill + sizes[i]);
-    ++spec.ipId;
+    shape.payload = sizes[i];
+    shape.flags = i + 1 == sizes.size() ? lastFlags : kTcpAck;
+    frames.push_back(tcpFrame(shape));
+    shape.sequence += static_cast<std::uint32_t>(sizes[i]);
+    shape.fill = static_cast<std::uint8_t>(shape.fill + sizes[i]);
+    ++shape.ipId;
   }
   return frames;
 }
@@ -84,9 +84,9 @@ TEST_F(TcpCoalescerTest, JoinsARunIntoOneSegmentThatCutsBackIntoTheSameFrames) {
 
 TEST_F(TcpCoalescerTest, PassesFramesThatCannotJoinAsTheyCameInOrder) {
   const auto base = tcpFrame({});
-  const auto next = [](SegmentSpec spec) {
-    spec.sequence = 1100;
-    return spec;
+  const auto next = [](SegmentShape shape) {
+    shape.sequence = 1100;
+    return shape;
   };
   auto corrupt = tcpFrame(next({}));
   corrupt.back() ^= 0xFF;
@@ -124,12 +124,12 @@ TEST_F(TcpCoalescerTest, PassesFramesThatCannotJoinAsTheyCameInOrder) {
 TEST_F(TcpCoalescerTest, JoinsConnectionsThatTakeTurnsEachOnItsOwn) {
   std::vector<std::vector<std::vector<std::uint8_t>>> connections;
   for (std::size_t c = 0; c < kJoinedConnections; ++c) {
-    SegmentSpec spec;
-    spec.sourcePort = static_cast<std::uint16_t>(40000 + c);
+    SegmentShape shape;
+    shape.sourcePort = static_cast<std::uint16_t>(40000 + c);
     connections.emplace_back();
     for (int i = 0; i < 3; ++i) {
-      connections.back().push_back(tcpFrame(spec));
-      spec.sequence += 100;
+      connections.back().push_back(tcpFrame(shape));
+      shape.sequence += 100;
     }
   }
   for (std::size_t i = 0; i < 3; ++i) {

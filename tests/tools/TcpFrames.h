@@ -10,7 +10,7 @@
 
 namespace korvane::tools::testing {
 
-struct SegmentSpec {
+struct SegmentShape {
   bool ipv6 = false;
   std::uint32_t sequence = 1000;
   std::uint8_t flags = kTcpAck;
@@ -21,17 +21,17 @@ struct SegmentSpec {
   bool timestamps = true;  // a 12-byte options block, as Linux sends
 };
 
-/// The frame: Ethernet, IP (no options), TCP with the spec's fields, payload; checksums right.
-inline std::vector<std::uint8_t> tcpFrame(const SegmentSpec& spec) {
+/// The frame: Ethernet, IP (no options), TCP with the shape's fields, payload; checksums right.
+inline std::vector<std::uint8_t> tcpFrame(const SegmentShape& shape) {
   std::vector<std::uint8_t> frame = {0x52, 0, 0, 0, 0, 2, 0x52, 0, 0, 0, 0, 1};
-  const std::size_t ipHeader = spec.ipv6 ? kIpv6HeaderSize : kIpv4HeaderSize;
-  const std::size_t tcpHeader = kTcpHeaderSize + (spec.timestamps ? 12 : 0);
-  frame.push_back(spec.ipv6 ? 0x86 : 0x08);
-  frame.push_back(spec.ipv6 ? 0xDD : 0x00);
+  const std::size_t ipHeader = shape.ipv6 ? kIpv6HeaderSize : kIpv4HeaderSize;
+  const std::size_t tcpHeader = kTcpHeaderSize + (shape.timestamps ? 12 : 0);
+  frame.push_back(shape.ipv6 ? 0x86 : 0x08);
+  frame.push_back(shape.ipv6 ? 0xDD : 0x00);
   const std::size_t ip = frame.size();
-  frame.resize(ip + ipHeader + tcpHeader + spec.payload, 0);
+  frame.resize(ip + ipHeader + tcpHeader + shape.payload, 0);
   std::uint8_t* p = frame.data() + ip;
-  if (spec.ipv6) {
+  if (shape.ipv6) {
     p[0] = 0x60;
     p[6] = 6;   // TCP
     p[7] = 64;  // hop limit
@@ -41,7 +41,7 @@ inline std::vector<std::uint8_t> tcpFrame(const SegmentSpec& spec) {
     p[39] = 2;  // destination fd00::2
   } else {
     p[0] = 0x45;
-    writeBig16(p + 4, spec.ipId);
+    writeBig16(p + 4, shape.ipId);
     p[6] = 0x40;  // don't fragment
     p[8] = 64;
     p[9] = 6;
@@ -49,22 +49,22 @@ inline std::vector<std::uint8_t> tcpFrame(const SegmentSpec& spec) {
     std::copy(std::begin(addresses), std::end(addresses), p + 12);
   }
   std::uint8_t* tcp = p + ipHeader;
-  writeBig16(tcp, spec.sourcePort);
+  writeBig16(tcp, shape.sourcePort);
   writeBig16(tcp + 2, 5001);
-  common::writeBigEndian32(tcp + kTcpSequenceOffset, spec.sequence);
+  common::writeBigEndian32(tcp + kTcpSequenceOffset, shape.sequence);
   common::writeBigEndian32(tcp + 8, 555);
   tcp[12] = static_cast<std::uint8_t>(tcpHeader / 4 << 4);
-  tcp[kTcpFlagsOffset] = spec.flags;
+  tcp[kTcpFlagsOffset] = shape.flags;
   writeBig16(tcp + 14, 512);
-  if (spec.timestamps) {
+  if (shape.timestamps) {
     const std::uint8_t options[] = {1, 1, 8, 10, 0, 0, 0, 9, 0, 0, 0, 8};
     std::copy(std::begin(options), std::end(options), tcp + kTcpHeaderSize);
   }
-  for (std::size_t i = 0; i < spec.payload; ++i) {
-    tcp[tcpHeader + i] = static_cast<std::uint8_t>(spec.fill + i);
+  for (std::size_t i = 0; i < shape.payload; ++i) {
+    tcp[tcpHeader + i] = static_cast<std::uint8_t>(shape.fill + i);
   }
   TcpLayout layout;
-  layout.ipv6 = spec.ipv6;
+  layout.ipv6 = shape.ipv6;
   layout.ip = ip;
   layout.tcp = ip + ipHeader;
   layout.payload = layout.tcp + tcpHeader;

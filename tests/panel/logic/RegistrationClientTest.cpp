@@ -48,7 +48,7 @@ class RegistrationClientTest : public ::testing::Test {
   RegistrationClient client_{settings()};
 };
 
-TEST_F(RegistrationClientTest, DiscoveryKeepsEveryKeyOfTheServiceSpec) {
+TEST_F(RegistrationClientTest, DiscoveryKeepsEveryKeyOfTheServiceInformation) {
   ASSERT_TRUE(service_.started());
   EXPECT_FALSE(client_.serviceInfo());
   const auto outcome = client_.discover();
@@ -76,14 +76,14 @@ TEST_F(RegistrationClientTest, DiscoveryKeepsEveryKeyOfTheServiceSpec) {
 
 TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
   ASSERT_TRUE(service_.started());
-  const std::string spec = service_.serviceSpec();
+  const std::string information = service_.serviceInformation();
   const auto replaced = [&](const std::string& line, const std::string& by) {
-    std::string text = spec;
+    std::string text = information;
     return text.replace(text.find(line), line.size(), by);
   };
   const std::string value255(255 - std::string("vlan.example").size(), 'v');
   // A value of 255 bytes still fits.
-  service_.setReply(Service::kSpecPage, replaced("vlan.example", "vlan.example" + value255));
+  service_.setReply(Service::kInformationPage, replaced("vlan.example", "vlan.example" + value255));
   ASSERT_EQ(client_.discover().result, R::kSuccess);
   const struct {
     const char* what;
@@ -93,20 +93,21 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
   } cases[] = {
       {"dispatch prefix", Service::kDispatchPage, "OK: Service Spec URL is x\r\n",
        R::kInvalidReply},
-      {"spec address", Service::kDispatchPage,
+      {"information address", Service::kDispatchPage,
        "OK: Current Service Spec URL is ftp://127.0.0.1/\r\n", R::kRequestFailed},
-      {"spec prefix", Service::kSpecPage, spec.substr(3), R::kInvalidReply},
-      {"256 bytes", Service::kSpecPage, replaced("vlan.example", "vlan.example" + value255 + "v"),
+      {"information prefix", Service::kInformationPage, information.substr(3), R::kInvalidReply},
+      {"256 bytes", Service::kInformationPage,
+       replaced("vlan.example", "vlan.example" + value255 + "v"), R::kInvalidReply},
+      {"missing key", Service::kInformationPage,
+       replaced("add_user_domain_page", "add_domain_page"), R::kInvalidReply},
+      {"missing price", Service::kInformationPage, replaced("annual_domain_price", "annual_price"),
        R::kInvalidReply},
-      {"missing key", Service::kSpecPage, replaced("add_user_domain_page", "add_domain_page"),
+      {"price text", Service::kInformationPage, replaced("= 300\r", "= 300 yen\r"),
        R::kInvalidReply},
-      {"missing price", Service::kSpecPage, replaced("annual_domain_price", "annual_price"),
-       R::kInvalidReply},
-      {"price text", Service::kSpecPage, replaced("= 300\r", "= 300 yen\r"), R::kInvalidReply},
-      {"price of 32 bytes", Service::kSpecPage,
+      {"price of 32 bytes", Service::kInformationPage,
        replaced("= 300\r", "= " + std::string(32, '1') + "\r"), R::kInvalidReply},
-      {"oversized reply", Service::kSpecPage, spec + std::string(kServiceReplyBufferSize, ' '),
-       R::kInvalidReply},
+      {"oversized reply", Service::kInformationPage,
+       information + std::string(kServiceReplyBufferSize, ' '), R::kInvalidReply},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -116,8 +117,8 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
     EXPECT_FALSE(outcome.detail.empty());
     ASSERT_TRUE(client_.serviceInfo());
     EXPECT_EQ(client_.serviceInfo()->baseDomain, "vlan.example" + value255);
-    service_.setReply(c.page, c.page == std::string(Service::kSpecPage)
-                                  ? spec
+    service_.setReply(c.page, c.page == std::string(Service::kInformationPage)
+                                  ? information
                                   : "OK: Current Service Spec URL is " + service_.origin() +
                                         "/kvp/api/service_spec.jsp\r\n");
   }
@@ -320,11 +321,11 @@ TEST_F(RegistrationClientTest, APassCodeMustFitTheCallersBuffer) {
 }
 
 TEST_F(RegistrationClientTest, AServiceThatCannotBeReachedGivesTwo) {
-  std::string spec = service_.serviceSpec();
+  std::string information = service_.serviceInformation();
   const std::string base = service_.origin() + "/kvp/pages";
   const std::string dead = "http://127.0.0.1:" + std::to_string(testing::freeTcpPort());
-  spec.replace(spec.find(base), base.size(), dead);
-  service_.setReply(Service::kSpecPage, spec);
+  information.replace(information.find(base), base.size(), dead);
+  service_.setReply(Service::kInformationPage, information);
   discover();
   EXPECT_EQ(client_.checkLogin("id", "pw").result, R::kRequestFailed);
   EXPECT_EQ(client_.redeemPickupCode(testing::scramblePassCode(dead + "/p?t=1")).result,
