@@ -11,7 +11,6 @@ namespace {
 
 using R = RegistrationResult;
 
-constexpr std::string_view kDispatchReplyPrefix = "OK: Current Service Spec URL is ";
 constexpr std::string_view kInformationReplyPrefix = "OK: Current Register URL is ";
 constexpr std::string_view kOkPrefix = "OK";
 constexpr std::string_view kGreetingPrefix = "OK: Hello ";

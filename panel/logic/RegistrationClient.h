@@ -17,6 +17,10 @@
 
 namespace korvane::panel {
 
+/// The start of the dispatch page's answer, worded by the registration service; the address of
+/// the service information follows it. The client reads it and the tests' stand-in writes it.
+inline constexpr std::string_view kDispatchReplyPrefix = "OK: Current Service Spec URL is ";
+
 /// The discovery's replies and the pickup code's reply are read into buffers of this size: the
 /// service answers them with a few lines.
 inline constexpr std::size_t kServiceReplyBufferSize = 4096;

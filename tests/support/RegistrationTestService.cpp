@@ -5,6 +5,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "panel/logic/RegistrationClient.h"
 #include "tests/support/FreePort.h"
 #include "tests/support/PassCodeScrambler.h"
 #include "tests/support/TempProgramDir.h"
@@ -69,7 +70,7 @@ RegistrationTestService::RegistrationTestService(const std::string& workDirector
   writeFile(directory_ + "service.py", kServiceScript);
   writeFile(requestLog_, "");
   const std::string registered = "OK: Registered, UpdatePassCode is " + passCode + "\r\n";
-  setReply(RS::kDispatchPage, "OK: Current Service Spec URL is " + origin() + "/kvp/api/" +
+  setReply(RS::kDispatchPage, std::string(panel::kDispatchReplyPrefix) + origin() + "/kvp/api/" +
                                   RS::kInformationPage + "\r\n");
   setReply(RS::kInformationPage, serviceInformation());
   setReply(RS::kCheckLoginPage, "OK: Hello \xE5\xB1\xB1\xE7\x94\xB0 Taro\r\n");

@@ -91,10 +91,10 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
     std::string reply;
     R result;
   } cases[] = {
-      {"dispatch prefix", Service::kDispatchPage, "OK: Service Spec URL is x\r\n",
+      {"dispatch prefix", Service::kDispatchPage, "OK: Current Register URL is x\r\n",
        R::kInvalidReply},
       {"information address", Service::kDispatchPage,
-       "OK: Current Service Spec URL is ftp://127.0.0.1/\r\n", R::kRequestFailed},
+       std::string(kDispatchReplyPrefix) + "ftp://127.0.0.1/\r\n", R::kRequestFailed},
       {"information prefix", Service::kInformationPage, information.substr(3), R::kInvalidReply},
       {"256 bytes", Service::kInformationPage,
        replaced("vlan.example", "vlan.example" + value255 + "v"), R::kInvalidReply},
@@ -119,7 +119,7 @@ TEST_F(RegistrationClientTest, ADiscoveryThatFailsKeepsWhatAnEarlierOneFound) {
     EXPECT_EQ(client_.serviceInfo()->baseDomain, "vlan.example" + value255);
     service_.setReply(c.page, c.page == std::string(Service::kInformationPage)
                                   ? information
-                                  : "OK: Current Service Spec URL is " + service_.origin() +
+                                  : std::string(kDispatchReplyPrefix) + service_.origin() +
                                         "/kvp/api/service_spec.jsp\r\n");
   }
   RegistrationClientSettings none;
