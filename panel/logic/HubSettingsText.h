@@ -16,5 +16,6 @@ inline constexpr int kMappingNotSet = 74;  ///< status text: the router has no m
 inline constexpr int kMappingSet = 75;     ///< status text: the router maps the port already
 inline constexpr int kMappingNotRemoved = 76;
 inline constexpr int kMappingNotAdded = 77;
+inline constexpr int kAskingRouter = 197;  ///< status text while the router has not answered
 
 }  // namespace korvane::panel::text

@@ -11,63 +11,76 @@ int PortMappingEditor::statusText(bool mapped) {
 }
 
 bool PortMappingEditor::isMapped() {
-  return check(storedPort());
-}
-
-bool PortMappingEditor::check(int port) {
-  // Port 0 is no mapping at all; the router is not asked about it.
-  if (port == 0) {
-    return false;
-  }
-  std::string err;
-  return mapper_.checkMapping(port, hubPort_, &err) == common::UpnpCheck::kMapped;
-}
-
-bool PortMappingEditor::store(std::string_view typedPort, int* port) {
-  *port = fieldNumber(typedPort);
-  if (*port > common::kMaxPortNumber) {
-    view_.showMessage(text::kBadPortNumber);
-    return false;
-  }
-  std::string err;
-  if (!config_.writeSnatPort(hubNumber_, *port, &err)) {
-    view_.showFailure(err);
-    return false;
-  }
-  return true;
+  return show(askCheck(storedPort()));
 }
 
 bool PortMappingEditor::set(std::string_view typedPort) {
-  int port = 0;
-  if (!store(typedPort, &port)) {
-    return check(storedPort());
-  }
-  std::string err;
-  if (port != 0 && !mapper_.addMapping(port, hubPort_, &err)) {
-    view_.showMessage(text::kMappingNotAdded);
-  }
-  return check(port);
+  const std::optional<int> port = store(typedPort);
+  return show(port ? askSet(*port) : askCheck(storedPort()));
 }
 
 bool PortMappingEditor::remove(std::string_view typedPort) {
-  int port = 0;
-  if (!store(typedPort, &port)) {
-    return check(storedPort());
-  }
-  std::string err;
-  if (port != 0) {
-    (void)mapper_.deleteMapping(port, &err);
-  }
-  const bool mapped = check(port);
-  if (mapped) {
-    view_.showMessage(text::kMappingNotRemoved);
-  }
-  return mapped;
+  const std::optional<int> port = store(typedPort);
+  return show(port ? askRemove(*port) : askCheck(storedPort()));
 }
 
 bool PortMappingEditor::accept(std::string_view typedPort) {
-  int port = 0;
-  return store(typedPort, &port);
+  return store(typedPort).has_value();
+}
+
+std::optional<int> PortMappingEditor::store(std::string_view typedPort) {
+  const int port = fieldNumber(typedPort);
+  if (port > common::kMaxPortNumber) {
+    view_.showMessage(text::kBadPortNumber);
+    return std::nullopt;
+  }
+  std::string err;
+  if (!config_.writeSnatPort(hubNumber_, port, &err)) {
+    view_.showFailure(err);
+    return std::nullopt;
+  }
+  return port;
+}
+
+RouterAnswer PortMappingEditor::askCheck(int port) const {
+  if (!asksRouter(port)) {
+    return {};
+  }
+  std::string err;
+  return {.mapped = mapper_.checkMapping(port, hubPort_, &err) == common::UpnpCheck::kMapped};
+}
+
+RouterAnswer PortMappingEditor::askSet(int port) const {
+  if (!asksRouter(port)) {
+    return {};
+  }
+  std::string err;
+  const bool added = mapper_.addMapping(port, hubPort_, &err);
+  RouterAnswer answer = askCheck(port);
+  if (!added) {
+    answer.message = text::kMappingNotAdded;
+  }
+  return answer;
+}
+
+RouterAnswer PortMappingEditor::askRemove(int port) const {
+  if (!asksRouter(port)) {
+    return {};
+  }
+  std::string err;
+  (void)mapper_.deleteMapping(port, &err);
+  RouterAnswer answer = askCheck(port);
+  if (answer.mapped) {
+    answer.message = text::kMappingNotRemoved;
+  }
+  return answer;
+}
+
+bool PortMappingEditor::show(const RouterAnswer& answer) {
+  if (answer.message != 0) {
+    view_.showMessage(answer.message);
+  }
+  return answer.mapped;
 }
 
 }  // namespace korvane::panel

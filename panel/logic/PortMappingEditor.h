@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -40,9 +41,21 @@ class UpnpPortMapper : public PortMapper {
   common::UpnpClient client_;
 };
 
+/// What the router said after a question: whether it maps the port to the hub now, and the
+/// string to show about the question (0 for none).
+struct RouterAnswer {
+  bool mapped = false;
+  int message = 0;
+};
+
 /// The port mapping dialog's decisions for one hub: the external port it edits is the hub's
 /// SNATPort, which every button stores before it asks the router, and the internal port is the
 /// hub's port as the settings dialog shows it.
+///
+/// Each button is two steps, so that a window can ask the router off its own thread: `store`
+/// (the file and any refusal) on the window's thread, then `askCheck`, `askSet` or `askRemove`,
+/// which touch nothing but the router and may run on any thread while the window waits, then
+/// `show` back on the window's thread. `isMapped`, `set` and `remove` do all three at once.
 class PortMappingEditor {
  public:
   PortMappingEditor(common::ManagerConfig& config, int hubNumber, int hubPort, PortMapper& mapper,
@@ -64,13 +77,25 @@ class PortMappingEditor {
   /// port is stored and the dialog may end.
   bool accept(std::string_view typedPort);
 
+  /// Stores the typed port as SNATPort; the port, or nothing after showing why it was not
+  /// stored (string 73 for a port above 65535).
+  std::optional<int> store(std::string_view typedPort);
+  /// Whether a question about `port` goes to the router at all: port 0 is no mapping, and every
+  /// question about it is answered "not mapped" at once.
+  static bool asksRouter(int port) { return port != 0; }
+  /// Whether the router maps `port` to the hub.
+  RouterAnswer askCheck(int port) const;
+  /// Maps `port` to the hub and checks (string 77 when the router refuses).
+  RouterAnswer askSet(int port) const;
+  /// Removes the mapping of `port` and checks (string 76 when it is still there).
+  RouterAnswer askRemove(int port) const;
+  /// Shows the answer's string, if any; whether the port is mapped.
+  bool show(const RouterAnswer& answer);
+
   /// The status text of a mapped or unmapped port.
   static int statusText(bool mapped);
 
  private:
-  [[nodiscard]] bool store(std::string_view typedPort, int* port);
-  bool check(int port);
-
   common::ManagerConfig& config_;
   int hubNumber_;
   int hubPort_;

@@ -1,11 +1,52 @@
 #include "panel/windows/PortMappingDialog.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <functional>
+
+#include "panel/logic/HubSettingsText.h"
 
 namespace korvane::panel {
+namespace {
+
+constexpr int kPortField = 1081;
+constexpr int kStatusText = 1082;
+constexpr int kNotMappedPicture = 1083;
+constexpr int kMappedPicture = 1084;
+constexpr int kSetButton = 1085;
+constexpr int kRemoveButton = 1086;
+constexpr int kOkButton = 1;
+constexpr int kCancelButton = 2;
+
+// Keeps the dialog open while the router is asked: its close button and the keys that would end
+// it do nothing until the answer is shown.
+class InputGuard : public QObject {
+ public:
+  explicit InputGuard(std::function<bool()> asking) : asking_(std::move(asking)) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (!asking_()) {
+      return QObject::eventFilter(watched, event);
+    }
+    if (event->type() == QEvent::Close) {
+      event->ignore();
+      return true;
+    }
+    if (event->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(event)->key();
+      return key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter;
+    }
+    return false;
+  }
+
+ private:
+  std::function<bool()> asking_;
+};
+
+}  // namespace
 
 PortMappingDialog::PortMappingDialog(const ResourceLibrary& library, common::ManagerConfig& config,
                                      int hubNumber, int hubPort, PortMapper& mapper,
@@ -25,7 +66,7 @@ PortMappingDialog::PortMappingDialog(const ResourceLibrary& library, common::Man
   if (auto* port = ResourceLibrary::control<QLabel>(dialog, 1079)) {
     port->setText(QString::number(hubPort));
   }
-  if (auto* port = ResourceLibrary::control<QLineEdit>(dialog, 1081)) {
+  if (auto* port = ResourceLibrary::control<QLineEdit>(dialog, kPortField)) {
     port->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), port));
     port->setText(QString::number(editor_->storedPort()));
@@ -35,31 +76,90 @@ PortMappingDialog::PortMappingDialog(const ResourceLibrary& library, common::Man
       QObject::connect(button, &QPushButton::clicked, dialog, action);
     }
   };
-  connectButton(1085, [this] { showState(editor_->set(typedPort().toStdString())); });
-  connectButton(1086, [this] { showState(editor_->remove(typedPort().toStdString())); });
-  connectButton(1, [this] {
+  connectButton(kSetButton, [this] { storeAndAsk(&PortMappingEditor::askSet); });
+  connectButton(kRemoveButton, [this] { storeAndAsk(&PortMappingEditor::askRemove); });
+  connectButton(kOkButton, [this] {
     if (editor_->accept(typedPort().toStdString())) {
       dialog_->accept();
     }
   });
-  connectButton(2, [this] { dialog_->reject(); });
+  connectButton(kCancelButton, [this] { dialog_->reject(); });
+  inputGuard_ = std::make_unique<InputGuard>([this] { return asking(); });
+  dialog->installEventFilter(inputGuard_.get());
 }
 
-PortMappingDialog::~PortMappingDialog() = default;
+PortMappingDialog::~PortMappingDialog() {
+  // The answer the worker may have queued goes with the dialog.
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+  if (dialog_ != nullptr) {
+    dialog_->removeEventFilter(inputGuard_.get());
+  }
+}
+
+void PortMappingDialog::storeAndAsk(RouterAnswer (PortMappingEditor::*question)(int) const) {
+  if (const std::optional<int> port = editor_->store(typedPort().toStdString())) {
+    ask(*port, question);
+  } else {
+    ask(editor_->storedPort(), &PortMappingEditor::askCheck);
+  }
+}
+
+void PortMappingDialog::ask(int port, RouterAnswer (PortMappingEditor::*question)(int) const) {
+  if (asking()) {
+    return;
+  }
+  if (!PortMappingEditor::asksRouter(port)) {
+    showState(editor_->show((editor_.get()->*question)(port)));
+    return;
+  }
+  setAsking(true);
+  worker_ = std::thread([this, port, question] {
+    const RouterAnswer answer = (editor_.get()->*question)(port);
+    QMetaObject::invokeMethod(
+        dialog_.get(),
+        [this, answer] {
+          worker_.join();
+          setAsking(false);
+          showState(editor_->show(answer));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void PortMappingDialog::setAsking(bool asking) {
+  for (const int id : {kPortField, kSetButton, kRemoveButton, kOkButton, kCancelButton}) {
+    if (auto* control = ResourceLibrary::control<QWidget>(dialog_.get(), id)) {
+      control->setEnabled(!asking);
+    }
+  }
+  if (!asking) {
+    return;
+  }
+  if (auto* status = ResourceLibrary::control<QLabel>(dialog_.get(), kStatusText)) {
+    status->setText(library_.text(text::kAskingRouter));
+  }
+  for (const int id : {kNotMappedPicture, kMappedPicture}) {
+    if (auto* picture = ResourceLibrary::control<QLabel>(dialog_.get(), id)) {
+      picture->setVisible(false);
+    }
+  }
+}
 
 QString PortMappingDialog::typedPort() const {
-  const auto* port = ResourceLibrary::control<QLineEdit>(dialog_.get(), 1081);
+  const auto* port = ResourceLibrary::control<QLineEdit>(dialog_.get(), kPortField);
   return port == nullptr ? QString() : port->text();
 }
 
 void PortMappingDialog::showState(bool mapped) {
-  if (auto* status = ResourceLibrary::control<QLabel>(dialog_.get(), 1082)) {
+  if (auto* status = ResourceLibrary::control<QLabel>(dialog_.get(), kStatusText)) {
     status->setText(library_.text(PortMappingEditor::statusText(mapped)));
   }
-  if (auto* missing = ResourceLibrary::control<QLabel>(dialog_.get(), 1083)) {
+  if (auto* missing = ResourceLibrary::control<QLabel>(dialog_.get(), kNotMappedPicture)) {
     missing->setVisible(!mapped);
   }
-  if (auto* present = ResourceLibrary::control<QLabel>(dialog_.get(), 1084)) {
+  if (auto* present = ResourceLibrary::control<QLabel>(dialog_.get(), kMappedPicture)) {
     present->setVisible(mapped);
   }
 }
@@ -68,15 +168,15 @@ void PortMappingDialog::open() {
   if (dialog_ == nullptr) {
     return;
   }
-  showState(editor_->isMapped());
   dialog_->show();
+  ask(editor_->storedPort(), &PortMappingEditor::askCheck);
 }
 
 bool PortMappingDialog::exec() {
   if (dialog_ == nullptr) {
     return false;
   }
-  showState(editor_->isMapped());
+  ask(editor_->storedPort(), &PortMappingEditor::askCheck);
   dialog_->exec();
   return true;
 }

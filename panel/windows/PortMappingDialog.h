@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <memory>
+#include <thread>
 
 #include "common/ManagerConfig.h"
 #include "panel/logic/PortMappingEditor.h"
@@ -12,8 +13,9 @@ namespace korvane::panel {
 
 /// The router port mapping dialog (dialog 155) of one hub: the router's external port (the
 /// hub's SNATPort), the state of its mapping to the hub's port, and the buttons that set and
-/// remove it. Each router operation waits for the router on the GUI thread, as the dialog is
-/// modal anyway.
+/// remove it. The router is asked on a thread of the dialog's own, since it may take seconds to
+/// answer or never answer at all (no router): meanwhile the dialog repaints, shows string 197,
+/// and takes no button, key or close until the answer is shown.
 class PortMappingDialog {
  public:
   /// The dialog for hub `hubNumber` listening on `hubPort`, asking `mapper`; over `parent`.
@@ -28,8 +30,17 @@ class PortMappingDialog {
   void open();
   /// The dialog's widget; null when the library has no dialog 155.
   QDialog* dialog() const { return dialog_.get(); }
+  /// Whether a question to the router is still running.
+  bool asking() const { return worker_.joinable(); }
 
  private:
+  /// Asks `question` about `port` off the window's thread and shows the answer when it comes;
+  /// a port the router is not asked about is answered at once.
+  void ask(int port, RouterAnswer (PortMappingEditor::*question)(int) const);
+  /// Stores the typed port and asks `question` about it (about the stored port when the typed
+  /// one was refused).
+  void storeAndAsk(RouterAnswer (PortMappingEditor::*question)(int) const);
+  void setAsking(bool asking);
   void showState(bool mapped);
   QString typedPort() const;
 
@@ -37,6 +48,8 @@ class PortMappingDialog {
   std::unique_ptr<QDialog> dialog_;
   std::unique_ptr<MessageBoxView> view_;
   std::unique_ptr<PortMappingEditor> editor_;
+  std::unique_ptr<QObject> inputGuard_;
+  std::thread worker_;
 };
 
 }  // namespace korvane::panel

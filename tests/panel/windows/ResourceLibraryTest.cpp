@@ -242,7 +242,7 @@ const int kRequiredStringIds[] = {
     22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32, 56, 57, 58, 59, 61, 62, 63, 65, 66, 79, 80, 81, 82,
     83, 84, 85, 86, 87, 88, 89, 90, 91, 92, 103, 160, 161, 162,
     // filter window, hub settings, router port mapping, registration wizard
-    64, 67, 68, 69, 148, 149, 151, 152, 3, 4, 50, 51, 52, 53, 71, 73, 74, 75, 76, 77, 107, 108};
+    64, 67, 68, 69, 148, 149, 151, 152, 3, 4, 50, 51, 52, 53, 71, 73, 74, 75, 76, 77, 197, 107, 108};
 
 TEST_F(LanguagePacks, HoldEveryStringInBothLanguagesWithTheSameFormats) {
   const auto english = strings("english");
