@@ -10,6 +10,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <optional>
+#include <thread>
 
 #include "common/ManagerConfig.h"
 #include "common/ProgramPaths.h"
@@ -156,20 +158,50 @@ void StatusWindow::stop() {
     notifications_->stop();
   }
   logReader_.close();
+  // The answer of a query still running is dropped; a hub that does not answer holds the close
+  // for the rest of the query's five seconds.
+  ++listGeneration_;
+  refreshAgain_ = false;
+  if (listQuery_.joinable()) {
+    listQuery_.join();
+  }
 }
 
 void StatusWindow::refreshList() {
-  const std::optional<std::vector<common::PortListEntry>> entries =
-      query_.queryConnections(hubNumber_, windowId_);
-  if (!entries) {
-    return;  // the hub did not answer: the list stays as it was
+  if (listQuery_.joinable()) {
+    refreshAgain_ = true;
+    return;
   }
-  const common::ManagerConfig config(common::managerConfigPath(), clock_);
-  const std::vector<ConnectionRow> rows = connectionRows(
-      *entries, config.readDomainSplitter(), library_.text(text::kNoAccount).toStdString());
-  showRows(rows);
-  statusBar_->showMessage(QString::fromStdString(countText(
-      library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows.size()))));
+  listQuery_ = std::thread([this, generation = listGeneration_] {
+    std::optional<std::vector<common::PortListEntry>> entries =
+        query_.queryConnections(hubNumber_, windowId_);
+    QMetaObject::invokeMethod(
+        this,
+        [this, generation, entries = std::move(entries)] {
+          if (listQuery_.joinable()) {
+            listQuery_.join();
+          }
+          listFetched(generation, entries);
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void StatusWindow::listFetched(std::uint64_t generation,
+                               const std::optional<std::vector<common::PortListEntry>>& entries) {
+  // A hub that did not answer leaves the list as it was.
+  if (generation == listGeneration_ && entries) {
+    const common::ManagerConfig config(common::managerConfigPath(), clock_);
+    const std::vector<ConnectionRow> rows = connectionRows(
+        *entries, config.readDomainSplitter(), library_.text(text::kNoAccount).toStdString());
+    showRows(rows);
+    statusBar_->showMessage(QString::fromStdString(countText(
+        library_.text(text::kConnectionCountLabel).toStdString(), static_cast<int>(rows.size()))));
+  }
+  if (refreshAgain_) {
+    refreshAgain_ = false;
+    refreshList();
+  }
 }
 
 void StatusWindow::showRows(const std::vector<ConnectionRow>& rows) {
@@ -226,6 +258,8 @@ void StatusWindow::placeSplitter(int top) {
 }
 
 void StatusWindow::hubStopped() {
+  ++listGeneration_;
+  refreshAgain_ = false;
   statusBar_->showMessage(library_.text(text::kHubStopped));
   list_->clear();
 }

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "panel/logic/ConnectionRows.h"
@@ -77,7 +79,14 @@ class StatusWindow : public QWidget, public HubWindow {
   void start();
   void stop();
   void setUpList();
+  /// Asks the hub for its connection list on a thread of its own, so that a hub slow to answer
+  /// (up to the query's five seconds) never holds the window; a refresh asked for meanwhile
+  /// follows once the answer is shown.
   void refreshList();
+  /// Shows the list asked for while `generation` was current; an answer that the hub's stop or
+  /// the window's close overtook is dropped, and a hub that did not answer leaves the list.
+  void listFetched(std::uint64_t generation,
+                   const std::optional<std::vector<common::PortListEntry>>& entries);
   void showRows(const std::vector<ConnectionRow>& rows);
   void hubSignalled();
   void pendingTimerFired();
@@ -105,6 +114,9 @@ class StatusWindow : public QWidget, public HubWindow {
   HubLogReader logReader_;
   LogPaneText logText_;
   std::unique_ptr<NotificationServer> notifications_;
+  std::thread listQuery_;
+  std::uint64_t listGeneration_ = 0;
+  bool refreshAgain_ = false;
 };
 
 }  // namespace korvane::panel

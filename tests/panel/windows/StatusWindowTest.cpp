@@ -8,13 +8,18 @@
 #include <QTest>
 #include <QThread>
 #include <QTreeWidget>
+#include <array>
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <string>
+#include <thread>
 
+#include "common/ControlReply.h"
 #include "panel/logic/StatusWindowRules.h"
 #include "panel/windows/ResourceLibrary.h"
 #include "panel/windows/StatusWindow.h"
+#include "platform/LocalPipe.h"
 #include "tests/hub/RunningHub.h"
 #include "tests/panel/windows/WindowTestSupport.h"
 
@@ -129,6 +134,47 @@ TEST_F(StatusWindowTest, HubDeletedIsToldAndTheWindowStays) {
   EXPECT_EQ(answerer_.texts()[0], library_.text(text::kHubDeleted));
   EXPECT_EQ(answerer_.captions()[0], QStringLiteral("Korvane Ostrel"));
   EXPECT_TRUE(window_->isVisible());
+}
+
+TEST_F(StatusWindowTest, AHubSlowToAnswerNeverHoldsTheWindow) {
+  // Hub 2 is a pipe that takes the list request and answers only once a timer of the window's
+  // thread has fired, which it cannot while that thread waits for the answer.
+  std::string err;
+  std::optional<platform::PipeServer> slowHub = platform::PipeServer::create(
+      common::hubPipeName(2), platform::PipeAccess::kOwnerOnly, &err);
+  ASSERT_TRUE(slowHub) << err;
+  auto window = StatusWindow::create(library_, 2);
+  ASSERT_NE(window, nullptr);
+  std::promise<void> timerFired;
+  bool fired = false;
+  std::thread hub([&slowHub, answer = timerFired.get_future()] {
+    std::optional<platform::PipeConnection> request = slowHub->accept();
+    if (!request) {
+      return;
+    }
+    std::array<std::uint8_t, common::kControlHeaderSize> header{};
+    (void)request->readFully(header, 10s);
+    answer.wait();
+    common::PortListEntry entry;
+    entry.state = 2;
+    entry.logName = "[slow] 10.0.0.9:4000";
+    entry.account = "late";
+    common::PortListRecordBytes record{};
+    common::encodePortListRecord(entry, record);
+    (void)request->writeAll(common::encodePortListReply(std::span(&record, 1)), 5s);
+  });
+  window->show();
+  QTimer::singleShot(StatusWindow::kFirstRefreshDelay * 5, window.get(), [&] {
+    fired = true;
+    timerFired.set_value();
+  });
+  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("id1000"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return list->topLevelItemCount() == 1; }, 4000));
+  if (!fired) {
+    timerFired.set_value();
+  }
+  slowHub->close();
+  hub.join();
 }
 
 // The bar is dragged as the user drags it; wherever it is let go, the list keeps at least 40
