@@ -69,10 +69,12 @@ ExternalProject_Add(vintrell32_build
 
 install(PROGRAMS ${KORVANE_UPDATER_OUTPUT}/Vintrell32 DESTINATION updater)
 # install(PROGRAMS) does not strip as install(TARGETS) does; the bundle wants both rewriters alike.
-install(CODE "if(CMAKE_INSTALL_DO_STRIP)
-  execute_process(COMMAND \"${CMAKE_STRIP}\"
-                  \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/updater/Vintrell32\"
-                  COMMAND_ERROR_IS_FATAL ANY)
-endif()")
+if(CMAKE_STRIP)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\"
+                    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/updater/Vintrell32\"
+                    COMMAND_ERROR_IS_FATAL ANY)
+  endif()")
+endif()
 list(APPEND rewriters Vintrell32)
 list(APPEND targets vintrell32_build)
