@@ -55,13 +55,14 @@ struct UpdateScene {
   /// Makes the packages, installs the old one and copies `files`; use with
   /// ASSERT_NO_FATAL_FAILURE.
   void prepare(const std::vector<std::string>& files) {
+    // Set first: the package tools are found along it, whatever an earlier test left there.
+    setenv("PATH", (location() + "/nic:" + testing::kPackageToolPath).c_str(), 1);
     for (const std::string& file : files) {
       fs::copy_file(updaterProgram(file), bundle.path() + file);
     }
     testing::buildTestPackage({"1.0", true, true}, work.path(), work.path() + "old.deb");
     ASSERT_EQ(root.dpkg({"--install", work.path() + "old.deb"}), 0);
     testing::buildTestPackage({"2.0", true, true}, work.path(), bundle.path() + "package.deb");
-    setenv("PATH", (location() + "/nic:" + testing::kPackageToolPath).c_str(), 1);
   }
 
   /// How an updater program runs in the bundle, against the private root and with the stand-in
