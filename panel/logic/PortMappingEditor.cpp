@@ -10,18 +10,11 @@ int PortMappingEditor::statusText(bool mapped) {
   return mapped ? text::kMappingSet : text::kMappingNotSet;
 }
 
-bool PortMappingEditor::isMapped() {
-  return show(askCheck(storedPort()));
-}
-
-bool PortMappingEditor::set(std::string_view typedPort) {
-  const std::optional<int> port = store(typedPort);
-  return show(port ? askSet(*port) : askCheck(storedPort()));
-}
-
-bool PortMappingEditor::remove(std::string_view typedPort) {
-  const std::optional<int> port = store(typedPort);
-  return show(port ? askRemove(*port) : askCheck(storedPort()));
+RouterRequest PortMappingEditor::press(RouterAction action, std::string_view typedPort) {
+  if (const std::optional<int> port = store(typedPort)) {
+    return {action, *port};
+  }
+  return opening();
 }
 
 bool PortMappingEditor::accept(std::string_view typedPort) {
@@ -42,38 +35,30 @@ std::optional<int> PortMappingEditor::store(std::string_view typedPort) {
   return port;
 }
 
-RouterAnswer PortMappingEditor::askCheck(int port) const {
-  if (!asksRouter(port)) {
-    return {};
-  }
+bool PortMappingEditor::isMapped(int port) const {
   std::string err;
-  return {.mapped = mapper_.checkMapping(port, hubPort_, &err) == common::UpnpCheck::kMapped};
+  return mapper_.checkMapping(port, hubPort_, &err) == common::UpnpCheck::kMapped;
 }
 
-RouterAnswer PortMappingEditor::askSet(int port) const {
-  if (!asksRouter(port)) {
+RouterAnswer PortMappingEditor::ask(const RouterRequest& request) const {
+  if (!asksRouter(request)) {
     return {};
   }
   std::string err;
-  const bool added = mapper_.addMapping(port, hubPort_, &err);
-  RouterAnswer answer = askCheck(port);
-  if (!added) {
-    answer.message = text::kMappingNotAdded;
+  switch (request.action) {
+    case RouterAction::kCheck:
+      return {.mapped = isMapped(request.port)};
+    case RouterAction::kSet: {
+      const bool added = mapper_.addMapping(request.port, hubPort_, &err);
+      return {.mapped = isMapped(request.port), .message = added ? 0 : text::kMappingNotAdded};
+    }
+    case RouterAction::kRemove: {
+      (void)mapper_.deleteMapping(request.port, &err);
+      const bool mapped = isMapped(request.port);
+      return {.mapped = mapped, .message = mapped ? text::kMappingNotRemoved : 0};
+    }
   }
-  return answer;
-}
-
-RouterAnswer PortMappingEditor::askRemove(int port) const {
-  if (!asksRouter(port)) {
-    return {};
-  }
-  std::string err;
-  (void)mapper_.deleteMapping(port, &err);
-  RouterAnswer answer = askCheck(port);
-  if (answer.mapped) {
-    answer.message = text::kMappingNotRemoved;
-  }
-  return answer;
+  return {};
 }
 
 bool PortMappingEditor::show(const RouterAnswer& answer) {

@@ -48,14 +48,23 @@ struct RouterAnswer {
   int message = 0;
 };
 
+/// What the dialog asks of the router: whether a port is mapped, to map it, or to remove it.
+enum class RouterAction { kCheck, kSet, kRemove };
+
+/// One question to the router about an external port.
+struct RouterRequest {
+  RouterAction action = RouterAction::kCheck;
+  int port = 0;
+};
+
 /// The port mapping dialog's decisions for one hub: the external port it edits is the hub's
 /// SNATPort, which every button stores before it asks the router, and the internal port is the
 /// hub's port as the settings dialog shows it.
 ///
-/// Each button is two steps, so that a window can ask the router off its own thread: `store`
-/// (the file and any refusal) on the window's thread, then `askCheck`, `askSet` or `askRemove`,
-/// which touch nothing but the router and may run on any thread while the window waits, then
-/// `show` back on the window's thread. `isMapped`, `set` and `remove` do all three at once.
+/// Each question is three steps, so that a window can ask the router off its own thread:
+/// `opening` or `press` (the file and any refusal) on the window's thread, then `ask`, which
+/// touches nothing but the router and may run on any thread while the window waits, then `show`
+/// back on the window's thread.
 class PortMappingEditor {
  public:
   PortMappingEditor(common::ManagerConfig& config, int hubNumber, int hubPort, PortMapper& mapper,
@@ -65,30 +74,23 @@ class PortMappingEditor {
   /// The stored SNATPort, which the port field shows first.
   int storedPort() const { return config_.readSnatPort(hubNumber_); }
 
-  /// Whether the router maps the stored SNATPort to the hub now; false for SNATPort 0.
-  bool isMapped();
-  /// Set mapping: stores the typed port, asks the router to map it and checks. A refused port
-  /// shows string 73, a failed mapping string 77. Whether the port is mapped afterwards.
-  bool set(std::string_view typedPort);
-  /// Remove mapping: stores the typed port, asks the router to remove it and checks; a mapping
-  /// still there shows string 76. Whether the port is mapped afterwards.
-  bool remove(std::string_view typedPort);
+  /// Opening the dialog: whether the router maps the stored SNATPort.
+  RouterRequest opening() const { return {RouterAction::kCheck, storedPort()}; }
+  /// Set mapping or Remove mapping pressed: stores the typed port and gives the request about
+  /// it. A port that is not stored (above 65535: string 73; the file's failure) is shown, and
+  /// the request becomes the check of the stored port.
+  RouterRequest press(RouterAction action, std::string_view typedPort);
   /// OK: a port above 65535 shows string 73 and returns false (the dialog stays open); else the
   /// port is stored and the dialog may end.
   bool accept(std::string_view typedPort);
 
-  /// Stores the typed port as SNATPort; the port, or nothing after showing why it was not
-  /// stored (string 73 for a port above 65535).
-  std::optional<int> store(std::string_view typedPort);
-  /// Whether a question about `port` goes to the router at all: port 0 is no mapping, and every
-  /// question about it is answered "not mapped" at once.
-  static bool asksRouter(int port) { return port != 0; }
-  /// Whether the router maps `port` to the hub.
-  RouterAnswer askCheck(int port) const;
-  /// Maps `port` to the hub and checks (string 77 when the router refuses).
-  RouterAnswer askSet(int port) const;
-  /// Removes the mapping of `port` and checks (string 76 when it is still there).
-  RouterAnswer askRemove(int port) const;
+  /// Whether `request` goes to the router at all: port 0 is no mapping, and every question
+  /// about it is answered "not mapped" at once.
+  static bool asksRouter(const RouterRequest& request) { return request.port != 0; }
+  /// Puts `request` to the router and checks the mapping afterwards: a refused mapping gives
+  /// string 77, a mapping still there after its removal string 76. Touches nothing but the
+  /// router, so it may run on any thread.
+  RouterAnswer ask(const RouterRequest& request) const;
   /// Shows the answer's string, if any; whether the port is mapped.
   bool show(const RouterAnswer& answer);
 
@@ -96,6 +98,10 @@ class PortMappingEditor {
   static int statusText(bool mapped);
 
  private:
+  /// Stores the typed port as SNATPort; the port, or nothing after showing why it was not.
+  std::optional<int> store(std::string_view typedPort);
+  bool isMapped(int port) const;
+
   common::ManagerConfig& config_;
   int hubNumber_;
   int hubPort_;

@@ -76,8 +76,12 @@ PortMappingDialog::PortMappingDialog(const ResourceLibrary& library, common::Man
       QObject::connect(button, &QPushButton::clicked, dialog, action);
     }
   };
-  connectButton(kSetButton, [this] { storeAndAsk(&PortMappingEditor::askSet); });
-  connectButton(kRemoveButton, [this] { storeAndAsk(&PortMappingEditor::askRemove); });
+  connectButton(kSetButton, [this] {
+    ask(editor_->press(RouterAction::kSet, typedPort().toStdString()));
+  });
+  connectButton(kRemoveButton, [this] {
+    ask(editor_->press(RouterAction::kRemove, typedPort().toStdString()));
+  });
   connectButton(kOkButton, [this] {
     if (editor_->accept(typedPort().toStdString())) {
       dialog_->accept();
@@ -98,25 +102,17 @@ PortMappingDialog::~PortMappingDialog() {
   }
 }
 
-void PortMappingDialog::storeAndAsk(RouterAnswer (PortMappingEditor::*question)(int) const) {
-  if (const std::optional<int> port = editor_->store(typedPort().toStdString())) {
-    ask(*port, question);
-  } else {
-    ask(editor_->storedPort(), &PortMappingEditor::askCheck);
-  }
-}
-
-void PortMappingDialog::ask(int port, RouterAnswer (PortMappingEditor::*question)(int) const) {
+void PortMappingDialog::ask(const RouterRequest& request) {
   if (asking()) {
     return;
   }
-  if (!PortMappingEditor::asksRouter(port)) {
-    showState(editor_->show((editor_.get()->*question)(port)));
+  if (!PortMappingEditor::asksRouter(request)) {
+    showState(editor_->show(editor_->ask(request)));
     return;
   }
   setAsking(true);
-  worker_ = std::thread([this, port, question] {
-    const RouterAnswer answer = (editor_.get()->*question)(port);
+  worker_ = std::thread([this, request] {
+    const RouterAnswer answer = editor_->ask(request);
     QMetaObject::invokeMethod(
         dialog_.get(),
         [this, answer] {
@@ -169,14 +165,14 @@ void PortMappingDialog::open() {
     return;
   }
   dialog_->show();
-  ask(editor_->storedPort(), &PortMappingEditor::askCheck);
+  ask(editor_->opening());
 }
 
 bool PortMappingDialog::exec() {
   if (dialog_ == nullptr) {
     return false;
   }
-  ask(editor_->storedPort(), &PortMappingEditor::askCheck);
+  ask(editor_->opening());
   dialog_->exec();
   return true;
 }

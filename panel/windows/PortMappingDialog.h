@@ -34,12 +34,9 @@ class PortMappingDialog {
   bool asking() const { return worker_.joinable(); }
 
  private:
-  /// Asks `question` about `port` off the window's thread and shows the answer when it comes;
-  /// a port the router is not asked about is answered at once.
-  void ask(int port, RouterAnswer (PortMappingEditor::*question)(int) const);
-  /// Stores the typed port and asks `question` about it (about the stored port when the typed
-  /// one was refused).
-  void storeAndAsk(RouterAnswer (PortMappingEditor::*question)(int) const);
+  /// Puts `request` to the router off the window's thread and shows the answer when it comes;
+  /// a request the router is not asked about is answered at once.
+  void ask(const RouterRequest& request);
   void setAsking(bool asking);
   void showState(bool mapped);
   QString typedPort() const;

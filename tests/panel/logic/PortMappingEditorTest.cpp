@@ -48,6 +48,19 @@ class PortMappingEditorTest : public ::testing::Test {
                                 "[0002]\r\nHubName=two\r\nPortNo=7100\r\nSNATPort=8100\r\n");
   }
   PortMappingEditor editor() { return PortMappingEditor(config_, 2, 7100, router_, view_); }
+  // The dialog's steps on one thread: what the router answers on opening, and after a press.
+  static bool opened(PortMappingEditor& edit) { return edit.show(edit.ask(edit.opening())); }
+  static bool pressed(PortMappingEditor& edit, RouterAction action, std::string_view port) {
+    return edit.show(edit.ask(edit.press(action, port)));
+  }
+  bool set(std::string_view port) {
+    PortMappingEditor edit = editor();
+    return pressed(edit, RouterAction::kSet, port);
+  }
+  bool remove(std::string_view port) {
+    PortMappingEditor edit = editor();
+    return pressed(edit, RouterAction::kRemove, port);
+  }
 
   korvane::testing::TempProgramDir dir_;
   korvane::testing::ManualClock clock_;
@@ -59,11 +72,11 @@ class PortMappingEditorTest : public ::testing::Test {
 TEST_F(PortMappingEditorTest, SetStoresMapsAndChecks) {
   PortMappingEditor edit = editor();
   EXPECT_EQ(edit.storedPort(), 8100);
-  EXPECT_FALSE(edit.isMapped());
-  EXPECT_TRUE(edit.set("8200"));
+  EXPECT_FALSE(opened(edit));
+  EXPECT_TRUE(pressed(edit, RouterAction::kSet, "8200"));
   EXPECT_EQ(config_.readSnatPort(2), 8200);
   EXPECT_EQ(router_.calls, std::vector<std::string>{"add 8200>7100"});
-  EXPECT_TRUE(edit.isMapped());
+  EXPECT_TRUE(opened(edit));
   EXPECT_EQ(PortMappingEditor::statusText(true), text::kMappingSet);
   EXPECT_EQ(PortMappingEditor::statusText(false), text::kMappingNotSet);
   EXPECT_TRUE(view_.messages.empty());
@@ -71,27 +84,27 @@ TEST_F(PortMappingEditorTest, SetStoresMapsAndChecks) {
 
 TEST_F(PortMappingEditorTest, FailuresShowTheirStringsAndKeepThePortAsTyped) {
   router_.refuseAdd = true;
-  EXPECT_FALSE(editor().set("8300"));
+  EXPECT_FALSE(set("8300"));
   EXPECT_EQ(config_.readSnatPort(2), 8300);
   router_.mapped.insert(8300);
   router_.keepOnDelete = true;
-  EXPECT_TRUE(editor().remove("8300"));
+  EXPECT_TRUE(remove("8300"));
   EXPECT_EQ(view_.messages, (std::vector<int>{text::kMappingNotAdded, text::kMappingNotRemoved}));
 }
 
 TEST_F(PortMappingEditorTest, RemoveAndOk) {
   router_.mapped.insert(8100);
-  EXPECT_FALSE(editor().remove("8100"));
+  EXPECT_FALSE(remove("8100"));
   EXPECT_TRUE(view_.messages.empty());
   // A port above 65535 is refused with string 73 and not stored, by OK and by the buttons.
   EXPECT_FALSE(editor().accept("65536"));
-  EXPECT_FALSE(editor().set("99999999"));
+  EXPECT_FALSE(set("99999999"));
   EXPECT_EQ(view_.messages, (std::vector<int>{text::kBadPortNumber, text::kBadPortNumber}));
   EXPECT_EQ(config_.readSnatPort(2), 8100);
   EXPECT_TRUE(editor().accept("0"));
   EXPECT_EQ(config_.readSnatPort(2), 0);
   // Port 0 is no mapping: the router is not asked.
-  EXPECT_FALSE(editor().set("0"));
+  EXPECT_FALSE(set("0"));
   EXPECT_EQ(router_.calls, std::vector<std::string>{"delete 8100"});
 }
 
